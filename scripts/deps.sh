@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Makes sure the build and test dependencies are present, installing the missing Debian packages
+# when run as root (or with sudo). Otherwise it prints the exact command to run and fails.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_file() { [ -e "$1" ]; }
+
+have_cmd cmake || need+=(cmake)
+have_cmd g++ || need+=(g++)
+have_cmd make || need+=(make)
+have_cmd pkg-config || need+=(pkg-config)
+have_file /usr/include/gtest/gtest.h || need+=(libgtest-dev)
+have_file /usr/include/gmock/gmock.h || need+=(libgmock-dev)
+have_file /usr/include/benchmark/benchmark.h || need+=(libbenchmark-dev)
+have_file /usr/include/openssl/evp.h || need+=(libssl-dev)
+have_cmd openssl || need+=(openssl)
+ls /usr/lib/*/engines-3/gost.so >/dev/null 2>&1 || need+=(libengine-gost-openssl)
+if [ "${KEYMEND_WITH_CLANG:-0}" = 1 ]; then
+  have_cmd clang++ || need+=(clang)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+fi
+
+[ ${#need[@]} -eq 0 ] && exit 0
+
+echo "Installing missing packages: ${need[*]}" >&2
+if [ "$(id -u)" = 0 ]; then SUDO=""; elif have_cmd sudo; then SUDO="sudo"; else
+  echo "Cannot install as this user. Run as root: apt-get update && apt-get install -y ${need[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+if ! { $SUDO apt-get update -qq && $SUDO apt-get install -y -qq "${need[@]}" >/dev/null; }; then
+  echo "Installation failed. Install these Debian packages: ${need[*]}" >&2
+  exit 1
+fi

@@ -1,0 +1,132 @@
+#include "crypto/context/crypto_context.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "crypto/context/secure_blob.h"
+#include "platform/random.h"
+
+namespace keymend {
+namespace {
+
+// Re-initialises the context around a test so that low-water starts fresh.
+class FreshContext : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CryptoContextRelease();
+        ASSERT_TRUE(CryptoContextInit(1));
+    }
+    void TearDown() override {
+        ScratchSetLimitForTesting(0);
+        SetRandomSourceForTesting(nullptr);
+    }
+};
+
+TEST_F(FreshContext, ScratchFramesNestAndRestore) {
+    const size_t start = ScratchFree();
+    EXPECT_EQ(start, kScratchUsable);
+    {
+        ScratchFrame a(64);
+        ASSERT_TRUE(a.ok());
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(a.data()) % 8, 0u);
+        {
+            ScratchFrame b(1024);
+            ASSERT_TRUE(b.ok());
+            EXPECT_EQ(b.data(), a.data() + 64);
+            EXPECT_EQ(ScratchFree(), start - 1088);
+        }
+        EXPECT_EQ(ScratchFree(), start - 64);
+    }
+    EXPECT_EQ(ScratchFree(), start);
+    EXPECT_EQ(ScratchLowWater(), start - 1088);
+}
+
+TEST_F(FreshContext, PushBeyondFreeFailsWithoutChange) {
+    ScratchFrame all(kScratchUsable);
+    ASSERT_TRUE(all.ok());
+    ScratchFrame more(8);
+    EXPECT_FALSE(more.ok());
+    EXPECT_EQ(ScratchFree(), 0u);
+}
+
+TEST_F(FreshContext, LimitForTestingBoundsPushes) {
+    ASSERT_TRUE(ScratchSetLimitForTesting(100));
+    ScratchFrame ok(96);
+    EXPECT_TRUE(ok.ok());
+    ScratchFrame tooMuch(8);
+    EXPECT_FALSE(tooMuch.ok());
+}
+
+TEST_F(FreshContext, ReleaseWipesExactlyTheHighWaterMark) {
+    for (size_t used : {0u, 8u, 200u, 4096u}) {
+        CryptoContextRelease();
+        ASSERT_TRUE(CryptoContextInit(1));
+        if (used != 0) {
+            ScratchFrame f(used);
+            ASSERT_TRUE(f.ok());
+            std::memset(f.data(), 0xAB, used);
+        }
+        { ScratchFrame small(8); }  // a later, smaller use does not raise the mark
+        CryptoContextRelease();
+        EXPECT_EQ(ScratchLastWipeCount(), used == 0 ? 8u : used) << used;
+        ASSERT_TRUE(CryptoContextInit(1));
+    }
+}
+
+TEST_F(FreshContext, KeyMeshingSwitchFollowsInit) {
+    EXPECT_EQ(KeyMeshingSwitch(), 1u);
+    CryptoContextRelease();
+    ASSERT_TRUE(CryptoContextInit(0));
+    EXPECT_EQ(KeyMeshingSwitch(), 0u);
+    CryptoContextRelease();
+    ASSERT_TRUE(CryptoContextInit(1));
+}
+
+TEST_F(FreshContext, RandomBytesFollowTheSource) {
+    uint8_t a[32] = {}, b[32] = {};
+    ASSERT_TRUE(RandomBytes(sizeof a, a));
+    ASSERT_TRUE(RandomBytes(sizeof b, b));
+    EXPECT_NE(std::memcmp(a, b, sizeof a), 0);
+    SetRandomSourceForTesting([](uint8_t*, size_t) { return false; });
+    EXPECT_FALSE(RandomBytes(sizeof a, a));
+}
+
+TEST(SecureBlobTest, AssignMoveAndReset) {
+    const uint8_t bytes[] = {1, 2, 3, 4, 5};
+    SecureBlob a;
+    EXPECT_TRUE(a.empty());
+    ASSERT_TRUE(a.Assign(bytes, sizeof bytes));
+    EXPECT_EQ(a.size(), 5u);
+    EXPECT_EQ(std::memcmp(a.data(), bytes, 5), 0);
+    SecureBlob b = static_cast<SecureBlob&&>(a);
+    EXPECT_TRUE(a.empty());
+    EXPECT_EQ(a.data(), nullptr);
+    EXPECT_EQ(b.size(), 5u);
+    ASSERT_TRUE(b.Assign(b.data() + 1, 3));  // overlapping self-assignment keeps the bytes
+    EXPECT_EQ(b[0], 2);
+    EXPECT_EQ(b.size(), 3u);
+    b.Reset();
+    EXPECT_TRUE(b.empty());
+    EXPECT_FALSE(b.Assign(nullptr, 3));
+}
+
+TEST(SecureBlobTest, ReleasedBuffersAreZero) {
+    static int nonZero = 0;
+    static int seen = 0;
+    SetReleaseObserverForTesting([](const uint8_t* p, size_t n) {
+        ++seen;
+        for (size_t i = 0; i < n; ++i) nonZero += p[i] != 0;
+    });
+    {
+        SecureBlob s;
+        ASSERT_TRUE(s.Allocate(64));
+        std::memset(s.data(), 0x5A, 64);
+    }
+    SetReleaseObserverForTesting(nullptr);
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(nonZero, 0);
+}
+
+}  // namespace
+}  // namespace keymend

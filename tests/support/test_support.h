@@ -1,0 +1,67 @@
+// Shared helpers for the test suite: hex, files, temporary folders, running the built binary,
+// the known-answer vector loader and the OpenSSL oracle.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace keymend::test {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes FromHex(const std::string& hex);  // aborts the test on malformed hex
+std::string ToHex(const uint8_t* p, size_t n);
+inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+
+std::string DataPath(const std::string& relative);  // under tests/data
+Bytes ReadFileBytes(const std::string& path);       // empty when missing
+bool WriteFileBytes(const std::string& path, const Bytes& data);
+bool FileExists(const std::string& path);
+
+// A fresh folder under the system temporary directory, removed with its contents on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Result of running a program: exit code (-1 when killed by a signal) and captured stdout.
+struct RunResult {
+    int exitCode = -1;
+    int signal = 0;
+    std::string out;
+};
+
+// Runs the built keymend with the given arguments (no shell), environment extras as NAME=VALUE.
+RunResult RunKeymend(const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {"LANG=C"});
+// Runs a shell command line; stdout is captured, stderr discarded.
+RunResult RunShell(const std::string& commandLine);
+
+// Known-answer vector files: "[Section]" headers, "Key = value" lines, '#' comments, records
+// separated by blank lines. Each record carries its section. A malformed line fails the test.
+struct VectorRecord {
+    std::string section;
+    std::map<std::string, std::string> fields;
+    const std::string& Get(const std::string& key) const;  // fails the test when absent
+    bool Has(const std::string& key) const { return fields.count(key) != 0; }
+    Bytes Hex(const std::string& key) const { return FromHex(Get(key)); }
+};
+std::vector<VectorRecord> LoadVectors(const std::string& relativePath,
+                                      const std::vector<std::string>& allowedKeys);
+
+// OpenSSL with the GOST engine as an oracle. True when `openssl` can load the engine.
+bool OpenSslGostAvailable();
+// Prefix for openssl command lines that load the GOST engine (e.g. "openssl dgst -engine gost").
+std::string OpenSslEngineArgs();
+
+}  // namespace keymend::test
