@@ -1,0 +1,7 @@
+#include "commands/commands.h"
+
+namespace keymend {
+
+CommandResult RunPublicExport(const Settings&) { return {}; }
+
+}  // namespace keymend

@@ -1,0 +1,7 @@
+#include "commands/commands.h"
+
+namespace keymend {
+
+CommandResult RunRepair(const Settings&) { return {}; }
+
+}  // namespace keymend
