@@ -1,0 +1,25 @@
+// Text conversions for passwords and string values. Every conversion is strict: an invalid or
+// truncated sequence, or a result that does not fit the output room (terminator included),
+// fails. Output buffers may hold secrets; callers wipe them. Intermediate buffers are wiped here.
+#pragma once
+
+#include <cstddef>
+
+namespace keymend {
+
+// Converts a NUL-terminated command-line argument from the locale's codeset (LocaleCodeset(),
+// UTF-8 when null) to NUL-terminated UTF-16 in out[room].
+bool ArgumentToUtf16(const char* arg, char16_t* out, size_t room);
+
+// The same from an explicit codeset (null or "" means UTF-8).
+bool CodesetToUtf16(const char* codeset, const char* text, char16_t* out, size_t room);
+
+// Strict UTF-8 (no overlong forms, surrogates or values above U+10FFFF) of n bytes to
+// NUL-terminated UTF-16 in out[room]; *units receives the length without the terminator.
+bool Utf8ToUtf16(const char* text, size_t n, char16_t* out, size_t room, size_t* units);
+
+// NUL-terminated UTF-16 (unpaired surrogates fail) to NUL-terminated UTF-8 in out[room];
+// *bytes receives the length without the terminator.
+bool Utf16ToUtf8(const char16_t* text, char* out, size_t room, size_t* bytes);
+
+}  // namespace keymend
