@@ -1,0 +1,103 @@
+// A key container: a folder of six DER files, held in memory as a ContainerImage.
+//
+// Folder layout: <folder>/name.key, header.key, primary.key, masks.key, primary2.key,
+// masks2.key. Paths are byte strings as given on the command line; '/' joins folder and file
+// names, and trailing separators on a folder argument are ignored. Key files are created
+// readable and writable by their owner only (0600) and new container folders accessible by
+// their owner only (0700), whatever the umask.
+//
+// Opening and protecting (password handling) live in protection.h; the records in records.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "container/records.h"
+
+namespace keymend {
+
+// Path limits. A container folder path may be at most 242 bytes (so that the longest file path,
+// folder + "/primary2.key", fits in 255 bytes); a reader folder given for a new container at
+// most 250 bytes.
+constexpr size_t kMaxContainerFolderPath = 242;
+constexpr size_t kMaxReaderFolderPath = 250;
+// A new container folder is named from at most this many leading bytes of the container name
+// (never splitting a multibyte character), then ".000" to ".999".
+constexpr size_t kFolderNamePrefixBytes = 8;
+constexpr int kMaxFolderNumber = 999;
+// Largest key file that is read (a header holds up to two certificates).
+constexpr size_t kMaxKeyFileSize = 1u << 20;
+
+constexpr const char* kNameFile = "name.key";
+constexpr const char* kHeaderFile = "header.key";
+constexpr const char* kPrimaryFile = "primary.key";
+constexpr const char* kPrimary2File = "primary2.key";
+constexpr const char* kMasksFile = "masks.key";
+constexpr const char* kMasks2File = "masks2.key";
+
+// The six records of a container. Owns every buffer in them; destroying the image wipes all key
+// material (each SecureBlob wipes itself). Slots are released in the order header, primary,
+// primary2, masks, masks2, name.
+//   primary / masks:   the first copy (primary.key with masks.key)
+//   primary2 / masks2: the second copy (primary2.key with masks2.key)
+//   header:            header.key
+//   name:              the container name, bytes without terminator (name.key)
+struct ContainerImage {
+    SecureBlob name;
+    MaskFileRecord masks2;
+    MaskFileRecord masks;
+    KeyFileRecord primary2;
+    KeyFileRecord primary;
+    HeaderRecord header;
+};
+
+using ContainerImagePtr = std::unique_ptr<ContainerImage>;
+
+// A new image with six empty records, or null when memory runs out.
+ContainerImagePtr CreateContainerImage();
+
+// Which record a file is decoded into (ReadWholeFile).
+enum class ContainerFile { kName, kHeader, kPrimary, kPrimary2, kMasks, kMasks2 };
+const char* ContainerFileName(ContainerFile file);
+
+// Reads the file at `path` whole (at most kMaxKeyFileSize bytes) and decodes it into the record
+// of `image` that `file` names. The read buffer is wiped before it is freed. False when the file
+// cannot be read or does not decode (the record may then be partly filled).
+bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& image);
+
+// Folder path without trailing separators ("/" stays "/"). Null folder gives "".
+std::string NormalizeFolder(const char* folder);
+// folder + '/' + file name (folder normalised first).
+std::string ContainerFilePath(const std::string& folder, const char* fileName);
+
+// The folder part of a new container: at most kFolderNamePrefixBytes leading bytes of `name`,
+// cut back so that no multibyte character is split. False when that part holds a '/'.
+bool FolderNamePrefix(const char* name, std::string& prefix);
+
+// Write folder: the writing half of WriteContainer, also used directly by the repair.
+//   mode 0 (kWriteNew): creates a new private folder <folder>/<prefix>.NNN (the first free
+//     number from .000 to .999) and writes the six files into it. Any failure removes the new
+//     folder and whatever was written into it again. The reader folder may be at most 250
+//     bytes, the new folder path at most 242 (checked before anything is created).
+//   mode 1 (kWriteRewrite): rewrites the six files of the container in `folder` (at most 242
+//     bytes). All six are encoded first, then written to temporary files in the folder and
+//     flushed; only then do they replace the originals, in the order primary.key, masks.key,
+//     primary2.key, masks2.key, header.key, name.key, so that at every moment at least one
+//     copy (key file with its masks file) is a consistent pair on disk. A failure before the
+//     first replacement leaves the originals untouched and removes every temporary file.
+// name: the full container name, NUL-terminated, written to name.key whole. extendHeader pads
+// header.key to kExtendedHeaderSize bytes. The header MAC is computed into image.header.
+// On success of mode 0, *createdFolder (when given) receives the new folder's path.
+enum WriteMode : int { kWriteNew = 0, kWriteRewrite = 1 };
+bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,
+                 bool extendHeader, std::string* createdFolder = nullptr);
+
+// Protects the image with the password (ProtectNewContainer in mode 0, ProtectSecondKey in
+// mode 1; protection.h), then WriteFolder without extended header. After a failure the image
+// may be partly encrypted and must not be written again.
+bool WriteContainer(ContainerImage& image, const char* folder, const char16_t* password,
+                    const char* name, int mode, std::string* createdFolder = nullptr);
+
+}  // namespace keymend
