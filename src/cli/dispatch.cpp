@@ -1,12 +1,62 @@
 #include "cli/dispatch.h"
 
-#include <cstdio>
+#include <cstring>
+
+#include "cli/command_line.h"
+#include "cli/messages.h"
+#include "commands/commands.h"
+#include "crypto/context/crypto_context.h"
+#include "platform/console.h"
 
 namespace keymend {
 
-int RunMain(int, char**) {
-    std::fputs("Failed while executing.\n", stdout);
-    return 1;
+namespace {
+
+CommandResult RunCommand(const Settings& settings) {
+    const char* command = settings.command;
+    if (std::strcmp(command, kCommandImportNew) == 0) return RunImportNew(settings);
+    if (std::strcmp(command, kCommandImportAdd) == 0) return RunImportAdd(settings);
+    if (std::strcmp(command, kCommandRepair) == 0) return RunRepair(settings);
+    if (std::strcmp(command, kCommandPublicExport) == 0) return RunPublicExport(settings);
+    return {false, kMsgUnsupportedCommand};
+}
+
+int Run(Settings& settings, Language language, int argc, char** argv) {
+    if (!ParseCommandLine(settings, argc, argv)) {
+        PrintMessage(language, kMsgWrongCommandLine);
+        return 0;
+    }
+    if (std::strcmp(settings.command, kCommandHelp) == 0) {
+        PrintHelp(language);
+        return 0;
+    }
+
+    bool success = false;
+    if (CryptoContextInit(settings.useKeyMeshing)) {
+        // The command releases what it built (PKCS#12 contents, container image) before it
+        // returns, wiping key material on every path.
+        CommandResult result = RunCommand(settings);
+        success = result.ok;
+        if (!success && result.messageId != 0) PrintMessage(language, result.messageId);
+        // Released after a failure too, so that scratch space that held key material is wiped.
+        CryptoContextRelease();
+    }
+    PrintMessage(language, success ? kMsgSuccess : kMsgFailure);
+    return success ? 0 : 1;
+}
+
+}  // namespace
+
+int RunMain(int argc, char** argv) {
+    ConsoleInit();
+    const Language language = UserInterfaceIsRussian() ? Language::kRussian : Language::kEnglish;
+    int code;
+    {
+        Settings settings;  // wipes both passwords when it goes out of scope
+        code = Run(settings, language, argc, argv);
+    }
+    ConsoleFlush();
+    return code;
 }
 
 }  // namespace keymend

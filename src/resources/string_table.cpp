@@ -1,0 +1,179 @@
+// The tool's own message and manual texts (English and Russian), UTF-8.
+#include "resources/string_table.h"
+
+namespace keymend {
+
+namespace {
+
+struct StringEntry {
+    int id;
+    std::string_view english;
+    std::string_view russian;
+};
+
+// The texts are kept exactly as users have always seen them, spelling included. Help texts keep
+// their trailing blanks and final line feeds: the manual is printed as stored.
+constexpr StringEntry kStringTable[] = {
+    {102,
+     "Failed to open PKCS#12 key container.",
+     "Ошибка при открытии файла ключевого контейнера PKCS#12."},
+    {103,
+     "Failed to open PKCS#12 key container file.",
+     "Ошибка при открытии ключевого контейнера PKCS#12."},
+    {104,
+     "Failed to create Kalvion CSP key container.",
+     "Произошла ошибка при создании ключевого контейнера Калвион CSP."},
+    {105,
+     "Failed to open Kalvion CSP key container.",
+     "Произошла ошибка при открытии ключевого контейнера Калвион CSP."},
+    {106,
+     "Failed to create PKCS#12 key container for primary key.",
+     "Ошибка создания ключевого контейнера PKCS#12 для первичного ключа."},
+    {107,
+     "Failed to create PKCS#12 key container for secondary key.",
+     "Ошибка создания ключевого контейнера PKCS#12 для вторичного ключа."},
+    {108,
+     "Kalvion CSP key container is full. Cannot add extra keys.",
+     "Ключевой контейнер Калвион CSP полностью заполнен. Невозможно добавить дополнительные ключи."},
+    {109,
+     "Unable to add different type key to Kalvion key container.",
+     "Ошибка. Тип добавляемого ключа отличается от типа ключа в ключевом контейнере Калвион CSP."},
+    {110,
+     "Unable to add key of the same purpose to Kalvion container. ",
+     "Ошибка. Назначение добавляемого ключа совпадает с назначением ключа в ключевом контейнере Калвион CSP."},
+    {111,
+     "Unable to repair Kalvion CSP key container.",
+     "Невозможно восстановить указанный ключевой контейнер Калвион CSP."},
+    {112,
+     "Unsupported command.",
+     "Данная команда не поддерживается."},
+    {113,
+     "Successfully finished.",
+     "Операция успешно завершена."},
+    {114,
+     "Failed while executing.",
+     "При выполнении операции произошла ошибка."},
+    {115,
+     "keymend.exe -p12tokv Import a key from PKCS#12 container into new Kalvion CSP container.\n"
+     "    -rdrfolder <path to desired FAT_12 reader directory> \n"
+     "    -contname <KV container friendly name> \n"
+     "    -sg | -ex <setup key as signature key or key exchange key> \n"
+     "    [-passkv <KV container password>] \n"
+     "    [-passp12 <PKCS#12 container password>]\n"
+     "    -infile <PKCS#12 file name>\n"
+     "    [-noKVKM Do not use Kalvion KeyMeshing for encryption]\n"
+     "    [-noMACVerify Do not check PKCS#12 container integrity] \n"
+     " \n",
+     "keymend.exe -p12tokv Импортировать ключ из контейнера PKCS#12 в новый контейнер Калвион CSP. \n"
+     "    -rdrfolder <Путь к директории считывателя FAT_12> \n"
+     "    -contname <Дружественное имя ключевого контейнера Калвион CSP> \n"
+     "    -sg | -ex <Установить ключ как ключ подписи или ключевого обмена> \n"
+     "    [-passkv <Пароль на ключевой контейнер Калвион CSP>] \n"
+     "    [-passp12 <Пароль на ключевой контейнер PKCS#12>]\n"
+     "    -infile <Имя файла, содержащего ключевой контейнер PKCS#12>\n"
+     "    [-noKVKM При шифровании не использовать Kalvion KeyMeshing]\n"
+     "    [-noMACVerify Не проверять целостность контейнера PKCS#12]\n"
+     " \n"},
+    {116,
+     "keymend.exe -kvtop12 Export a key from Kalvion CSP container into new PKCS#12 container.\n"
+     "    -contfolder <path to KV container directory> \n"
+     "    [-passkv <KV container password>] \n"
+     "    [-passp12 <PKCS#12 container password>] \n"
+     "    [-mask <keep the key masked in PKCS#12 container>] \n"
+     "    [-noKVKM Do not use Kalvion KeyMeshing for encryption]\n"
+     "    -outdir <path to output directory for PKCS#12 file>\n"
+     "\n",
+     "keymend.exe -kvtop12 Экспортировать ключ из контейнера Калвион CSP в новый контейнер PKCS#12. \n"
+     "    -contfolder <Путь к директории ключевого контейнера Калвион CSP> \n"
+     "    [-passkv <Пароль на ключевой контейнер Калвион CSP>] \n"
+     "    [-passp12 <Пароль на ключевой контейнер PKCS#12>] \n"
+     "    [-mask <Сохранить ключ в контейнере PKCS#12 в маскированном виде>] \n"
+     "    [-noKVKM При шифровании не использовать Kalvion KeyMeshing]\n"
+     "    -outdir <Путь к директории для файла PKCS#12>\n"
+     "\n"},
+    {117,
+     "keymend.exe -p12addtokv Import a key from PKCS#12 container into existing Kalvion CSP container.\n"
+     "    -contfolder <path to KV container directory> \n"
+     "    -sg | -ex <setup key as signature key or key exchange key> \n"
+     "    [-passkv <KV container password>] \n"
+     "    [-passp12 <PKCS#12 container password>] \n"
+     "    -infile <PKCS#12 file name>\n"
+     "    [-noKVKM Do not use Kalvion KeyMeshing for encryption]\n"
+     "    [-noMACVerify Do not check PKCS#12 container integrity] \n"
+     "\n",
+     "keymend.exe -p12addtokv Импортировать ключ из контейнера PKCS#12 в существующий контейнер Калвион CSP. \n"
+     "    -contfolder <Путь к директории ключевого контейнера Калвион CSP> \n"
+     "    -sg | -ex <Установить ключ как ключ подписи или ключевого обмена> \n"
+     "    [-passkv <Пароль на ключевой контейнер Калвион CSP>] \n"
+     "    [-passp12 <Пароль на ключевой контейнер PKCS#12>] \n"
+     "    -infile <Имя файла, содержащего ключевой контейнер PKCS#12>\n"
+     "    [-noKVKM При шифровании не использовать Kalvion KeyMeshing]\n"
+     "    [-noMACVerify Не проверять целостность контейнера PKCS#12] \n"
+     "\n"},
+    {118,
+     "keymend.exe -kvrepair Fix corrupted Kalvion CSP container.\n"
+     "    -contfolder <path to KV container directory> \n"
+     "    -certex|-certsg <path to key exchange/signature key certificate, the use of both certificates together is allowed>\n"
+     "    [-passkv <KV container password>] \n"
+     "    [-exportableex <set up AT_KEYEXCHANGE key as exportable>] \n"
+     "    [-exportablesg <set up AT_SIGNATURE key as exportable>] \n"
+     "    [-dhallowed <set up GOST R 34.10-2012 key as allowed for key agreement, in case of AT_SIGNATURE>] \n"
+     "    [-extendheader <Extend header up to 3 Kb>] \n"
+     " \n",
+     "keymend.exe -kvrepair Починить повреждённый контейнер Калвион CSP.\n"
+     "    -contfolder <Путь к директории ключевого контейнера Калвион CSP> \n"
+     "    -certex|-certsg <Путь к файлу сертификата ключа обмена/подписи. Должен быть указан как минимум один из сертификатов; допускается использование обоих>\n"
+     "    [-passkv <Пароль на ключевой контейнер Калвион CSP>] \n"
+     "    [-exportableex <Установить ключ AT_KEYEXCHANGE как экспортируемый>] \n"
+     "    [-exportablesg <Установить ключ AT_SIGNATURE как экспортируемый>] \n"
+     "    [-dhallowed <Разрешать использование ключа ГОСТ Р 34.10-2012 для ключевого обмена в случае, если он установлен как AT_SIGNATURE>] \n"
+     "    [-extendheader <Удлинить заголовок до 3 Кб>] \n"
+     " \n"},
+    {119,
+     "Usage: \n"
+     "\n",
+     "Использование: \n"
+     "\n"},
+    {120,
+     "keymend.exe -kvpublic Export public key from corrupted Kalvion CSP container.\n"
+     "    -contfolder <Path to KV container directory> \n"
+     "    [-passkv <Kalvion key container password>] \n"
+     "    [-provtype <75|80|81 for GOST R 34.10-2001, GOST R 34.10-2012 (256) and GOST R 34.10-2012 (512) respectively>] \n"
+     "    [-oid <Primary key parameter OID>] \n"
+     "    [-oid2 <Secondary key parameter OID>] \n",
+     "keymend.exe -kvpublic Экспортировать открытый ключ из повреждённого контейнера Калвион CSP.\n"
+     "    -contfolder <Путь к директории ключевого контейнера Калвион CSP> \n"
+     "    [-passkv <Пароль ключевого контейнера Калвион CSP>] \n"
+     "    [-provtype <75|80|81 для ключей ГОСТ Р 34.10-2001, ГОСТ Р 34.10-2012 (256) и ГОСТ Р 34.10-2012 (512) соответственно>] \n"
+     "    [-oid <Объектный идентификатор параметров первичного ключа>] \n"
+     "    [-oid2 <Объектный идентификатор параметров вторичного ключа>] \n"},
+    {121,
+     "Failed to retreive public key from Kalvion CSP key container.",
+     "Невозможно извлечь открытый ключ из ключевого контейнера Калвион CSP."},
+    {122,
+     "    Notice. Key parameteres are selected as follows: the ones from header, then from command line if header is absent or corrupted, otherwise default parameteres are used. \n"
+     "    Key algorithm is defined by header. If it is absent, -provtype must be used.\n",
+     "    Примечание. Параметры ключей определяются со следующим приоритетом: из заголовка, при отсутствии - из параметров командной строки, если параметры не заданы - используются параметры по умолчанию.\n"
+     "    Алгоритм ключа определяется из заголовка. Если он отсутствует или повреждён, алгоритм необходимо обязательно задавать через параметр -provtype.\n"},
+    {123,
+     "Wrong command line parameters! \n"
+     "To see full command list run keymend.exe -help.",
+     "Неправильные параметры командной строки. \n"
+     "Для отображения полного списка команд запустите keymend.exe -help."},
+    {124,
+     "keymend -help Display this manual.\n"
+     "\n",
+     "keymend.exe -help Отобразить эту справку.\n"
+     "\n"},
+};
+
+}  // namespace
+
+std::string_view MessageText(int id, Language language) {
+    for (const StringEntry& entry : kStringTable) {
+        if (entry.id == id) return language == Language::kRussian ? entry.russian : entry.english;
+    }
+    return {};
+}
+
+}  // namespace keymend
