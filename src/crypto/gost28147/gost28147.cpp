@@ -1,0 +1,451 @@
+// GOST 28147-89: parameter-set cache, block function, key objects, ECB/CFB with key meshing, MAC.
+#include "crypto/gost28147/gost28147.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "crypto/context/crypto_context.h"
+#include "crypto/context/secure_blob.h"
+#include "crypto/gost28147/gost28147_tables.h"
+
+#define KM_ALWAYS_INLINE __attribute__((always_inline)) inline
+
+namespace keymend {
+
+namespace {
+
+using gost28147_detail::kKeyMeshingConstant;
+using gost28147_detail::kParamSets;
+using gost28147_detail::kParamSetTableSize;
+
+static_assert(kParamSetTableSize == kParamSetCount);
+static_assert(kGost28147ExpandedWords * sizeof(uint32_t) == kExpandedTableSize);
+
+// Byte-wise little-endian access; compilers turn these into single loads and stores.
+KM_ALWAYS_INLINE uint32_t Load32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+KM_ALWAYS_INLINE void Store32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+    p[2] = static_cast<uint8_t>(v >> 16);
+    p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// Round function: substitution and the rotation by 11, both folded into T0..T3.
+KM_ALWAYS_INLINE uint32_t F(const uint32_t* t, uint32_t x) {
+    return t[x & 0xFF] ^ t[256 + ((x >> 8) & 0xFF)] ^ t[512 + ((x >> 16) & 0xFF)] ^
+           t[768 + (x >> 24)];
+}
+
+// The rounds work on W independent blocks at once ("lanes"), so that ECB and CFB decryption keep
+// several table lookups in flight; W = 1 is the plain serial cipher.
+template <size_t W>
+KM_ALWAYS_INLINE void Round(const uint32_t* t, const uint32_t (&a)[W], uint32_t (&b)[W],
+                            uint32_t key) {
+#pragma GCC unroll 8
+    for (size_t i = 0; i < W; ++i) b[i] ^= F(t, a[i] + key);
+}
+
+// Eight rounds with K0..K7 (odd rounds change N2, even rounds N1).
+template <size_t W>
+KM_ALWAYS_INLINE void Forward8(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
+                               uint32_t (&n2)[W]) {
+    Round<W>(t, n1, n2, k[0]);
+    Round<W>(t, n2, n1, k[1]);
+    Round<W>(t, n1, n2, k[2]);
+    Round<W>(t, n2, n1, k[3]);
+    Round<W>(t, n1, n2, k[4]);
+    Round<W>(t, n2, n1, k[5]);
+    Round<W>(t, n1, n2, k[6]);
+    Round<W>(t, n2, n1, k[7]);
+}
+
+// Eight rounds with K7..K0.
+template <size_t W>
+KM_ALWAYS_INLINE void Backward8(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
+                                uint32_t (&n2)[W]) {
+    Round<W>(t, n1, n2, k[7]);
+    Round<W>(t, n2, n1, k[6]);
+    Round<W>(t, n1, n2, k[5]);
+    Round<W>(t, n2, n1, k[4]);
+    Round<W>(t, n1, n2, k[3]);
+    Round<W>(t, n2, n1, k[2]);
+    Round<W>(t, n1, n2, k[1]);
+    Round<W>(t, n2, n1, k[0]);
+}
+
+template <size_t W>
+KM_ALWAYS_INLINE void EncryptLanes(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
+                                   uint32_t (&n2)[W]) {
+    Forward8<W>(t, k, n1, n2);
+    Forward8<W>(t, k, n1, n2);
+    Forward8<W>(t, k, n1, n2);
+    Backward8<W>(t, k, n1, n2);
+}
+
+template <size_t W>
+KM_ALWAYS_INLINE void DecryptLanes(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
+                                   uint32_t (&n2)[W]) {
+    Forward8<W>(t, k, n1, n2);
+    Backward8<W>(t, k, n1, n2);
+    Backward8<W>(t, k, n1, n2);
+    Backward8<W>(t, k, n1, n2);
+}
+
+// W blocks from in to out (in == out allowed: all blocks are read before any is written).
+template <size_t W, bool kDecrypt>
+KM_ALWAYS_INLINE void EcbLanes(const uint32_t* t, const uint32_t* k, const uint8_t* in,
+                               uint8_t* out) {
+    uint32_t n1[W], n2[W];
+    for (size_t i = 0; i < W; ++i) {
+        n1[i] = Load32(in + 8 * i);
+        n2[i] = Load32(in + 8 * i + 4);
+    }
+    if constexpr (kDecrypt) {
+        DecryptLanes<W>(t, k, n1, n2);
+    } else {
+        EncryptLanes<W>(t, k, n1, n2);
+    }
+    for (size_t i = 0; i < W; ++i) {  // an output block is N2 then N1
+        Store32(out + 8 * i, n2[i]);
+        Store32(out + 8 * i + 4, n1[i]);
+    }
+}
+
+constexpr size_t kLanes = 4;
+
+template <bool kDecrypt>
+void EcbBlocks(const uint32_t* t, const uint32_t* k, const uint8_t* in, uint8_t* out,
+               size_t blocks) {
+    for (; blocks >= kLanes; blocks -= kLanes, in += 8 * kLanes, out += 8 * kLanes)
+        EcbLanes<kLanes, kDecrypt>(t, k, in, out);
+    for (; blocks > 0; --blocks, in += 8, out += 8) EcbLanes<1, kDecrypt>(t, k, in, out);
+}
+
+// CFB encryption of whole segments: each gamma depends on the previous ciphertext, so serial.
+void CfbEncryptBlocks(const uint32_t* t, const uint32_t* k, uint8_t* feedback, uint8_t* data,
+                      size_t blocks) {
+    uint32_t f1 = Load32(feedback), f2 = Load32(feedback + 4);
+    for (; blocks > 0; --blocks, data += 8) {
+        uint32_t n1[1] = {f1}, n2[1] = {f2};
+        EncryptLanes<1>(t, k, n1, n2);
+        f1 = Load32(data) ^ n2[0];
+        f2 = Load32(data + 4) ^ n1[0];
+        Store32(data, f1);
+        Store32(data + 4, f2);
+    }
+    Store32(feedback, f1);
+    Store32(feedback + 4, f2);
+}
+
+// CFB decryption of whole segments: every gamma comes from known ciphertext, so W at a time.
+void CfbDecryptBlocks(const uint32_t* t, const uint32_t* k, uint8_t* feedback, uint8_t* data,
+                      size_t blocks) {
+    uint32_t f1 = Load32(feedback), f2 = Load32(feedback + 4);
+    for (; blocks >= kLanes; blocks -= kLanes, data += 8 * kLanes) {
+        uint32_t c1[kLanes], c2[kLanes], n1[kLanes], n2[kLanes];
+        for (size_t i = 0; i < kLanes; ++i) {
+            c1[i] = Load32(data + 8 * i);
+            c2[i] = Load32(data + 8 * i + 4);
+            n1[i] = i == 0 ? f1 : c1[i - 1];
+            n2[i] = i == 0 ? f2 : c2[i - 1];
+        }
+        EncryptLanes<kLanes>(t, k, n1, n2);
+        for (size_t i = 0; i < kLanes; ++i) {
+            Store32(data + 8 * i, c1[i] ^ n2[i]);
+            Store32(data + 8 * i + 4, c2[i] ^ n1[i]);
+        }
+        f1 = c1[kLanes - 1];
+        f2 = c2[kLanes - 1];
+    }
+    for (; blocks > 0; --blocks, data += 8) {
+        uint32_t n1[1] = {f1}, n2[1] = {f2};
+        EncryptLanes<1>(t, k, n1, n2);
+        f1 = Load32(data);
+        f2 = Load32(data + 4);
+        Store32(data, f1 ^ n2[0]);
+        Store32(data + 4, f2 ^ n1[0]);
+    }
+    Store32(feedback, f1);
+    Store32(feedback + 4, f2);
+}
+
+// MAC chaining over whole blocks: value = step(value XOR block).
+void MacBlocks(const uint32_t* t, const uint32_t* k, uint8_t* value, const uint8_t* data,
+               size_t blocks) {
+    uint32_t n1[1] = {Load32(value)}, n2[1] = {Load32(value + 4)};
+    for (; blocks > 0; --blocks, data += 8) {
+        n1[0] ^= Load32(data);
+        n2[0] ^= Load32(data + 4);
+        Forward8<1>(t, k, n1, n2);
+        Forward8<1>(t, k, n1, n2);
+    }
+    Store32(value, n1[0]);  // N1 then N2: the MAC step does not swap the halves
+    Store32(value + 4, n2[0]);
+}
+
+// CFB over any length, continuing the object's current segment.
+void CfbRun(Gost28147KeyObject& object, uint8_t* data, size_t length, bool decrypt) {
+    uint8_t* feedback = object.state;
+    uint8_t* gamma = object.shiftRegister;
+    uint32_t& position = object.segmentPosition;
+    const uint32_t* k = object.key->words;
+    // A partial segment builds the next feedback block byte by byte from the ciphertext.
+    auto bytewise = [&](size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            uint8_t in = data[i];
+            uint8_t out = static_cast<uint8_t>(in ^ gamma[position]);
+            data[i] = out;
+            feedback[position] = decrypt ? in : out;
+            position = (position + 1) & 7;
+        }
+        data += n;
+        length -= n;
+    };
+    if (position != 0) bytewise(length < 8 - position ? length : 8 - position);
+    size_t blocks = length / 8;
+    if (blocks > 0) {
+        if (decrypt) {
+            CfbDecryptBlocks(object.table, k, feedback, data, blocks);
+        } else {
+            CfbEncryptBlocks(object.table, k, feedback, data, blocks);
+        }
+        data += 8 * blocks;
+        length -= 8 * blocks;
+    }
+    if (length > 0) {
+        EcbBlocks<false>(object.table, k, feedback, gamma, 1);
+        bytewise(length);
+    }
+}
+
+LibraryAllocator& Allocator() { return GlobalCryptoContext().allocator; }
+
+bool Fail(uint32_t status) {
+    Allocator().lastError = status;
+    return false;
+}
+
+}  // namespace
+
+// ---- Parameter sets -------------------------------------------------------------------------
+
+int ParamSetIndex(const char* oid) {
+    if (oid == nullptr) return -1;
+    for (size_t i = 0; i < kParamSetTableSize; ++i) {
+        if (std::strcmp(oid, kParamSets[i].oid) != 0) continue;
+        uint32_t*& slot = GlobalCryptoContext().expandedTables[i];
+        if (slot == nullptr) {
+            slot = static_cast<uint32_t*>(std::malloc(kExpandedTableSize));
+            if (slot == nullptr) {
+                Fail(kStatusNoMemory);
+                return -1;
+            }
+            ExpandParamSet(kParamSets[i].packed, slot);
+        }
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
+const char* ParamSetOid(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= kParamSetTableSize) return nullptr;
+    return kParamSets[index].oid;
+}
+
+const uint8_t* PackedParamSet(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= kParamSetTableSize) return nullptr;
+    return kParamSets[index].packed;
+}
+
+bool ExpandParamSet(const uint8_t* packed, uint32_t* out) {
+    if (packed == nullptr || out == nullptr) return false;
+    uint8_t box[8][16];  // box[n] is K(n+1)
+    for (size_t r = 0; r < 16; ++r) {
+        for (size_t c = 0; c < 4; ++c) {
+            box[2 * c][r] = static_cast<uint8_t>(packed[4 * r + c] >> 4);
+            box[2 * c + 1][r] = static_cast<uint8_t>(packed[4 * r + c] & 0x0F);
+        }
+    }
+    for (size_t j = 0; j < 4; ++j) {
+        for (uint32_t x = 0; x < 256; ++x) {
+            uint32_t v = static_cast<uint32_t>(box[2 * j][x & 15] | box[2 * j + 1][x >> 4] << 4)
+                         << (8 * j);
+            out[256 * j + x] = v << 11 | v >> 21;
+        }
+    }
+    return true;
+}
+
+const uint32_t* ExpandedParamSet(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= kParamSetTableSize) return nullptr;
+    return GlobalCryptoContext().expandedTables[index];
+}
+
+// ---- Block function -------------------------------------------------------------------------
+
+void Gost28147LoadKey(const uint8_t* key32, Gost28147KeyRecord& record) {
+    for (size_t i = 0; i < 8; ++i) record.words[i] = Load32(key32 + 4 * i);
+}
+
+void Gost28147EncryptBlocks(const uint32_t* table, const Gost28147KeyRecord& key,
+                            const uint8_t* in, uint8_t* out, size_t blocks) {
+    EcbBlocks<false>(table, key.words, in, out, blocks);
+}
+
+void Gost28147DecryptBlocks(const uint32_t* table, const Gost28147KeyRecord& key,
+                            const uint8_t* in, uint8_t* out, size_t blocks) {
+    EcbBlocks<true>(table, key.words, in, out, blocks);
+}
+
+void Gost28147MacStep(const uint32_t* table, const Gost28147KeyRecord& key, uint8_t* value8) {
+    static constexpr uint8_t kZero[8] = {};
+    MacBlocks(table, key.words, value8, kZero, 1);
+}
+
+// ---- Key objects ----------------------------------------------------------------------------
+
+Gost28147KeyObject* Gost28147CreateKey(const uint8_t* key, size_t keyLength, int paramSetIndex,
+                                       const uint8_t* iv) {
+    if (key == nullptr || keyLength != kGost28147KeySize) {
+        Fail(kStatusBadData);
+        return nullptr;
+    }
+    const uint32_t* table = ExpandedParamSet(paramSetIndex);
+    if (table == nullptr) return nullptr;
+    auto* object = static_cast<Gost28147KeyObject*>(
+        LibAlloc(Allocator(), sizeof(Gost28147KeyObject), kAllocScratch));
+    if (object == nullptr) return nullptr;
+    std::memset(object, 0, sizeof(*object));
+    object->algorithmId = kGost28147AlgorithmId;
+    object->blockLength = kGost28147BlockSize;
+    object->registerLength = kGost28147BlockSize;
+    object->segmentLength = kGost28147BlockSize;
+    object->key = &object->keyStorage;
+    object->table = table;
+    Gost28147LoadKey(key, object->keyStorage);
+    if (iv != nullptr) std::memcpy(object->state, iv, kGost28147BlockSize);
+    return object;
+}
+
+void Gost28147DestroyKey(Gost28147KeyObject* object) {
+    if (object == nullptr) return;
+    SecureWipe(object, sizeof(*object));
+    LibFree(Allocator(), object, 0);
+}
+
+void Gost28147MeshKey(Gost28147KeyObject& object, bool cfb) {
+    SecureArray<kGost28147KeySize> newKey;
+    Gost28147DecryptBlocks(object.table, *object.key, kKeyMeshingConstant, newKey.data(), 4);
+    Gost28147LoadKey(newKey.data(), *object.key);
+    if (cfb) Gost28147EncryptBlocks(object.table, *object.key, object.state, object.state, 1);
+}
+
+bool Gost28147Process(Gost28147KeyObject& object, int modeCode, uint8_t* data, size_t length,
+                      bool keyMeshing) {
+    bool cfb = modeCode == kModeCfbEncrypt || modeCode == kModeCfbDecrypt;
+    bool ecb = modeCode == kModeEcbEncrypt || modeCode == kModeEcbDecrypt;
+    if (!cfb && !ecb) return Fail(kStatusBadData);
+    if (length == 0) return true;
+    if (data == nullptr) return Fail(kStatusBadData);
+    // ECB also needs the object on a block boundary, or a meshing section would split a block.
+    if (ecb && (length % 8 != 0 || object.processed % 8 != 0)) return Fail(kStatusBadData);
+    while (length > 0) {
+        size_t chunk = length;
+        if (keyMeshing) {
+            size_t used = static_cast<size_t>(object.processed % kKeyMeshingSection);
+            if (chunk > kKeyMeshingSection - used) chunk = kKeyMeshingSection - used;
+        }
+        switch (modeCode) {
+            case kModeEcbEncrypt:
+                Gost28147EncryptBlocks(object.table, *object.key, data, data, chunk / 8);
+                break;
+            case kModeEcbDecrypt:
+                Gost28147DecryptBlocks(object.table, *object.key, data, data, chunk / 8);
+                break;
+            default:
+                CfbRun(object, data, chunk, modeCode == kModeCfbDecrypt);
+                break;
+        }
+        object.processed += chunk;
+        data += chunk;
+        length -= chunk;
+        if (keyMeshing && object.processed % kKeyMeshingSection == 0) Gost28147MeshKey(object, cfb);
+    }
+    return true;
+}
+
+bool Gost28147MacUpdate(Gost28147KeyObject& object, const uint8_t* data, size_t length) {
+    if (length == 0) return true;
+    if (data == nullptr) return Fail(kStatusBadData);
+    uint8_t* value = object.state;
+    size_t position = static_cast<size_t>(object.processed % 8);
+    object.processed += length;
+    if (position != 0) {  // complete the pending block first
+        while (position < 8 && length > 0) {
+            value[position++] ^= *data++;
+            --length;
+        }
+        if (position < 8) return true;
+        Gost28147MacStep(object.table, *object.key, value);
+    }
+    size_t blocks = length / 8;
+    MacBlocks(object.table, object.key->words, value, data, blocks);
+    data += 8 * blocks;
+    length -= 8 * blocks;
+    for (size_t i = 0; i < length; ++i) value[i] ^= data[i];  // pending partial block
+    return true;
+}
+
+void Gost28147MacFinal(const Gost28147KeyObject& object, uint8_t* mac4) {
+    uint64_t n = object.processed;
+    if (n == 0) {
+        std::memset(mac4, 0, kGost28147MacSize);
+        return;
+    }
+    SecureArray<kGost28147BlockSize> value;
+    std::memcpy(value.data(), object.state, kGost28147BlockSize);
+    if (n % 8 != 0 || n == 8) {
+        // The zero-padded last block (already XORed in), or the extra zero block after one block.
+        Gost28147MacStep(object.table, *object.key, value.data());
+        // A message shorter than a block is extended by one more all-zero block.
+        if (n < 8) Gost28147MacStep(object.table, *object.key, value.data());
+    }
+    std::memcpy(mac4, value.data(), kGost28147MacSize);
+}
+
+// ---- One-shot entry points ------------------------------------------------------------------
+
+bool Gost28147Crypt(uint8_t* data, size_t length, bool decrypt, int modeSelector,
+                    const uint8_t* key, size_t keyLength, const char* paramSetOid,
+                    const uint8_t* iv) {
+    int index = ParamSetIndex(paramSetOid);
+    if (index < 0) return false;
+    if (modeSelector != kGost28147Ecb && modeSelector != kGost28147Cfb)
+        return Fail(kStatusBadData);
+    if (modeSelector == kGost28147Cfb && iv == nullptr) return Fail(kStatusBadData);
+    if (modeSelector == kGost28147Ecb && length % 8 != 0) return Fail(kStatusBadData);
+    if (data == nullptr && length != 0) return Fail(kStatusBadData);
+    Gost28147KeyPtr object(Gost28147CreateKey(key, keyLength, index, iv));
+    if (!object) return false;
+    int modeCode = modeSelector == kGost28147Ecb ? (decrypt ? kModeEcbDecrypt : kModeEcbEncrypt)
+                                                 : (decrypt ? kModeCfbDecrypt : kModeCfbEncrypt);
+    return Gost28147Process(*object, modeCode, data, length, KeyMeshingSwitch() != 0);
+}
+
+bool Gost28147Mac(const uint8_t* data, size_t length, uint8_t* mac4, const uint8_t* key,
+                  size_t keyLength, const char* paramSetOid, const uint8_t* iv) {
+    int index = ParamSetIndex(paramSetOid);
+    if (index < 0) return false;
+    if (data == nullptr || mac4 == nullptr || iv == nullptr) return Fail(kStatusBadData);
+    Gost28147KeyPtr object(Gost28147CreateKey(key, keyLength, index, iv));
+    if (!object) return false;
+    if (!Gost28147MacUpdate(*object, data, length)) return false;
+    Gost28147MacFinal(*object, mac4);
+    return true;
+}
+
+}  // namespace keymend
