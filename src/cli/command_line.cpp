@@ -92,15 +92,32 @@ void ResetSettings(Settings& s) {
 
 void SetFlag(Settings& s, Target target) {
     switch (target) {
-        case Target::kKeyExchange: s.keySpec = kKeySpecExchange; break;
-        case Target::kSignature: s.keySpec = kKeySpecSignature; break;
-        case Target::kNoMacVerify: s.noMacVerify = 1; break;
-        case Target::kNoKeyMeshing: s.useKeyMeshing = 0; break;
-        case Target::kExportableEx: s.exportableEx = 1; break;
-        case Target::kExtendHeader: s.extendHeader = 1; break;
-        case Target::kExportableSg: s.exportableSg = 1; break;
-        case Target::kDhAllowed: s.dhAllowed = 1; break;
-        default: break;
+        case Target::kKeyExchange:
+            s.keySpec = kKeySpecExchange;
+            break;
+        case Target::kSignature:
+            s.keySpec = kKeySpecSignature;
+            break;
+        case Target::kNoMacVerify:
+            s.noMacVerify = 1;
+            break;
+        case Target::kNoKeyMeshing:
+            s.useKeyMeshing = 0;
+            break;
+        case Target::kExportableEx:
+            s.exportableEx = 1;
+            break;
+        case Target::kExtendHeader:
+            s.extendHeader = 1;
+            break;
+        case Target::kExportableSg:
+            s.exportableSg = 1;
+            break;
+        case Target::kDhAllowed:
+            s.dhAllowed = 1;
+            break;
+        default:
+            break;
     }
 }
 
@@ -135,7 +152,8 @@ bool SetProvType(uint32_t& field, const char* value) {
 
 bool SetContainerPassword(Settings& s, const char* value) {
     SecureWipe(s.containerPassword, sizeof s.containerPassword);
-    return ArgumentToUtf16(value, s.containerPassword, sizeof s.containerPassword / sizeof(char16_t));
+    return ArgumentToUtf16(value, s.containerPassword,
+                           sizeof s.containerPassword / sizeof(char16_t));
 }
 
 // Locale codeset to UTF-16, then to UTF-8; the input and the result are each at most 255 bytes.
@@ -150,22 +168,36 @@ bool SetP12Password(Settings& s, const char* value) {
 
 bool SetValue(Settings& s, Target target, const char* value) {
     switch (target) {
-        case Target::kContFolder: return SetOnce(s.contFolder, value);
-        case Target::kRdrFolder: return SetOnce(s.rdrFolder, value);
-        case Target::kInFile: return SetOnce(s.inFile, value);
-        case Target::kContName: return SetOnce(s.contName, value);
-        case Target::kCertEx: return SetOnce(s.certEx, value);
-        case Target::kCertSg: return SetOnce(s.certSg, value);
-        case Target::kContainerPassword: return SetContainerPassword(s, value);
-        case Target::kP12Password: return SetP12Password(s, value);
-        case Target::kPrimaryOid: return SetOid(s.primaryOid, value);
-        case Target::kSecondaryOid: return SetOid(s.secondaryOid, value);
-        case Target::kProvType: return SetProvType(s.provType, value);
-        default: return false;
+        case Target::kContFolder:
+            return SetOnce(s.contFolder, value);
+        case Target::kRdrFolder:
+            return SetOnce(s.rdrFolder, value);
+        case Target::kInFile:
+            return SetOnce(s.inFile, value);
+        case Target::kContName:
+            return SetOnce(s.contName, value);
+        case Target::kCertEx:
+            return SetOnce(s.certEx, value);
+        case Target::kCertSg:
+            return SetOnce(s.certSg, value);
+        case Target::kContainerPassword:
+            return SetContainerPassword(s, value);
+        case Target::kP12Password:
+            return SetP12Password(s, value);
+        case Target::kPrimaryOid:
+            return SetOid(s.primaryOid, value);
+        case Target::kSecondaryOid:
+            return SetOid(s.secondaryOid, value);
+        case Target::kProvType:
+            return SetProvType(s.provType, value);
+        default:
+            return false;
     }
 }
 
-bool IsCommand(const Settings& s, const char* word) { return std::strcmp(s.command, word) == 0; }
+bool IsCommand(const Settings& s, const char* word) {
+    return std::strcmp(s.command, word) == 0;
+}
 
 bool MeetsRequirements(const Settings& s) {
     if (s.command == nullptr) return false;

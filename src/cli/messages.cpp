@@ -6,7 +6,9 @@ namespace keymend {
 
 namespace {
 
-void Write(std::string_view text) { ConsoleWrite(text.data(), text.size()); }
+void Write(std::string_view text) {
+    ConsoleWrite(text.data(), text.size());
+}
 
 }  // namespace
 
@@ -16,8 +18,9 @@ void PrintMessage(Language language, int id) {
 }
 
 void PrintHelp(Language language) {
-    constexpr int kManual[] = {kMsgHelpHeading, kMsgHelpHelp,   kMsgHelpImportNew, kMsgHelpImportAdd,
-                               kMsgHelpRepair,  kMsgHelpPublic, kMsgHelpNotice};
+    constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,   kMsgHelpImportNew,
+                               kMsgHelpImportAdd, kMsgHelpRepair, kMsgHelpPublic,
+                               kMsgHelpNotice};
     for (int id : kManual) Write(MessageText(id, language));
 }
 

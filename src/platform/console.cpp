@@ -47,7 +47,8 @@ void ConsoleInit() {
     if (ctype == nullptr) ctype = std::setlocale(LC_CTYPE, "");
     if (ctype == nullptr) return;  // named but not installed: C stays in effect, UTF-8 out
     ctype = std::setlocale(LC_CTYPE, nullptr);
-    if (ctype == nullptr || std::strcmp(ctype, "C") == 0 || std::strcmp(ctype, "POSIX") == 0) return;
+    if (ctype == nullptr || std::strcmp(ctype, "C") == 0 || std::strcmp(ctype, "POSIX") == 0)
+        return;
     const char* codeset = nl_langinfo(CODESET);
     if (codeset == nullptr || *codeset == '\0' || IsUtf8Name(codeset)) return;
     if (std::strlen(codeset) >= sizeof g_codeset) return;
@@ -60,14 +61,18 @@ bool LanguageIsRussian(const char* lcAll, const char* lcMessages, const char* la
 }
 
 bool UserInterfaceIsRussian() {
-    return LanguageIsRussian(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+    return LanguageIsRussian(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
+                             std::getenv("LANG"));
 }
 
-const char* LocaleCodeset() { return g_codeset[0] != '\0' ? g_codeset : nullptr; }
+const char* LocaleCodeset() {
+    return g_codeset[0] != '\0' ? g_codeset : nullptr;
+}
 
 void SetLocaleCodesetForTesting(const char* codeset) {
     g_codeset[0] = '\0';
-    if (codeset != nullptr && std::strlen(codeset) < sizeof g_codeset) std::strcpy(g_codeset, codeset);
+    if (codeset != nullptr && std::strlen(codeset) < sizeof g_codeset)
+        std::strcpy(g_codeset, codeset);
 }
 
 bool ConsoleWrite(const char* utf8, size_t n) {
@@ -99,10 +104,19 @@ bool ConsoleWrite(const char* utf8, size_t n) {
             }
         }
     }
+    // Return a stateful codeset to its initial shift state.
+    char* out = buffer;
+    size_t outLeft = sizeof buffer;
+    if (iconv(cd, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1) && out != buffer) {
+        size_t produced = static_cast<size_t>(out - buffer);
+        ok = ok && std::fwrite(buffer, 1, produced, stdout) == produced;
+    }
     iconv_close(cd);
     return ok;
 }
 
-bool ConsoleFlush() { return std::fflush(stdout) == 0; }
+bool ConsoleFlush() {
+    return std::fflush(stdout) == 0;
+}
 
 }  // namespace keymend

@@ -17,7 +17,9 @@ namespace {
 // that overflows it cannot fit the callers' fields anyway.
 constexpr size_t kUtf8Scratch = 1024;
 
-bool IsUtf8Codeset(const char* codeset) { return codeset == nullptr || *codeset == '\0'; }
+bool IsUtf8Codeset(const char* codeset) {
+    return codeset == nullptr || *codeset == '\0';
+}
 
 // Decodes one scalar value from well-formed UTF-8 (Unicode table 3-7); false on any
 // ill-formed or truncated sequence.

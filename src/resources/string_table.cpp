@@ -13,6 +13,7 @@ struct StringEntry {
 
 // The texts are kept exactly as users have always seen them, spelling included. Help texts keep
 // their trailing blanks and final line feeds: the manual is printed as stored.
+// clang-format off
 constexpr StringEntry kStringTable[] = {
     {102,
      "Failed to open PKCS#12 key container.",
@@ -166,6 +167,7 @@ constexpr StringEntry kStringTable[] = {
      "keymend.exe -help Отобразить эту справку.\n"
      "\n"},
 };
+// clang-format on
 
 }  // namespace
 

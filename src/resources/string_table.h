@@ -8,31 +8,31 @@ namespace keymend {
 enum class Language { kEnglish, kRussian };
 
 // Message ids. The single-line messages are printed with one line feed after them.
-constexpr int kMsgPkcs12FileOpenFailed = 102;     // the -infile file cannot be opened
-constexpr int kMsgPkcs12ReadFailed = 103;         // the PKCS#12 reader refuses the file
-constexpr int kMsgContainerCreateFailed = 104;    // writing the container fails
-constexpr int kMsgContainerOpenFailed = 105;      // the existing container cannot be opened
-constexpr int kMsgPkcs12PrimaryFailed = 106;      // unused by every command
-constexpr int kMsgPkcs12SecondaryFailed = 107;    // unused by every command
-constexpr int kMsgContainerFull = 108;            // the container already holds two keys
-constexpr int kMsgKeyTypeDiffers = 109;           // the added key's algorithm family differs
-constexpr int kMsgKeyPurposeTaken = 110;          // a key of the same purpose is already there
-constexpr int kMsgRepairFailed = 111;             // repair fails
-constexpr int kMsgUnsupportedCommand = 112;       // none of the four operations
-constexpr int kMsgSuccess = 113;                  // closing message after success
-constexpr int kMsgFailure = 114;                  // closing message after any failure
-constexpr int kMsgPublicKeyFailed = 121;          // public key export fails
-constexpr int kMsgWrongCommandLine = 123;         // two lines, printed with an empty line after
+constexpr int kMsgPkcs12FileOpenFailed = 102;   // the -infile file cannot be opened
+constexpr int kMsgPkcs12ReadFailed = 103;       // the PKCS#12 reader refuses the file
+constexpr int kMsgContainerCreateFailed = 104;  // writing the container fails
+constexpr int kMsgContainerOpenFailed = 105;    // the existing container cannot be opened
+constexpr int kMsgPkcs12PrimaryFailed = 106;    // unused by every command
+constexpr int kMsgPkcs12SecondaryFailed = 107;  // unused by every command
+constexpr int kMsgContainerFull = 108;          // the container already holds two keys
+constexpr int kMsgKeyTypeDiffers = 109;         // the added key's algorithm family differs
+constexpr int kMsgKeyPurposeTaken = 110;        // a key of the same purpose is already there
+constexpr int kMsgRepairFailed = 111;           // repair fails
+constexpr int kMsgUnsupportedCommand = 112;     // none of the four operations
+constexpr int kMsgSuccess = 113;                // closing message after success
+constexpr int kMsgFailure = 114;                // closing message after any failure
+constexpr int kMsgPublicKeyFailed = 121;        // public key export fails
+constexpr int kMsgWrongCommandLine = 123;       // two lines, printed with an empty line after
 
 // Manual entries, printed as stored (they carry their own line feeds).
-constexpr int kMsgHelpImportNew = 115;   // -p12tokv
-constexpr int kMsgHelpExportP12 = 116;   // -kvtop12, a command this tool does not offer
-constexpr int kMsgHelpImportAdd = 117;   // -p12addtokv
-constexpr int kMsgHelpRepair = 118;      // -kvrepair
-constexpr int kMsgHelpHeading = 119;     // "Usage: "
-constexpr int kMsgHelpPublic = 120;      // -kvpublic
-constexpr int kMsgHelpNotice = 122;      // how key parameters are chosen
-constexpr int kMsgHelpHelp = 124;        // -help
+constexpr int kMsgHelpImportNew = 115;  // -p12tokv
+constexpr int kMsgHelpExportP12 = 116;  // -kvtop12, a command this tool does not offer
+constexpr int kMsgHelpImportAdd = 117;  // -p12addtokv
+constexpr int kMsgHelpRepair = 118;     // -kvrepair
+constexpr int kMsgHelpHeading = 119;    // "Usage: "
+constexpr int kMsgHelpPublic = 120;     // -kvpublic
+constexpr int kMsgHelpNotice = 122;     // how key parameters are chosen
+constexpr int kMsgHelpHelp = 124;       // -help
 
 // The UTF-8 text of a message id in the given language; an empty view for an unknown id.
 std::string_view MessageText(int id, Language language);

@@ -38,7 +38,10 @@ TEST(Run, HelpPrintsTheManualByteForByte) {
 
 TEST(Run, RefusedLinePrintsOnlyTheWrongLineMessage) {
     const std::vector<std::vector<std::string>> lines = {
-        {}, {"-help", "bogus"}, {"-kvpublic"}, {"-kvpublic", "-contfolder"},
+        {},
+        {"-help", "bogus"},
+        {"-kvpublic"},
+        {"-kvpublic", "-contfolder"},
         {"-kvpublic", "-contfolder", "c", "-passkv", "\xC3"}};
     for (const auto& args : lines) {
         RunResult r = RunKeymend(args);

@@ -1,18 +1,19 @@
 // Password conversion from the locale's codeset, UTF-16 to UTF-8, language choice and console
 // output conversion.
+#include "platform/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "cli/command_line.h"
 #include "platform/console.h"
-#include "platform/text.h"
 
 namespace keymend {
 namespace {
 
 class LocaleCodeset : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { SetLocaleCodesetForTesting(nullptr); }
 };
 
@@ -46,13 +47,14 @@ TEST(TextConversion, Utf16ToUtf8IsStrictAndBounded) {
     char out[8];
     size_t n = 0;
     ASSERT_TRUE(Utf16ToUtf8(u"\U0001F511a", out, sizeof out, &n));
-    EXPECT_EQ(std::string(out, n), "\xF0\x9F\x94\x91"
-                                   "a");
+    EXPECT_EQ(std::string(out, n),
+              "\xF0\x9F\x94\x91"
+              "a");
     const char16_t loneHigh[] = {0xD83D, u'a', 0};
     const char16_t loneLow[] = {u'a', 0xDD11, 0};
     EXPECT_FALSE(Utf16ToUtf8(loneHigh, out, sizeof out, &n));
     EXPECT_FALSE(Utf16ToUtf8(loneLow, out, sizeof out, &n));
-    EXPECT_TRUE(Utf16ToUtf8(u"1234567", out, sizeof out, &n));   // 7 bytes + terminator
+    EXPECT_TRUE(Utf16ToUtf8(u"1234567", out, sizeof out, &n));  // 7 bytes + terminator
     EXPECT_FALSE(Utf16ToUtf8(u"12345678", out, sizeof out, &n));
     EXPECT_FALSE(Utf16ToUtf8(u"123456Ж", out, sizeof out, &n));  // 8 bytes + terminator
 }
