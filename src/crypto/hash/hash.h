@@ -36,8 +36,8 @@ constexpr size_t kPbkdf2BlockOutput = 32;
 // Working state. A zero-filled state (GostR341194Reset) is the start of a hash with the zero
 // starting vector. It may hold key-derived data (HMAC): wipe it with SecureWipe when done.
 struct GostR341194State {
-    uint32_t h[8];        // chaining value, words little-endian
-    uint32_t sigma[8];    // sum of the message blocks mod 2^256
+    uint64_t h[4];        // chaining value (256-bit little-endian number, word 0 least significant)
+    uint64_t sigma[4];    // sum of the message blocks mod 2^256
     uint64_t count;       // message bytes absorbed
     uint8_t pending[32];  // partial block (count % 32 bytes valid)
 };

@@ -1,0 +1,185 @@
+// GOST R 34.11-2012 in both lengths. LPS runs as eight 64-bit table lookups per output word
+// through a table computed at compile time from pi and the matrix A.
+#include <bit>
+#include <cstring>
+
+#include "crypto/context/secure_blob.h"
+#include "crypto/hash/hash.h"
+#include "crypto/hash/streebog_constants.h"
+
+namespace keymend {
+
+static_assert(std::endian::native == std::endian::little, "words are loaded in memory order");
+
+namespace {
+
+using streebog::kA;
+using streebog::kC;
+using streebog::kPi;
+
+// Entry x of table j: the linear transform L of pi(x) placed in byte j, so that one output word
+// of L(P(S(x))) is the XOR of eight lookups.
+struct LpsTable {
+    uint64_t t[8][256];
+};
+
+constexpr LpsTable BuildLpsTable() {
+    LpsTable r{};
+    for (int j = 0; j < 8; ++j) {
+        for (int x = 0; x < 256; ++x) {
+            uint64_t v = static_cast<uint64_t>(kPi[x]) << (8 * j), image = 0;
+            for (int bit = 0; bit < 64; ++bit) {
+                if ((v >> bit) & 1) image ^= kA[63 - bit];
+            }
+            r.t[j][x] = image;
+        }
+    }
+    return r;
+}
+
+alignas(64) constinit const LpsTable kLps = BuildLpsTable();
+
+// out = LPS(a ^ b). Output word i gathers byte i of every input word.
+inline void Lps(const uint64_t a[8], const uint64_t b[8], uint64_t out[8]) {
+    uint64_t x0 = a[0] ^ b[0], x1 = a[1] ^ b[1], x2 = a[2] ^ b[2], x3 = a[3] ^ b[3];
+    uint64_t x4 = a[4] ^ b[4], x5 = a[5] ^ b[5], x6 = a[6] ^ b[6], x7 = a[7] ^ b[7];
+    for (int i = 0; i < 8; ++i) {
+        out[i] = kLps.t[0][x0 & 255] ^ kLps.t[1][x1 & 255] ^ kLps.t[2][x2 & 255] ^
+                 kLps.t[3][x3 & 255] ^ kLps.t[4][x4 & 255] ^ kLps.t[5][x5 & 255] ^
+                 kLps.t[6][x6 & 255] ^ kLps.t[7][x7 & 255];
+        x0 >>= 8;
+        x1 >>= 8;
+        x2 >>= 8;
+        x3 >>= 8;
+        x4 >>= 8;
+        x5 >>= 8;
+        x6 >>= 8;
+        x7 >>= 8;
+    }
+}
+
+// g_N(h, m) = E(LPS(h ^ N), m) ^ h ^ m; the key and the data rounds are interleaved.
+void Compress(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]) {
+    uint64_t k[8], s[8], t[8];
+    Lps(h, n, k);
+    Lps(k, m, s);
+    for (int r = 0; r < 11; ++r) {
+        Lps(k, kC[r], t);
+        Lps(t, s, s);
+        std::memcpy(k, t, sizeof k);
+    }
+    Lps(k, kC[11], t);
+    for (int i = 0; i < 8; ++i) h[i] ^= s[i] ^ t[i] ^ m[i];
+}
+
+const uint64_t kZero[8] = {};
+
+inline void Add512(uint64_t sum[8], const uint64_t m[8]) {
+    uint64_t carry = 0;
+    for (int i = 0; i < 8; ++i) {
+        uint64_t a = sum[i] + m[i];
+        uint64_t c1 = a < m[i];
+        sum[i] = a + carry;
+        carry = c1 | (sum[i] < a);
+    }
+}
+
+inline void AddBits(uint64_t n[8], uint64_t bits) {
+    n[0] += bits;
+    for (int i = 1; i < 8 && n[i - 1] < bits; ++i) {
+        bits = 1;
+        n[i] += 1;
+        if (n[i] != 0) break;
+    }
+}
+
+inline void AbsorbBlock(StreebogState& state, const uint8_t* block) {
+    uint64_t m[8];
+    std::memcpy(m, block, 64);
+    Compress(state.h, state.n, m);
+    AddBits(state.n, 512);
+    Add512(state.sigma, m);
+}
+
+}  // namespace
+
+size_t StreebogDigestSize(uint32_t identifier) {
+    switch (identifier) {
+        case kAlgStreebog256:
+        case kAlgHmacStreebog256:
+        case kAlgStreebog256Alt:
+            return 32;
+        case kAlgStreebog512:
+        case kAlgHmacStreebog512:
+        case kAlgStreebog512Alt:
+            return 64;
+        default:
+            return 0;
+    }
+}
+
+bool StreebogInit(StreebogState& state, uint32_t identifier) {
+    std::memset(&state, 0, sizeof state);
+    size_t size = StreebogDigestSize(identifier);
+    if (size == 0) return false;
+    state.digestSize = static_cast<uint32_t>(size);
+    if (size == 32) std::memset(state.h, 0x01, sizeof state.h);
+    return true;
+}
+
+bool StreebogUpdate(StreebogState& state, const uint8_t* data, size_t length) {
+    if (state.digestSize == 0) return false;
+    if (length == 0) return true;
+    if (data == nullptr) return false;
+    if (state.pendingLength != 0) {
+        size_t take = 64 - state.pendingLength;
+        if (take > length) take = length;
+        std::memcpy(state.pending + state.pendingLength, data, take);
+        state.pendingLength += static_cast<uint32_t>(take);
+        data += take;
+        length -= take;
+        if (state.pendingLength < 64) return true;
+        AbsorbBlock(state, state.pending);
+        state.pendingLength = 0;
+    }
+    for (; length >= 64; data += 64, length -= 64) AbsorbBlock(state, data);
+    std::memcpy(state.pending, data, length);
+    state.pendingLength = static_cast<uint32_t>(length);
+    return true;
+}
+
+bool StreebogFinish(const StreebogState& state, uint8_t* out) {
+    if (state.digestSize == 0 || out == nullptr || state.pendingLength >= 64) return false;
+    uint64_t h[8], n[8], sigma[8], m[8];
+    std::memcpy(h, state.h, sizeof h);
+    std::memcpy(n, state.n, sizeof n);
+    std::memcpy(sigma, state.sigma, sizeof sigma);
+    // Padding: the pending bytes, one 0x01 byte, zeros.
+    uint8_t block[64] = {};
+    std::memcpy(block, state.pending, state.pendingLength);
+    block[state.pendingLength] = 0x01;
+    std::memcpy(m, block, 64);
+    Compress(h, n, m);
+    AddBits(n, 8ull * state.pendingLength);
+    Add512(sigma, m);
+    Compress(h, kZero, n);
+    Compress(h, kZero, sigma);
+    // The 256-bit digest is the most significant half.
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(h);
+    std::memcpy(out, state.digestSize == 32 ? bytes + 32 : bytes, state.digestSize);
+    SecureWipe(block, sizeof block);
+    SecureWipe(m, sizeof m);
+    SecureWipe(h, sizeof h);
+    SecureWipe(sigma, sizeof sigma);
+    return true;
+}
+
+bool StreebogHash(uint32_t identifier, const uint8_t* data, size_t length, uint8_t* out) {
+    StreebogState state;
+    bool ok = StreebogInit(state, identifier) && StreebogUpdate(state, data, length) &&
+              StreebogFinish(state, out);
+    SecureWipe(&state, sizeof state);
+    return ok;
+}
+
+}  // namespace keymend
