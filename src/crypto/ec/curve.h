@@ -75,11 +75,14 @@ struct EcCurve {
     uint32_t form = 0;
     uint32_t aFullWidth = 0;
     uint32_t pSignificantBytes = 0;
-    // Reduction helpers derived from p.
-    Digit foldPowers[8][8] = {};  // 2^(64*(n+i)) mod p, i = 0..n-1 (kind 4)
-    Digit fullA[8] = {};          // a as a residue mod p (sign applied)
-    Digit dCopy[8] = {};          // Edwards d, zero-extended
-    uint32_t digits = 0;          // width / 8
+    // Derived at creation.
+    uint32_t digits = 0;       // width / 8
+    Digit reductionC = 0;      // kind 1: p - 2^(bits-1); kind 2: 2^bits - p
+    uint32_t pNormalised = 0;  // top bit of p set: quotient digits by reciprocal
+    Digit pTopReciprocal = 0;  // of the top digit of p, when normalised
+    uint32_t aIsMinus3 = 0;
+    Digit fullA[8] = {};  // a as a residue mod p (sign applied)
+    Digit dCopy[8] = {};  // Edwards d, zero-extended
 };
 
 // mode 0: the Weierstrass row, form 0. mode 2: the Edwards row (first row of the OID), form 2.
