@@ -2,9 +2,9 @@
 #include <bit>
 #include <cstring>
 
-#include "crypto/context/secure_blob.h"
 #include "crypto/hash/gostr341194_constants.h"
 #include "crypto/hash/hash.h"
+#include "crypto/hash/wipe_working.h"
 
 namespace keymend {
 
@@ -125,6 +125,14 @@ void Compress(uint64_t h[4], const uint64_t m[4]) {
     for (int i = 0; i < 16; ++i) seq[i] = static_cast<uint16_t>(seq[1 + i] ^ hw[i]);
     PsiRun(seq, 61);
     std::memcpy(h, seq + 61, 32);
+    WipeWorking(keys, sizeof keys);
+    WipeWorking(u, sizeof u);
+    WipeWorking(v, sizeof v);
+    WipeWorking(w, sizeof w);
+    WipeWorking(s, sizeof s);
+    WipeWorking(seq, sizeof seq);
+    WipeWorking(mw, sizeof mw);
+    WipeWorking(hw, sizeof hw);
 }
 
 inline void AddBlock(uint64_t sum[4], const uint64_t m[4]) {
@@ -142,6 +150,7 @@ inline void AbsorbBlock(GostR341194State& state, const uint8_t* block) {
     std::memcpy(m, block, 32);
     Compress(state.h, m);
     AddBlock(state.sigma, m);
+    WipeWorking(m, sizeof m);
 }
 
 }  // namespace
@@ -177,7 +186,7 @@ bool GostR341194Finish(const GostR341194State& state, uint8_t out[32]) {
         uint8_t block[32] = {};
         std::memcpy(block, state.pending, pending);
         std::memcpy(m, block, 32);
-        SecureWipe(block, sizeof block);
+        WipeWorking(block, sizeof block);
         Compress(h, m);
         AddBlock(sigma, m);
     }
@@ -188,8 +197,9 @@ bool GostR341194Finish(const GostR341194State& state, uint8_t out[32]) {
     Compress(h, m);
     Compress(h, sigma);
     std::memcpy(out, h, 32);
-    SecureWipe(h, sizeof h);
-    SecureWipe(sigma, sizeof sigma);
+    WipeWorking(h, sizeof h);
+    WipeWorking(sigma, sizeof sigma);
+    WipeWorking(m, sizeof m);
     return true;
 }
 
@@ -199,7 +209,7 @@ bool GostR341194Hash(const uint8_t* data, size_t length, uint8_t out[32],
     GostR341194Reset(state);
     if (startVector != nullptr) std::memcpy(state.h, startVector, 32);
     bool ok = GostR341194Update(state, data, length) && GostR341194Finish(state, out);
-    SecureWipe(&state, sizeof state);
+    WipeWorking(&state, sizeof state);
     return ok;
 }
 

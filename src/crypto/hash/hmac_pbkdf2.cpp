@@ -4,6 +4,7 @@
 
 #include "crypto/context/secure_blob.h"
 #include "crypto/hash/hash.h"
+#include "crypto/hash/wipe_working.h"
 
 namespace keymend {
 
@@ -63,7 +64,7 @@ struct HmacKeyed {
     HmacKeyed() {}
     HmacKeyed(const HmacKeyed&) = delete;
     HmacKeyed& operator=(const HmacKeyed&) = delete;
-    ~HmacKeyed() { SecureWipe(this, sizeof *this); }
+    ~HmacKeyed() { WipeWorking(this, sizeof *this); }
 };
 
 bool HmacSetKey(HmacKeyed& hmac, const HmacParams& params, const uint8_t* key,
@@ -76,7 +77,7 @@ bool HmacSetKey(HmacKeyed& hmac, const HmacParams& params, const uint8_t* key,
         AnyHashState keyHash;
         bool ok = HashStart(keyHash, params.hashId) && HashAbsorb(keyHash, key, keyLength) &&
                   HashEmit(keyHash, pad.data());
-        SecureWipe(&keyHash, sizeof keyHash);
+        WipeWorking(&keyHash, sizeof keyHash);
         if (!ok) return false;
     } else {
         std::memcpy(pad.data(), key, keyLength);
@@ -102,7 +103,7 @@ bool HmacCompute(const HmacKeyed& hmac, const uint8_t* data, size_t length, cons
         state = hmac.outer;
         ok = HashAbsorb(state, innerHash.data(), hmac.macSize) && HashEmit(state, out);
     }
-    SecureWipe(&state, sizeof state);
+    WipeWorking(&state, sizeof state);
     return ok;
 }
 
@@ -119,7 +120,7 @@ bool HashById(const uint8_t* data, size_t length, uint8_t* out, size_t outLength
     AnyHashState state;
     bool ok = HashStart(state, identifier) && HashAbsorb(state, data, length) &&
               HashEmit(state, out);
-    SecureWipe(&state, sizeof state);
+    WipeWorking(&state, sizeof state);
     return ok;
 }
 

@@ -3,9 +3,9 @@
 #include <bit>
 #include <cstring>
 
-#include "crypto/context/secure_blob.h"
 #include "crypto/hash/hash.h"
 #include "crypto/hash/streebog_constants.h"
+#include "crypto/hash/wipe_working.h"
 
 namespace keymend {
 
@@ -39,10 +39,12 @@ constexpr LpsTable BuildLpsTable() {
 
 alignas(64) constinit const LpsTable kLps = BuildLpsTable();
 
-// out = LPS(a ^ b). Output word i gathers byte i of every input word.
+// out = LPS(a ^ b). Output word i gathers byte i of every input word. Unrolled, so the bytes
+// are taken by independent shifts and the eight output words overlap.
 inline void Lps(const uint64_t a[8], const uint64_t b[8], uint64_t out[8]) {
     uint64_t x0 = a[0] ^ b[0], x1 = a[1] ^ b[1], x2 = a[2] ^ b[2], x3 = a[3] ^ b[3];
     uint64_t x4 = a[4] ^ b[4], x5 = a[5] ^ b[5], x6 = a[6] ^ b[6], x7 = a[7] ^ b[7];
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
         out[i] = kLps.t[0][x0 & 255] ^ kLps.t[1][x1 & 255] ^ kLps.t[2][x2 & 255] ^
                  kLps.t[3][x3 & 255] ^ kLps.t[4][x4 & 255] ^ kLps.t[5][x5 & 255] ^
@@ -70,6 +72,9 @@ void Compress(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]) {
     }
     Lps(k, kC[11], t);
     for (int i = 0; i < 8; ++i) h[i] ^= s[i] ^ t[i] ^ m[i];
+    WipeWorking(k, sizeof k);
+    WipeWorking(s, sizeof s);
+    WipeWorking(t, sizeof t);
 }
 
 const uint64_t kZero[8] = {};
@@ -99,6 +104,7 @@ inline void AbsorbBlock(StreebogState& state, const uint8_t* block) {
     Compress(state.h, state.n, m);
     AddBits(state.n, 512);
     Add512(state.sigma, m);
+    WipeWorking(m, sizeof m);
 }
 
 }  // namespace
@@ -167,10 +173,11 @@ bool StreebogFinish(const StreebogState& state, uint8_t* out) {
     // The 256-bit digest is the most significant half.
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(h);
     std::memcpy(out, state.digestSize == 32 ? bytes + 32 : bytes, state.digestSize);
-    SecureWipe(block, sizeof block);
-    SecureWipe(m, sizeof m);
-    SecureWipe(h, sizeof h);
-    SecureWipe(sigma, sizeof sigma);
+    WipeWorking(block, sizeof block);
+    WipeWorking(m, sizeof m);
+    WipeWorking(h, sizeof h);
+    WipeWorking(n, sizeof n);
+    WipeWorking(sigma, sizeof sigma);
     return true;
 }
 
@@ -178,7 +185,7 @@ bool StreebogHash(uint32_t identifier, const uint8_t* data, size_t length, uint8
     StreebogState state;
     bool ok = StreebogInit(state, identifier) && StreebogUpdate(state, data, length) &&
               StreebogFinish(state, out);
-    SecureWipe(&state, sizeof state);
+    WipeWorking(&state, sizeof state);
     return ok;
 }
 
