@@ -2,6 +2,7 @@
 // through a table computed at compile time from pi and the matrix A.
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "crypto/hash/hash.h"
 #include "crypto/hash/streebog_constants.h"
@@ -37,26 +38,34 @@ constexpr LpsTable BuildLpsTable() {
     return r;
 }
 
-alignas(64) constinit const LpsTable kLps = BuildLpsTable();
+alignas(64) constexpr LpsTable kLps = BuildLpsTable();
 
-// out = LPS(a ^ b). Output word i gathers byte i of every input word. Unrolled, so the bytes
-// are taken by independent shifts and the eight output words overlap.
-inline void Lps(const uint64_t a[8], const uint64_t b[8], uint64_t out[8]) {
+// out = LPS(a ^ b). Output word i gathers byte i of every input word. Six input words give
+// their bytes by shifts in registers and two by byte loads from memory, which spreads the work
+// between the ALUs and the load ports; the loop is unrolled so the output words overlap.
+constexpr void Lps(const uint64_t a[8], const uint64_t b[8], uint64_t out[8]) {
     uint64_t x0 = a[0] ^ b[0], x1 = a[1] ^ b[1], x2 = a[2] ^ b[2], x3 = a[3] ^ b[3];
-    uint64_t x4 = a[4] ^ b[4], x5 = a[5] ^ b[5], x6 = a[6] ^ b[6], x7 = a[7] ^ b[7];
+    uint64_t x4 = a[4] ^ b[4], x5 = a[5] ^ b[5];
+    uint8_t y[2][8] = {};
+    for (int j = 0; j < 2; ++j) {
+        uint64_t v = a[6 + j] ^ b[6 + j];
+        if (std::is_constant_evaluated()) {
+            for (int i = 0; i < 8; ++i) y[j][i] = static_cast<uint8_t>(v >> (8 * i));
+        } else {
+            std::memcpy(y[j], &v, 8);
+        }
+    }
 #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
         out[i] = kLps.t[0][x0 & 255] ^ kLps.t[1][x1 & 255] ^ kLps.t[2][x2 & 255] ^
                  kLps.t[3][x3 & 255] ^ kLps.t[4][x4 & 255] ^ kLps.t[5][x5 & 255] ^
-                 kLps.t[6][x6 & 255] ^ kLps.t[7][x7 & 255];
+                 kLps.t[6][y[0][i]] ^ kLps.t[7][y[1][i]];
         x0 >>= 8;
         x1 >>= 8;
         x2 >>= 8;
         x3 >>= 8;
         x4 >>= 8;
         x5 >>= 8;
-        x6 >>= 8;
-        x7 >>= 8;
     }
 }
 
@@ -77,6 +86,49 @@ void Compress(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]) {
     WipeWorking(t, sizeof t);
 }
 
+// The first compression of every message runs with h = starting vector and N = 0, so its round
+// keys K1..K13 are constants: computed here at compile time, they halve the cost of that call
+// (a short message has one or two data blocks in all).
+struct KeySchedule {
+    uint64_t k[13][8];
+};
+
+constexpr KeySchedule BuildStartSchedule(uint64_t startWord) {
+    KeySchedule r{};
+    uint64_t start[8] = {}, zero[8] = {};
+    for (auto& w : start) w = startWord;
+    Lps(start, zero, r.k[0]);
+    for (int i = 0; i < 12; ++i) Lps(r.k[i], kC[i], r.k[i + 1]);
+    return r;
+}
+
+alignas(64) constexpr KeySchedule kStart512 = BuildStartSchedule(0);
+alignas(64) constexpr KeySchedule kStart256 = BuildStartSchedule(0x0101010101010101ull);
+
+void CompressFirst(uint64_t h[8], const KeySchedule& keys, const uint64_t m[8]) {
+    uint64_t s[8];
+    Lps(keys.k[0], m, s);
+    for (int r = 1; r < 12; ++r) Lps(keys.k[r], s, s);
+    for (int i = 0; i < 8; ++i) h[i] ^= s[i] ^ keys.k[12][i] ^ m[i];
+    WipeWorking(s, sizeof s);
+}
+
+inline bool IsZero(const uint64_t n[8]) {
+    uint64_t any = 0;
+    for (int i = 0; i < 8; ++i) any |= n[i];
+    return any == 0;
+}
+
+// g_N(h, m) for a block of the message; N = 0 only before the first block.
+inline void CompressMessageBlock(uint32_t digestSize, uint64_t h[8], const uint64_t n[8],
+                                 const uint64_t m[8]) {
+    if (IsZero(n)) {
+        CompressFirst(h, digestSize == 32 ? kStart256 : kStart512, m);
+    } else {
+        Compress(h, n, m);
+    }
+}
+
 const uint64_t kZero[8] = {};
 
 inline void Add512(uint64_t sum[8], const uint64_t m[8]) {
@@ -91,17 +143,15 @@ inline void Add512(uint64_t sum[8], const uint64_t m[8]) {
 
 inline void AddBits(uint64_t n[8], uint64_t bits) {
     n[0] += bits;
-    for (int i = 1; i < 8 && n[i - 1] < bits; ++i) {
-        bits = 1;
-        n[i] += 1;
-        if (n[i] != 0) break;
+    if (n[0] >= bits) return;
+    for (int i = 1; i < 8 && ++n[i] == 0; ++i) {
     }
 }
 
 inline void AbsorbBlock(StreebogState& state, const uint8_t* block) {
     uint64_t m[8];
     std::memcpy(m, block, 64);
-    Compress(state.h, state.n, m);
+    CompressMessageBlock(state.digestSize, state.h, state.n, m);
     AddBits(state.n, 512);
     Add512(state.sigma, m);
     WipeWorking(m, sizeof m);
@@ -165,7 +215,7 @@ bool StreebogFinish(const StreebogState& state, uint8_t* out) {
     std::memcpy(block, state.pending, state.pendingLength);
     block[state.pendingLength] = 0x01;
     std::memcpy(m, block, 64);
-    Compress(h, n, m);
+    CompressMessageBlock(state.digestSize, h, n, m);
     AddBits(n, 8ull * state.pendingLength);
     Add512(sigma, m);
     Compress(h, kZero, n);
