@@ -22,6 +22,20 @@ if [ "${KEYMEND_WITH_CLANG:-0}" = 1 ]; then
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 fi
 
+# The 32-bit Windows build (scripts/build-win32.sh) and its test run under Wine
+# (scripts/test-wine.sh); Wine's 32-bit half needs the i386 architecture.
+if [ "${KEYMEND_WITH_MINGW:-0}" = 1 ]; then
+  have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686)
+fi
+add_i386=0
+if [ "${KEYMEND_WITH_WINE:-0}" = 1 ]; then
+  have_cmd wine || need+=(wine)
+  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
+    need+=(wine32:i386)
+    dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386 || add_i386=1
+  fi
+fi
+
 [ ${#need[@]} -eq 0 ] && exit 0
 
 echo "Installing missing packages: ${need[*]}" >&2
@@ -30,6 +44,10 @@ if [ "$(id -u)" = 0 ]; then SUDO=""; elif have_cmd sudo; then SUDO="sudo"; else
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+if [ $add_i386 = 1 ] && ! $SUDO dpkg --add-architecture i386; then
+  echo "Cannot add the i386 architecture that wine32 needs." >&2
+  exit 1
+fi
 if ! { $SUDO apt-get update -qq && $SUDO apt-get install -y -qq "${need[@]}" >/dev/null; }; then
   echo "Installation failed. Install these Debian packages: ${need[*]}" >&2
   exit 1

@@ -1,0 +1,98 @@
+// Text conversions on Windows: MultiByteToWideChar and WideCharToMultiByte, every one strict
+// (MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS), bounded by the caller's room.
+#include "platform/text.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/console.h"
+
+namespace keymend {
+
+namespace {
+
+// "CP1251", "cp866", "1251", "windows-1251", "UTF-8" (or null/empty) to a code page number;
+// 0 when the name is not understood.
+UINT CodePageOf(const char* codeset) {
+    if (codeset == nullptr || *codeset == '\0') return CP_UTF8;
+    if (_stricmp(codeset, "UTF-8") == 0 || _stricmp(codeset, "UTF8") == 0) return CP_UTF8;
+    const char* digits = codeset;
+    if (_strnicmp(digits, "CP", 2) == 0)
+        digits += 2;
+    else if (_strnicmp(digits, "windows-", 8) == 0)
+        digits += 8;
+    if (*digits < '0' || *digits > '9') return 0;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(digits, &end, 10);
+    if (*end != '\0' || value == 0 || value > 65535) return 0;
+    return static_cast<UINT>(value);
+}
+
+// n bytes (no NUL among them) to NUL-terminated UTF-16 in out[room].
+bool ToUtf16(UINT codePage, const char* text, size_t n, char16_t* out, size_t room,
+             size_t* units) {
+    if (room == 0 || out == nullptr || text == nullptr) return false;
+    if (std::memchr(text, '\0', n) != nullptr) return false;
+    if (n == 0) {
+        out[0] = 0;
+        if (units != nullptr) *units = 0;
+        return true;
+    }
+    if (n > 0x7FFFFFFF || room - 1 > 0x7FFFFFFF) return false;
+    // Room for the terminator is kept back; a result that does not fit fails the call.
+    const int got = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text, static_cast<int>(n),
+                                        reinterpret_cast<wchar_t*>(out),
+                                        static_cast<int>(room - 1));
+    if (got <= 0) {
+        out[0] = 0;
+        return false;
+    }
+    out[got] = 0;
+    if (units != nullptr) *units = static_cast<size_t>(got);
+    return true;
+}
+
+}  // namespace
+
+bool Utf8ToUtf16(const char* text, size_t n, char16_t* out, size_t room, size_t* units) {
+    return ToUtf16(CP_UTF8, text, n, out, room, units);
+}
+
+bool Utf16ToUtf8(const char16_t* text, char* out, size_t room, size_t* bytes) {
+    if (room == 0 || out == nullptr || text == nullptr) return false;
+    if (text[0] == 0) {
+        out[0] = '\0';
+        if (bytes != nullptr) *bytes = 0;
+        return true;
+    }
+    if (room - 1 > 0x7FFFFFFF) return false;
+    // Code page 65001; unpaired surrogates fail. The terminator's byte is kept back.
+    const int got = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS,
+                                        reinterpret_cast<const wchar_t*>(text), -1, out,
+                                        static_cast<int>(room), nullptr, nullptr);
+    if (got <= 0) {
+        SecureZeroMemory(out, room);
+        return false;
+    }
+    // got counts the terminator, which WideCharToMultiByte wrote.
+    if (bytes != nullptr) *bytes = static_cast<size_t>(got - 1);
+    return true;
+}
+
+bool CodesetToUtf16(const char* codeset, const char* text, char16_t* out, size_t room) {
+    const UINT codePage = CodePageOf(codeset);
+    if (codePage == 0 || text == nullptr) return false;
+    return ToUtf16(codePage, text, std::strlen(text), out, room, nullptr);
+}
+
+// Arguments arrive in the ANSI code page (code page 0 for MultiByteToWideChar).
+bool ArgumentToUtf16(const char* arg, char16_t* out, size_t room) {
+    const char* codeset = LocaleCodeset();
+    if (codeset != nullptr) return CodesetToUtf16(codeset, arg, out, room);
+    if (arg == nullptr) return false;
+    return ToUtf16(CP_ACP, arg, std::strlen(arg), out, room, nullptr);
+}
+
+}  // namespace keymend
