@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 KEYMEND_WITH_MINGW=1 scripts/deps.sh
 builddir=${KEYMEND_WIN32_BUILD_DIR:-build-win32}
-cmake -S . -B "$builddir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
+cmake -S . -B "$builddir" --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$builddir" --target keymend -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
 echo "$builddir/keymend.exe"

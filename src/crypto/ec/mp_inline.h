@@ -5,10 +5,15 @@
 #include <cstdint>
 
 #include "crypto/ec/mp.h"
+#include "crypto/ec/u128.h"
 
 namespace keymend {
 
+#ifdef __SIZEOF_INT128__
 using U128 = unsigned __int128;
+#else
+using U128 = PortableU128;  // 32-bit targets
+#endif
 
 template <size_t N>
 inline Digit AddN(Digit* r, const Digit* a, const Digit* b) {
