@@ -130,8 +130,9 @@ using Gost28147KeyPtr = std::unique_ptr<Gost28147KeyObject, Gost28147KeyDeleter>
 
 // Runs mode code 100, 101, 104 or 105 over data in place. With keyMeshing the key is meshed
 // after every 1,024 bytes counted by the object (a call ending exactly on a boundary meshes
-// before returning). ECB lengths must be multiples of 8 (else false, data unchanged, status
-// kStatusBadData); CFB takes any length. False for any other mode code.
+// before returning). ECB lengths must be multiples of 8, on an object that has so far seen whole
+// blocks only (else false, data unchanged, status kStatusBadData); CFB takes any length. False
+// for any other mode code. A null data pointer is refused unless length is 0.
 bool Gost28147Process(Gost28147KeyObject& object, int modeCode, uint8_t* data, size_t length,
                       bool keyMeshing);
 
