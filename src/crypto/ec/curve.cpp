@@ -95,6 +95,12 @@ bool SetUpReduction(EcCurve& c) {
             c.reductionC = ~p[0] + 1;
             return c.reductionC < kSmall && c.reductionC != 0;
         case 4:
+            for (size_t k = 0; k < n; ++k) {
+                Digit power[16] = {};
+                power[n + k] = 1;
+                if (!MpMod(c.foldPowers[k], power, n + k + 1, p, n)) return false;
+            }
+            return true;
         case 5:
             return true;
         default:

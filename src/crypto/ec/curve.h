@@ -83,6 +83,7 @@ struct EcCurve {
     uint32_t aIsMinus3 = 0;
     Digit fullA[8] = {};  // a as a residue mod p (sign applied)
     Digit dCopy[8] = {};  // Edwards d, zero-extended
+    Digit foldPowers[8][8] = {};  // kind 4: 2^(64*(n+k)) mod p, k = 0..n-1
 };
 
 // mode 0: the Weierstrass row, form 0. mode 2: the Edwards row (first row of the OID), form 2.

@@ -54,29 +54,70 @@ inline void ReduceNormalised(const EcCurve& c, Digit* r, const Digit* t) {
     Digit w[TL + 1];
     std::memcpy(w, t, TL * sizeof(Digit));
     w[TL] = 0;
-    for (size_t j = TL - N + 1; j-- > 0;) {
-        Digit u1 = w[j + N];
-        Digit qhat = u1 >= pTop ? ~Digit{0} : DivPreinv(u1, w[j + N - 1], pTop, c.pTopReciprocal);
+#pragma GCC unroll 8
+    for (size_t step = 0; step <= TL - N; ++step) {
+        Digit* x = w + (TL - N - step);
+        Digit u1 = x[N];
+        Digit qhat = u1 >= pTop ? ~Digit{0} : DivPreinv(u1, x[N - 1], pTop, c.pTopReciprocal);
         Digit mulCarry = 0;
         Digit borrow = 0;
+#pragma GCC unroll 8
         for (size_t i = 0; i < N; ++i) {
             U128 prod = static_cast<U128>(qhat) * p[i] + mulCarry;
             mulCarry = static_cast<Digit>(prod >> 64);
-            U128 d = static_cast<U128>(w[j + i]) - static_cast<Digit>(prod) - borrow;
-            w[j + i] = static_cast<Digit>(d);
-            borrow = static_cast<Digit>(d >> 64) & 1;
+            borrow = SubBorrow(x[i], x[i], static_cast<Digit>(prod), borrow);
         }
-        U128 d = static_cast<U128>(w[j + N]) - mulCarry - borrow;
-        w[j + N] = static_cast<Digit>(d);
-        borrow = static_cast<Digit>(d >> 64) & 1;
+        borrow = SubBorrow(x[N], x[N], mulCarry, borrow);
+        // qhat is often one too large: add p back without a branch, then (rarely) once more.
+        Digit mask = static_cast<Digit>(0) - borrow;
+        Digit carry = 0;
+#pragma GCC unroll 8
+        for (size_t i = 0; i < N; ++i) carry = AddCarry(x[i], x[i], p[i] & mask, carry);
+        borrow &= AddCarry(x[N], x[N], 0, carry) ^ 1;
         while (borrow != 0) {
-            Digit carry = AddN<N>(w + j, w + j, p);
-            U128 s = static_cast<U128>(w[j + N]) + carry;
-            w[j + N] = static_cast<Digit>(s);
-            borrow = (s >> 64) != 0 ? 0 : 1;
+            carry = AddN<N>(x, x, p);
+            borrow = AddCarry(x[N], x[N], 0, carry) ^ 1;
         }
     }
     std::memcpy(r, w, N * sizeof(Digit));
+}
+
+// Kind 4 for a normalised p: the high digits fold through 2^(64(N+k)) mod p (independent
+// products), the small overflow digit once more, and two quotient digits finish.
+template <size_t N>
+inline void ReduceFolded(const EcCurve& c, Digit* r, const Digit* t) {
+    Digit acc[N + 2];
+    std::memcpy(acc, t, N * sizeof(Digit));
+    acc[N] = 0;
+    acc[N + 1] = 0;
+#pragma GCC unroll 8
+    for (size_t k = 0; k < N; ++k) {
+        const Digit* power = c.foldPowers[k];
+        Digit mulCarry = 0;
+        Digit carry = 0;
+#pragma GCC unroll 8
+        for (size_t i = 0; i < N; ++i) {
+            U128 prod = static_cast<U128>(t[N + k]) * power[i] + mulCarry;
+            mulCarry = static_cast<Digit>(prod >> 64);
+            carry = AddCarry(acc[i], acc[i], static_cast<Digit>(prod), carry);
+        }
+        carry = AddCarry(acc[N], acc[N], mulCarry, carry);
+        acc[N + 1] += carry;
+    }
+    while (acc[N + 1] != 0) {  // at most N: fold it with 2^(64(N+1)) mod p
+        Digit top = acc[N + 1];
+        acc[N + 1] = 0;
+        Digit mulCarry = 0;
+        Digit carry = 0;
+        for (size_t i = 0; i < N; ++i) {
+            U128 prod = static_cast<U128>(top) * c.foldPowers[1][i] + mulCarry;
+            mulCarry = static_cast<Digit>(prod >> 64);
+            carry = AddCarry(acc[i], acc[i], static_cast<Digit>(prod), carry);
+        }
+        carry = AddCarry(acc[N], acc[N], mulCarry, carry);
+        acc[N + 1] = carry;
+    }
+    ReduceNormalised<N, N + 1>(c, r, acc);
 }
 
 // r = t (2N digits) mod p by the curve's reduction kind.
@@ -133,7 +174,7 @@ inline bool ReduceWide(const EcCurve& c, Digit* r, const Digit* t) {
         }
         case 4:
             if (c.pNormalised != 0) {
-                ReduceNormalised<N, 2 * N>(c, r, t);
+                ReduceFolded<N>(c, r, t);
                 return true;
             }
             return MpMod(r, t, 2 * N, p, N);
@@ -156,8 +197,8 @@ inline bool FieldSqrN(const EcCurve& c, Digit* r, const Digit* a) {
     return ReduceWide<N>(c, r, t);
 }
 
-// r = a * k mod p for a 64-bit k: the N+1-digit product, reduced by quotient digits when p is
-// normalised, else by MpMod.
+// r = a * k mod p for a 64-bit k: the N+1-digit product, reduced by the fold of kinds 1 and 2, by
+// quotient digits when p is normalised, else by MpMod.
 template <size_t N>
 inline bool FieldMulSmallN(const EcCurve& c, Digit* r, const Digit* a, Digit k) {
     Digit t[N + 1];
@@ -168,6 +209,12 @@ inline bool FieldMulSmallN(const EcCurve& c, Digit* r, const Digit* a, Digit k) 
         carry = static_cast<Digit>(prod >> 64);
     }
     t[N] = carry;
+    if (c.reductionKind == 1 || c.reductionKind == 2) {
+        // The special folds take the product as a 2N-digit value.
+        Digit wide[2 * N] = {};
+        std::memcpy(wide, t, sizeof(t));
+        return ReduceWide<N>(c, r, wide);
+    }
     if (c.pNormalised != 0) {
         ReduceNormalised<N, N + 1>(c, r, t);
         return true;

@@ -15,25 +15,35 @@ using U128 = unsigned __int128;
 using U128 = PortableU128;  // 32-bit targets
 #endif
 
+// r = a + b + c (c is 0 or 1); returns the carry out.
+inline Digit AddCarry(Digit& r, Digit a, Digit b, Digit c) {
+    Digit s;
+    Digit c1 = __builtin_add_overflow(a, b, &s);
+    Digit c2 = __builtin_add_overflow(s, c, &r);
+    return c1 | c2;
+}
+
+// r = a - b - c (c is 0 or 1); returns the borrow out.
+inline Digit SubBorrow(Digit& r, Digit a, Digit b, Digit c) {
+    Digit d;
+    Digit b1 = __builtin_sub_overflow(a, b, &d);
+    Digit b2 = __builtin_sub_overflow(d, c, &r);
+    return b1 | b2;
+}
+
 template <size_t N>
 inline Digit AddN(Digit* r, const Digit* a, const Digit* b) {
     Digit c = 0;
-    for (size_t i = 0; i < N; ++i) {
-        U128 s = static_cast<U128>(a[i]) + b[i] + c;
-        r[i] = static_cast<Digit>(s);
-        c = static_cast<Digit>(s >> 64);
-    }
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i) c = AddCarry(r[i], a[i], b[i], c);
     return c;
 }
 
 template <size_t N>
 inline Digit SubN(Digit* r, const Digit* a, const Digit* b) {
     Digit c = 0;
-    for (size_t i = 0; i < N; ++i) {
-        U128 d = static_cast<U128>(a[i]) - b[i] - c;
-        r[i] = static_cast<Digit>(d);
-        c = static_cast<Digit>(d >> 64) & 1;
-    }
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i) c = SubBorrow(r[i], a[i], b[i], c);
     return c;
 }
 
@@ -117,11 +127,11 @@ inline Digit DivPreinv(Digit u1, Digit u0, Digit d, Digit v) {
     Digit q1 = static_cast<Digit>(q >> 64) + 1;
     Digit q0 = static_cast<Digit>(q);
     Digit r = u0 - q1 * d;
-    if (r > q0) {
-        --q1;
-        r += d;
-    }
-    if (r >= d) {
+    // The first correction is taken about half the time: branch-free.
+    Digit mask = static_cast<Digit>(0) - static_cast<Digit>(r > q0);
+    q1 += mask;
+    r += mask & d;
+    if (r >= d) {  // rare
         ++q1;
     }
     return q1;
