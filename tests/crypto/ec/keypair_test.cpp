@@ -9,6 +9,7 @@
 #include "crypto/context/crypto_context.h"
 #include "crypto/context/key_mask.h"
 #include "crypto/ec/curve.h"
+#include "crypto/ec/mp.h"
 #include "support/test_support.h"
 
 namespace keymend {
@@ -63,6 +64,145 @@ TEST(PublicKey, KnownAnswersWithMaskOneMaskedAndFreshMasks) {
                                         true));
         EXPECT_EQ(ToHex(check), v.Get("CheckValue"));
         EXPECT_EQ(ScratchFree(), scratchBefore);
+    }
+}
+
+// The two Edwards sets compute in inverted Edwards coordinates; the same pair evaluated on the
+// Weierstrass twin (mode 0) must give the same public key.
+TEST(PublicKey, EdwardsAndWeierstrassEvaluationAgree) {
+    for (const auto& v : KeyPairs()) {
+        if (CurveEdwardsKind(v.section.c_str()) != 2) continue;
+        SCOPED_TRACE(v.section);
+        Bytes k = v.Hex("K"), m = v.Hex("M");
+        EcCurve* c = CurveCreate(v.section.c_str(), 0);
+        ASSERT_NE(c, nullptr);
+        EcPoint* pt = PointCreate(c->basePoint->x, c->basePoint->y, c->basePoint->z, c->width);
+        ASSERT_TRUE(ScalarMultiply(c, pt, nullptr, k.data(), 1));
+        Bytes inv = m;
+        ASSERT_TRUE(MpModInverseWords(reinterpret_cast<uint32_t*>(inv.data()),
+                                      reinterpret_cast<uint32_t*>(inv.data()),
+                                      reinterpret_cast<const uint32_t*>(c->qCopy), m.size() / 4));
+        ASSERT_TRUE(ScalarMultiply(c, pt, nullptr, inv.data(), 1));
+        ASSERT_TRUE(PointToAffine(c, pt));
+        Bytes weierstrass(pt->x, pt->x + 2 * c->width);
+        PointDestroy(pt);
+        CurveDestroy(c);
+        EXPECT_EQ(ToHex(weierstrass), ToHex(PublicKey(k, m, v.section.c_str())));
+    }
+}
+
+// Failures leave the output untouched and the scratch stack empty.
+TEST(PublicKey, FailureRules) {
+    const Bytes k32(32, 0x11), k64(64, 0x11), zero32(32, 0);
+    const char* a256 = "1.2.643.2.2.35.1";
+    const char* a512 = "1.2.643.7.1.2.1.2.1";
+    const EcCurve* c = CurveCreate(a256, 0);
+    ASSERT_NE(c, nullptr);
+    const Bytes q(c->q, c->q + 32);
+    CurveDestroy(const_cast<EcCurve*>(c));
+    struct Case {
+        const char* name;
+        Bytes key, mask;
+        size_t keyLength, maskLength;
+        const char* oid;
+    };
+    const std::vector<Case> cases = {
+        {"32-byte key on a 512-bit set", k32, k32, 32, 32, a512},
+        {"64-byte key on a 256-bit set", k64, k64, 64, 64, a256},
+        {"unequal lengths", k64, k64, 32, 64, a256},
+        {"length 48", k64, k64, 48, 48, a256},
+        {"unknown set", k32, One(32), 32, 32, "1.2.643.2.2.35.9"},
+        {"null set", k32, One(32), 32, 32, nullptr},
+        {"mask without inverse", k32, zero32, 32, 32, a256},
+        {"mask equal to q", k32, q, 32, 32, a256},
+        {"key zero mod q", q, One(32), 32, 32, a256},
+    };
+    const size_t scratch = ScratchFree();
+    for (const Case& t : cases) {
+        Bytes out(128, 0xEE);
+        EXPECT_FALSE(PublicKeyFromPrivate(out.data(), t.key.data(), t.keyLength, t.mask.data(),
+                                          t.maskLength, t.oid, true))
+            << t.name;
+        EXPECT_EQ(out, Bytes(128, 0xEE)) << t.name;
+        Bytes check(8, 0xEE);
+        EXPECT_FALSE(PublicKeyCheckValue(check.data(), t.key.data(), t.keyLength, t.mask.data(),
+                                         t.maskLength, t.oid, true))
+            << t.name;
+        EXPECT_EQ(check, Bytes(8, 0xEE)) << t.name;
+        EXPECT_EQ(ScratchFree(), scratch) << t.name;
+    }
+    // Without inversion the mask multiplies: (k, m) gives (k m) P.
+    const auto& v = KeyPairs().front();
+    Bytes d = v.Hex("D"), mask = One(32);
+    mask[0] = 3;
+    Bytes dTimes3 = d;
+    Bytes three = mask;
+    ASSERT_TRUE(ApplyStoredMask(dTimes3.data(), 32, three.data(), 32, a256, false));
+    EXPECT_EQ(ToHex(PublicKey(d, mask, a256, false)), ToHex(PublicKey(dTimes3, One(32), a256)));
+}
+
+// The scalar multiplication takes 1,744 bytes of scratch, more than anything nested or following
+// it on set A: one byte less fails cleanly (false, output untouched, scratch restored).
+TEST(PublicKey, TooSmallScratchBudgetFailsCleanly) {
+    const auto& v = KeyPairs().front();
+    Bytes k = v.Hex("K"), m = v.Hex("M");
+    for (size_t limit : {size_t{0x100}, size_t{1743}, size_t{1744}}) {
+        ASSERT_TRUE(ScratchSetLimitForTesting(limit));
+        Bytes out(64, 0xEE);
+        bool ok = PublicKeyFromPrivate(out.data(), k.data(), 32, m.data(), 32, v.section.c_str(),
+                                       true);
+        EXPECT_EQ(ok, limit == 1744) << limit;
+        EXPECT_EQ(ToHex(out), ok ? v.Get("Public") : ToHex(Bytes(64, 0xEE)));
+        EXPECT_EQ(ScratchFree(), limit);
+    }
+    ASSERT_TRUE(ScratchSetLimitForTesting(0));
+}
+
+// Keys made by OpenSSL with the GOST engine: the public key it writes must equal ours (mask 1).
+TEST(PublicKey, MatchesKeysGeneratedByOpenSsl) {
+    if (!test::OpenSslGostAvailable()) GTEST_SKIP() << "OpenSSL GOST engine not available";
+    struct Set {
+        const char* oid;
+        const char* algorithm;
+        const char* paramset;
+    };
+    const Set sets[] = {
+        {"1.2.643.2.2.35.1", "gost2001", "A"},        {"1.2.643.2.2.35.2", "gost2001", "B"},
+        {"1.2.643.2.2.35.3", "gost2001", "C"},        {"1.2.643.7.1.2.1.1.1", "gost2012_256", "TCA"},
+        {"1.2.643.7.1.2.1.2.1", "gost2012_512", "A"}, {"1.2.643.7.1.2.1.2.2", "gost2012_512", "B"},
+        {"1.2.643.7.1.2.1.2.3", "gost2012_512", "C"}, {"1.2.643.2.2.36.0", "gost2001", "XA"},
+        {"1.2.643.2.2.36.1", "gost2001", "XB"},
+    };
+    test::TempDir dir;
+    // One shell per set: two keys, each printed as its PKCS#8 and SubjectPublicKeyInfo DER in hex.
+    for (const Set& s : sets) {
+        SCOPED_TRACE(s.oid);
+        const std::string key = dir / "k.pem";
+        std::string line;
+        for (int i = 0; i < 2; ++i) {
+            line += "openssl genpkey -engine gost -algorithm " + std::string(s.algorithm) +
+                    " -pkeyopt paramset:" + s.paramset + " -out " + key + " 2>/dev/null && " +
+                    "openssl pkey -engine gost -in " + key + " -outform DER 2>/dev/null | od -An -v -tx1 | tr -d ' \\n' && echo && " +
+                    "openssl pkey -engine gost -in " + key + " -pubout -outform DER 2>/dev/null | od -An -v -tx1 | tr -d ' \\n' && echo; ";
+        }
+        test::RunResult r = test::RunShell(line);
+        ASSERT_EQ(r.exitCode, 0);
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t nl; (nl = r.out.find('\n', start)) != std::string::npos; start = nl + 1) {
+            lines.push_back(r.out.substr(start, nl - start));
+        }
+        ASSERT_EQ(lines.size(), 4u) << r.out;
+        const size_t width = CurveKeyLength(s.oid);
+        for (size_t i = 0; i < 4; i += 2) {
+            // The raw little-endian key ends the PKCS#8 file; x then y end the public key file.
+            Bytes pkcs8 = FromHex(lines[i]), spki = FromHex(lines[i + 1]);
+            ASSERT_GT(pkcs8.size(), width);
+            ASSERT_GT(spki.size(), 2 * width);
+            Bytes d(pkcs8.end() - static_cast<long>(width), pkcs8.end());
+            Bytes expected(spki.end() - static_cast<long>(2 * width), spki.end());
+            EXPECT_EQ(ToHex(PublicKey(d, One(width), s.oid)), ToHex(expected));
+        }
     }
 }
 
