@@ -100,7 +100,9 @@ void Gost28147MacStep(const uint32_t* table, const Gost28147KeyRecord& key, uint
 // then feed it data in as many calls as you like: CFB continues the current 8-byte segment
 // (a call may end mid-segment; the next call uses the rest of that gamma block), the
 // processed-bytes counter continues (so meshing points are counted from the object's first
-// byte), and the MAC keeps accumulating.
+// byte), and the MAC keeps accumulating. Use one object for one mode. Handle it by pointer only
+// (`key` points into the object itself), and destroy it before the crypto context is released
+// or set up again (`table` points into the context's cache).
 struct Gost28147KeyObject {
     uint32_t algorithmId;     // kGost28147AlgorithmId
     uint32_t blockLength;     // 8
