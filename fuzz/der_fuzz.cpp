@@ -39,7 +39,8 @@ void Walk(const Bounds& bounds, DerBlob view, int depth) {
     while (cursor.remaining > 0) {
         uint32_t tag = 0, classBits = 0;
         const uint32_t before = cursor.remaining;
-        if (DerPeekIdentifier(cursor, &tag, &classBits)) Check(classBits == (cursor.position[0] & 0xE0u));
+        if (DerPeekIdentifier(cursor, &tag, &classBits))
+            Check(classBits == (cursor.position[0] & 0xE0u));
         Check(cursor.remaining == before);
         DerHeader header;
         if (!DerReadHeader(cursor, &header)) break;

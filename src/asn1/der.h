@@ -56,19 +56,26 @@ struct DerCursor {
 inline DerCursor DerCursorOver(const uint8_t* data, uint32_t length) {
     return DerCursor{data ? length : 0, const_cast<uint8_t*>(data)};
 }
-inline DerCursor DerCursorOver(DerBlob blob) { return DerCursorOver(blob.data, blob.length); }
+inline DerCursor DerCursorOver(DerBlob blob) {
+    return DerCursorOver(blob.data, blob.length);
+}
 // The cursor for the first (measuring) pass of a write: {0, null}.
-inline DerCursor DerMeasuringCursor() { return DerCursor{}; }
-inline bool DerIsMeasuring(const DerCursor& cursor) { return cursor.position == nullptr; }
+inline DerCursor DerMeasuringCursor() {
+    return DerCursor{};
+}
+inline bool DerIsMeasuring(const DerCursor& cursor) {
+    return cursor.position == nullptr;
+}
 
 // What DerReadHeader reports about one element.
 struct DerHeader {
-    DerBlob content;           // the content octets
-    uint32_t unusedBits = 0;   // always 0 on reading
-    uint32_t totalSize = 0;    // identifier, length and content octets together
+    DerBlob content;                 // the content octets
+    uint32_t unusedBits = 0;         // always 0 on reading
+    uint32_t totalSize = 0;          // identifier, length and content octets together
     const uint8_t* start = nullptr;  // the identifier octet
-    uint32_t tagNumber = 0;    // identifier & 0x1F
-    uint32_t classBits = 0;    // identifier & 0xE0: class (bits 7..6) and constructed flag 0x20
+    uint32_t tagNumber = 0;          // identifier & 0x1F
+    // identifier & 0xE0: class (bits 7..6) and constructed flag 0x20
+    uint32_t classBits = 0;
 };
 
 // A BIT STRING value: the data octets and how many low bits of the last octet are unused (0..7).
@@ -80,8 +87,8 @@ struct DerBitString {
 
 // Value of kind kNameValue: a string of one of the value types below.
 struct DerNameValue {
-    uint32_t valueType = 0;   // kDerValue...
-    uint32_t length = 0;      // octets at `data`
+    uint32_t valueType = 0;  // kDerValue...
+    uint32_t length = 0;     // octets at `data`
     const uint8_t* data = nullptr;
 };
 
@@ -99,40 +106,51 @@ constexpr uint8_t kDerGeneralizedTimeId = 0x18;
 constexpr uint8_t kDerSequence = 0x30;
 constexpr uint8_t kDerSet = 0x31;
 constexpr uint8_t kDerConstructedFlag = 0x20;
-constexpr uint8_t kDerClassMask = 0xE0;          // class bits and constructed flag
+constexpr uint8_t kDerClassMask = 0xE0;  // class bits and constructed flag
 constexpr uint8_t kDerTagMask = 0x1F;
-constexpr uint8_t kDerContextSpecific = 0x80;    // 0x80 + n: [n] IMPLICIT primitive
-constexpr uint8_t kDerContextConstructed = 0xA0; // 0xA0 + n: [n] constructed
+constexpr uint8_t kDerContextSpecific = 0x80;     // 0x80 + n: [n] IMPLICIT primitive
+constexpr uint8_t kDerContextConstructed = 0xA0;  // 0xA0 + n: [n] constructed
 // Passed as the identifier to DerWriteValue: use the kind's default identifier. As the tag
 // number of an effective identifier it means "content only, no identifier and no length".
 constexpr uint8_t kDerDefaultIdentifier = 31;
 
 // Value kinds for DerWriteValue: how the caller's `value` pointer becomes content octets.
-// Each line gives what `value` must point to, the default identifier, and the content.
+// Each comment gives what `value` must point to, the default identifier, and the content.
 enum class DerKind : uint32_t {
-    kNameValue = 6,          // const DerNameValue*; identifier by value type (below)
-    kUtcTime = 17,           // const uint64_t* file time (100 ns since 1601-01-01 UTC); 0x17;
-                             //   "YYMMDDhhmmssZ", only years 1950..2049
-    kOctetString = 25,       // const DerBlob*; 0x04; data unchanged, null data = empty.
-                             //   Under 0x30/0x31 the data is an array of `length` DerBlob
-                             //   pieces (see DerPieces) and the content is their concatenation.
-    kBitString = 26,         // const DerBitString*; 0x03; unused-bit octet, then the data.
-                             //   Under a context-specific identifier (0x80 + n) the unused-bit
-                             //   octet is kept inside the implicit tag.
-    kInteger = 27,           // const int32_t*; 0x02; shortest two's complement, 1..4 octets
-    kLittleEndianInteger = 28,  // const DerBlob* holding a signed integer, least significant
-                                //   octet first; 0x02; shortest big-endian two's complement
-    kIntegerAlt = 29,        // as kInteger
-    kEncoded = 0x1000,       // const DerBlob* of an encoded element; content only; unchanged
-    kEncodedOrNull = 0x1001, // as kEncoded, but an empty/absent view under the default
-                             //   identifier is written as NULL (05 00)
-    kOidText = 0x1003,       // const char* NUL-terminated dotted OID text; 0x06
-    kBoolean = 0x1004,       // const int32_t*; 0x01; FF for non-zero, 00 for zero
-    kString8 = 0x1005,       // const char* NUL-terminated (null = empty); identifier required
-    kString16 = 0x100E,      // const char16_t* NUL-terminated (null = empty); the code units
-                             //   little-endian; identifier required
-    kGeneralizedTime = 0x1010,  // const uint64_t* file time; 0x18; "YYYYMMDDhhmmssZ", years
-                                //   1601..9999
+    // const DerNameValue*; identifier by value type (kDerValue... below).
+    kNameValue = 6,
+    // const uint64_t* file time (100 ns since 1601-01-01 UTC); 0x17; "YYMMDDhhmmssZ", only
+    // years 1950..2049.
+    kUtcTime = 17,
+    // const DerBlob*; 0x04; the data unchanged, null data = empty. Under 0x30/0x31 the data is
+    // an array of `length` DerBlob pieces (see DerPieces), and the content their concatenation.
+    kOctetString = 25,
+    // const DerBitString*; 0x03; the unused-bit octet, then the data. Under a context-specific
+    // identifier (0x80 + n) the unused-bit octet is kept inside the implicit tag.
+    kBitString = 26,
+    // const int32_t*; 0x02; shortest big-endian two's complement, 1..4 octets.
+    kInteger = 27,
+    // const DerBlob* holding a signed integer, least significant octet first; 0x02; the same
+    // number in shortest big-endian two's complement (absent data: empty content).
+    kLittleEndianInteger = 28,
+    // As kInteger.
+    kIntegerAlt = 29,
+    // const DerBlob* of an already encoded element; content only (no identifier or length).
+    kEncoded = 0x1000,
+    // As kEncoded, but an empty or absent view under the default identifier becomes NULL (05 00).
+    kEncodedOrNull = 0x1001,
+    // const char* NUL-terminated dotted OID text (see OidTextToContent); 0x06.
+    kOidText = 0x1003,
+    // const int32_t*; 0x01; FF for non-zero, 00 for zero.
+    kBoolean = 0x1004,
+    // const char* NUL-terminated 8-bit string (null = empty), without the terminator; the caller
+    // gives the identifier.
+    kString8 = 0x1005,
+    // const char16_t* NUL-terminated (null = empty); the code units little-endian, without the
+    // terminator; the caller gives the identifier.
+    kString16 = 0x100E,
+    // const uint64_t* file time; 0x18; "YYYYMMDDhhmmssZ", years 1601..9999.
+    kGeneralizedTime = 0x1010,
 };
 
 // Value types of DerKind::kNameValue and their universal identifiers.

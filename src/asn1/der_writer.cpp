@@ -16,14 +16,14 @@ namespace {
 
 // Where the content octets of one element come from.
 enum class Source {
-    kFlat,          // `data`, `length` octets as they are
-    kReversed,      // `length` octets of `data`, last first (little-endian integer)
-    kPieces,        // `count` DerBlob pieces at `data`, concatenated
-    kUnits16Be,     // `count` 16-bit little-endian units, each written big-endian
-    kUnits32Be,     // `count` 32-bit little-endian units, each written big-endian
-    kUtf16ToUtf8,   // `count` UTF-16LE units converted to UTF-8
-    kString16,      // `count` char16_t units at `data`, written little-endian
-    kOidText,       // dotted text at `data`
+    kFlat,         // `data`, `length` octets as they are
+    kReversed,     // `length` octets of `data`, last first (little-endian integer)
+    kPieces,       // `count` DerBlob pieces at `data`, concatenated
+    kUnits16Be,    // `count` 16-bit little-endian units, each written big-endian
+    kUnits32Be,    // `count` 32-bit little-endian units, each written big-endian
+    kUtf16ToUtf8,  // `count` UTF-16LE units converted to UTF-8
+    kString16,     // `count` char16_t units at `data`, written little-endian
+    kOidText,      // dotted text at `data`
 };
 
 struct Content {

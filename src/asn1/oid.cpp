@@ -27,7 +27,9 @@ void PutSubidentifier(uint32_t value, uint8_t* out, uint32_t* used) {
     *used += groups;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads a run of decimal digits (possibly empty) below 2^31.
 bool ReadArc(const char*& p, uint32_t* arc) {

@@ -13,16 +13,16 @@ namespace keymend {
 // Limits of a decoded object identifier.
 constexpr uint32_t kOidMaxContentOctets = 255;
 constexpr uint32_t kOidMaxSubidentifiers = 64;
-constexpr uint32_t kOidMaxTextArcs = 43;          // OidFromText
-constexpr uint32_t kOidMaxTextContentOctets = 62; // OidFromText
-constexpr uint32_t kOidTextBufferSize = 128;      // what callers of OidContentToText pass
+constexpr uint32_t kOidMaxTextArcs = 43;           // OidFromText
+constexpr uint32_t kOidMaxTextContentOctets = 62;  // OidFromText
+constexpr uint32_t kOidTextBufferSize = 128;       // what callers of OidContentToText pass
 
 // A decoded object identifier; owns copies of everything (it is not secret). Empty when
 // default-constructed or after a failed fill.
 struct OidObject {
-    std::vector<uint32_t> arcs;     // each below 2^31
-    std::vector<uint8_t> encoded;   // the content octets (no identifier, no length)
-    std::string text;               // dotted decimal
+    std::vector<uint32_t> arcs;    // each below 2^31
+    std::vector<uint8_t> encoded;  // the content octets (no identifier, no length)
+    std::string text;              // dotted decimal
 
     bool Empty() const { return encoded.empty(); }
 };

@@ -1,6 +1,7 @@
+#include "asn1/der.h"
+
 #include <gtest/gtest.h>
 
-#include "asn1/der.h"
 #include "support/test_support.h"
 
 namespace keymend {
@@ -74,8 +75,7 @@ TEST(DerReader, ReadElements) {
         {"five length octets", "0485000000000100", kPrimitive, 0x04, false, nullptr, 0, 8},
         {"huge length", "0484FFFFFFFF00", kPrimitive, 0x04, false, nullptr, 0, 7},
         {"constructed from empty cursor", "", kConstructedCounted, 0x30, true, nullptr, 99, 0},
-        {"two children", "3006020105020107", kConstructedCounted, 0x30, true, "020105020107", 2,
-         0},
+        {"two children", "3006020105020107", kConstructedCounted, 0x30, true, "020105020107", 2, 0},
         {"empty sequence", "3000", kConstructedCounted, 0x30, true, "", 0, 0},
         {"cut-off child", "300402010502", kConstructedCounted, 0x30, false, nullptr, 0, 0},
         {"leftover octet", "300402010500", kConstructedCounted, 0x30, false, nullptr, 0, 0},
@@ -83,12 +83,11 @@ TEST(DerReader, ReadElements) {
         {"sequence past buffer", "3005020105", kConstructed, 0x30, false, nullptr, 0, 5},
         {"SET is not SEQUENCE", "31000500", kConstructed, 0x30, false, nullptr, 0, 2},
         {"primitive 0x10 is not SEQUENCE", "1000", kConstructed, 0x30, false, nullptr, 0, 0},
-        {"context [0] constructed", "A003020105", kConstructedCounted, 0xA0, true, "020105", 1,
-         0},
+        {"context [0] constructed", "A003020105", kConstructedCounted, 0xA0, true, "020105", 1, 0},
         {"flag forced on expected", "A003020105", kConstructed, 0x80, true, "020105", 0, 0},
         {"[4] is not [0]", "A400", kConstructed, 0xA0, false, nullptr, 0, 0},
-        {"uncounted keeps bad children", "300402010502", kConstructed, 0x30, true,
-         "02010502", 0, 0},
+        {"uncounted keeps bad children", "300402010502", kConstructed, 0x30, true, "02010502", 0,
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -98,8 +97,12 @@ TEST(DerReader, ReadElements) {
         uint32_t count = 99;
         bool ok = false;
         switch (c.op) {
-            case kPrimitive: ok = DerReadPrimitive(cursor, c.expected, &content); break;
-            case kConstructed: ok = DerReadConstructed(cursor, c.expected, &content); break;
+            case kPrimitive:
+                ok = DerReadPrimitive(cursor, c.expected, &content);
+                break;
+            case kConstructed:
+                ok = DerReadConstructed(cursor, c.expected, &content);
+                break;
             case kConstructedCounted:
                 ok = DerReadConstructed(cursor, c.expected, &content, &count);
                 break;
@@ -149,12 +152,8 @@ TEST(DerReader, CountChildren) {
         bool ok;
         uint32_t count;
     } cases[] = {
-        {"", true, 0},
-        {"0500", true, 1},
-        {"020105300302010104020000", true, 3},
-        {"05", false, 0},
-        {"0501", false, 0},
-        {"050000", false, 0},
+        {"", true, 0},    {"0500", true, 1},  {"020105300302010104020000", true, 3},
+        {"05", false, 0}, {"0501", false, 0}, {"050000", false, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.hex);
@@ -203,7 +202,7 @@ TEST(DerHelpers, BitStringViewAndBeBytes) {
     const struct {
         const char* hex;
         uint32_t unused;
-    } bits[] = {{"40", 6}, {"80", 7}, {"A0", 5}, {"C0", 6}, {"", 0},
+    } bits[] = {{"40", 6}, {"80", 7},   {"A0", 5}, {"C0", 6},  {"", 0},
                 {"01", 0}, {"FF80", 7}, {"00", 0}, {"0100", 0}};
     for (const auto& c : bits) {
         SCOPED_TRACE(c.hex);

@@ -75,7 +75,9 @@ std::function<bool(DerCursor&)> Value(uint8_t identifier, DerKind kind, T value)
 std::function<bool(DerCursor&)> Text(uint8_t identifier, DerKind kind, const char* text) {
     return [=](DerCursor& cursor) { return DerWriteValue(identifier, kind, text, cursor); };
 }
-DerBlob View(const Bytes& b) { return DerBlob{static_cast<uint32_t>(b.size()), b.data()}; }
+DerBlob View(const Bytes& b) {
+    return DerBlob{static_cast<uint32_t>(b.size()), b.data()};
+}
 // A DerBlob value whose octets live as long as the write function.
 std::function<bool(DerCursor&)> Hex(uint8_t identifier, DerKind kind, const char* hex) {
     return [identifier, kind, bytes = FromHex(hex)](DerCursor& cursor) {
@@ -114,11 +116,9 @@ TEST(DerWriter, ValueKinds) {
          ""},
         {"octets under BIT STRING", Value(0x03, K::kOctetString, View(abc)), true, "030400616263"},
         {"encoded", Value(def, K::kEncoded, View(element)), true, "020105"},
-        {"encoded or null: element", Value(def, K::kEncodedOrNull, View(element)), true,
-         "020105"},
+        {"encoded or null: element", Value(def, K::kEncodedOrNull, View(element)), true, "020105"},
         {"encoded or null: empty", Value(def, K::kEncodedOrNull, DerBlob{}), true, "0500"},
-        {"encoded or null: empty, tagged", Value(0x80, K::kEncodedOrNull, DerBlob{}), true,
-         "8000"},
+        {"encoded or null: empty, tagged", Value(0x80, K::kEncodedOrNull, DerBlob{}), true, "8000"},
         {"int 0", Value(def, K::kInteger, int32_t{0}), true, "020100"},
         {"int 127", Value(def, K::kInteger, int32_t{127}), true, "02017F"},
         {"int 128", Value(def, K::kInteger, int32_t{128}), true, "02020080"},
@@ -130,16 +130,12 @@ TEST(DerWriter, ValueKinds) {
         {"int min", Value(def, K::kInteger, INT32_MIN), true, "020480000000"},
         {"int alt tagged", Value(0x0A, K::kIntegerAlt, int32_t{128}), true, "0A020080"},
         {"le int 1", Hex(def, K::kLittleEndianInteger, "0100"), true, "020101"},
-        {"le int 128", Hex(def, K::kLittleEndianInteger, "800000"), true,
-         "02020080"},
-        {"le int -128", Hex(def, K::kLittleEndianInteger, "80FF"), true,
-         "020180"},
-        {"le int -129", Hex(def, K::kLittleEndianInteger, "7FFFFF"), true,
-         "0202FF7F"},
-        {"le int zeros", Hex(def, K::kLittleEndianInteger, "000000"), true,
-         "020100"},
-        {"le int wide", Hex(def, K::kLittleEndianInteger, "01020304050607088000"),
-         true, "020A00800807060504030201"},
+        {"le int 128", Hex(def, K::kLittleEndianInteger, "800000"), true, "02020080"},
+        {"le int -128", Hex(def, K::kLittleEndianInteger, "80FF"), true, "020180"},
+        {"le int -129", Hex(def, K::kLittleEndianInteger, "7FFFFF"), true, "0202FF7F"},
+        {"le int zeros", Hex(def, K::kLittleEndianInteger, "000000"), true, "020100"},
+        {"le int wide", Hex(def, K::kLittleEndianInteger, "01020304050607088000"), true,
+         "020A00800807060504030201"},
         {"le int absent", Value(def, K::kLittleEndianInteger, DerBlob{}), true, "0200"},
         {"oid", Text(def, K::kOidText, "1.2.643.2.2.9"), true, "06062A8503020209"},
         {"oid 2.100", Text(def, K::kOidText, "2.100"), true, "06028134"},
@@ -149,17 +145,16 @@ TEST(DerWriter, ValueKinds) {
         {"boolean true", Value(def, K::kBoolean, int32_t{-5}), true, "0101FF"},
         {"string8", Text(0x13, K::kString8, "ab"), true, "13026162"},
         {"string8 absent", Text(0x13, K::kString8, nullptr), true, "1300"},
-        {"string16",
-         [](DerCursor& c) { return DerWriteValue(0x1E, K::kString16, u"A\u0416", c); }, true,
-         "1E0441001604"},
+        {"string16", [](DerCursor& c) { return DerWriteValue(0x1E, K::kString16, u"A\u0416", c); },
+         true, "1E0441001604"},
         {"utc 2049", Value(def, K::kUtcTime, FileTimeOf(2049, 12, 31, 23, 59, 59)), true,
          "170D" + HexOf("491231235959Z")},
         {"utc 1950", Value(def, K::kUtcTime, FileTimeOf(1950, 1, 1, 0, 0, 0)), true,
          "170D" + HexOf("500101000000Z")},
         {"utc 2050", Value(def, K::kUtcTime, FileTimeOf(2050, 1, 1, 0, 0, 0)), false, ""},
         {"utc 1949", Value(def, K::kUtcTime, FileTimeOf(1949, 12, 31, 23, 59, 59)), false, ""},
-        {"generalized 2050", Value(def, K::kGeneralizedTime, FileTimeOf(2050, 1, 1, 0, 0, 0)),
-         true, "180F" + HexOf("20500101000000Z")},
+        {"generalized 2050", Value(def, K::kGeneralizedTime, FileTimeOf(2050, 1, 1, 0, 0, 0)), true,
+         "180F" + HexOf("20500101000000Z")},
         {"generalized 1601", Value(def, K::kGeneralizedTime, uint64_t{9999999}), true,
          "180F" + HexOf("16010101000000Z")},
         {"generalized 9999",
@@ -182,8 +177,8 @@ TEST(DerWriter, ValueKinds) {
          "0C0941D096D096F09F9880"},
         {"name: empty UTF-8", Value(def, K::kNameValue, DerNameValue{13, 0, nullptr}), true,
          "0C00"},
-        {"name: lone high surrogate", Value(def, K::kNameValue, DerNameValue{13, 4, highOnly.data()}),
-         false, ""},
+        {"name: lone high surrogate",
+         Value(def, K::kNameValue, DerNameValue{13, 4, highOnly.data()}), false, ""},
         {"name: lone low surrogate", Value(def, K::kNameValue, DerNameValue{13, 4, lowOnly.data()}),
          false, ""},
         {"name: type 0", Value(def, K::kNameValue, DerNameValue{0, 3, abc.data()}), false, ""},
@@ -199,20 +194,26 @@ TEST(DerWriter, LengthsAndIdentifiers) {
     const struct {
         uint32_t length;
         const char* hex;
-    } lengths[] = {{0, "00"},         {127, "7F"},           {128, "8180"},
-                   {200, "81C8"},     {255, "81FF"},         {256, "820100"},
-                   {70000, "83011170"}, {0x01000000, "8401000000"}, {0xFFFFFFFF, "84FFFFFFFF"}};
+    } lengths[] = {{0, "00"},
+                   {127, "7F"},
+                   {128, "8180"},
+                   {200, "81C8"},
+                   {255, "81FF"},
+                   {256, "820100"},
+                   {70000, "83011170"},
+                   {0x01000000, "8401000000"},
+                   {0xFFFFFFFF, "84FFFFFFFF"}};
     for (const auto& c : lengths) {
-        CheckWrite({c.hex, [&](DerCursor& cur) { return DerWriteLength(c.length, cur); }, true,
-                    c.hex});
+        CheckWrite(
+            {c.hex, [&](DerCursor& cur) { return DerWriteLength(c.length, cur); }, true, c.hex});
     }
     CheckWrite({"[0] constructed", [](DerCursor& c) { return DerWriteIdentifier(0, 0xA0, c); },
                 true, "A0"});
-    CheckWrite({"SEQUENCE", [](DerCursor& c) { return DerWriteIdentifier(16, 0x20, c); }, true,
-                "30"});
+    CheckWrite(
+        {"SEQUENCE", [](DerCursor& c) { return DerWriteIdentifier(16, 0x20, c); }, true, "30"});
     CheckWrite({"tag 31", [](DerCursor& c) { return DerWriteIdentifier(31, 0, c); }, false, ""});
-    CheckWrite({"stray class bits", [](DerCursor& c) { return DerWriteIdentifier(5, 1, c); },
-                false, ""});
+    CheckWrite(
+        {"stray class bits", [](DerCursor& c) { return DerWriteIdentifier(5, 1, c); }, false, ""});
 
     // A long content keeps its length octets: 200 and 70000 octets.
     for (uint32_t size : {200u, 70000u}) {
@@ -247,11 +248,12 @@ bool WriteOuter(void* context, DerCursor& cursor) {
 TEST(DerWriter, ConstructedTwoPasses) {
     Two two{5, "1.2.643.2.2.9"};
     const std::string expected = "300D020105A00806062A8503020209";
-    CheckWrite({"nested", [&](DerCursor& c) { return DerWriteConstructed(0x30, &two, WriteOuter, c); },
-                true, expected});
+    CheckWrite({"nested",
+                [&](DerCursor& c) { return DerWriteConstructed(0x30, &two, WriteOuter, c); }, true,
+                expected});
     CheckWrite({"0x10 becomes 0x30",
-                [&](DerCursor& c) { return DerWriteConstructed(0x10, &two, WriteOuter, c); },
-                true, expected});
+                [&](DerCursor& c) { return DerWriteConstructed(0x10, &two, WriteOuter, c); }, true,
+                expected});
 
     Two badOid{5, "1.40"};
     CheckWrite({"callback failure",

@@ -1,3 +1,5 @@
+#include "asn1/oid.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +8,6 @@
 #include <string>
 
 #include "asn1/file_time.h"
-#include "asn1/oid.h"
 #include "support/test_support.h"
 
 namespace keymend {
@@ -32,9 +33,9 @@ TEST(Oid, TextToContent) {
         {"0.39", "27"},
         {"1.2.0", "2A00"},
         {"1.2.128", "2A8100"},
-        {"1 2 643", "2A8503"},     // blanks separate arcs too
-        {"1.2.", "2A"},            // a trailing separator is accepted
-        {"1.2..3", "2A0003"},      // an empty arc counts as 0
+        {"1 2 643", "2A8503"},  // blanks separate arcs too
+        {"1.2.", "2A"},         // a trailing separator is accepted
+        {"1.2..3", "2A0003"},   // an empty arc counts as 0
         {"2.2147483647", "888080804F"},
         {"1.40", nullptr},
         {"3.1", nullptr},
@@ -121,18 +122,18 @@ TEST(Oid, FromContent) {
 }
 
 TEST(Oid, FromText) {
-    const std::string maxArcs = "1.2" + Repeat(".5", 41);                 // 43 arcs
-    const std::string fitting = "1.2" + Repeat(".2147483647", 12);        // 61 octets
+    const std::string maxArcs = "1.2" + Repeat(".5", 41);           // 43 arcs
+    const std::string fitting = "1.2" + Repeat(".2147483647", 12);  // 61 octets
     const struct {
         std::string text;
         bool ok;
     } cases[] = {
-        {"1.2.643.2.2.9", true}, {"2.100.3", true},   {"1.02.3", true},
-        {maxArcs, true},          {maxArcs + ".5", false}, {fitting, true},
-        {fitting + ".1", true},   {fitting + ".128", false},  // 62 fits, 63 does not
-        {"1.2", false},           {"1.2.3abc", false}, {"1..2.3", false},
-        {"1.2.-3", false},        {".1.2.3", false},   {"1.2.3.", false},
-        {"3.2.3", false},         {"1.40.3", false},   {"1.2.2147483648", false},
+        {"1.2.643.2.2.9", true}, {"2.100.3", true},         {"1.02.3", true},
+        {maxArcs, true},         {maxArcs + ".5", false},   {fitting, true},
+        {fitting + ".1", true},  {fitting + ".128", false},  // 62 fits, 63 does not
+        {"1.2", false},          {"1.2.3abc", false},       {"1..2.3", false},
+        {"1.2.-3", false},       {".1.2.3", false},         {"1.2.3.", false},
+        {"3.2.3", false},        {"1.40.3", false},         {"1.2.2147483648", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -188,7 +189,8 @@ TEST(FileTime, MatchesCalendarOfCLibrary) {
     }
     CalendarTime t;
     ASSERT_TRUE(FileTimeToCalendar(0, &t));
-    EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour}), (std::vector<int>{1601, 1, 1, 0}));
+    EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour}),
+              (std::vector<int>{1601, 1, 1, 0}));
     ASSERT_TRUE(FileTimeToCalendar(INT64_MAX, &t));
     EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.hour, t.minute, t.second, t.millisecond}),
               (std::vector<int>{30828, 9, 14, 2, 48, 5, 477}));
