@@ -26,6 +26,8 @@ int Index(const test::VectorRecord& v) { return std::stoi(v.Get("Index")); }
 // Through a key object, so that meshing does not depend on the process-wide switch.
 Bytes Cfb(const test::VectorRecord& v, Bytes data, bool decrypt, bool meshing) {
     Bytes key = v.Hex("Key"), iv = v.Hex("Iv");
+    // A key object needs its set's table in the cache.
+    EXPECT_EQ(ParamSetIndex(ParamSetOid(Index(v))), Index(v));
     Gost28147KeyPtr object(Gost28147CreateKey(key.data(), key.size(), Index(v), iv.data()));
     EXPECT_TRUE(object && Gost28147Process(*object, decrypt ? kModeCfbDecrypt : kModeCfbEncrypt,
                                            data.data(), data.size(), meshing));
