@@ -1,7 +1,179 @@
+#include "commands/public_export.h"
+
 #include "commands/commands.h"
+#include "container/container.h"
+#include "container/protection.h"
+#include "crypto/context/crypto_context.h"
+#include "crypto/ec/curve.h"
+#include "crypto/ec/keypair.h"
+#include "crypto/gost28147/gost28147.h"
+#include "platform/files.h"
 
 namespace keymend {
 
-CommandResult RunPublicExport(const Settings&) { return {}; }
+namespace {
+
+constexpr int kMessagePublicExportFailed = 121;
+constexpr uint8_t kPublicKeyTag = 0x04;
+
+// Curves used when neither the header nor the command line names one.
+const char* DefaultCurve(uint32_t providerType) {
+    return providerType == kProviderType2012_512 ? "1.2.643.7.1.2.1.2.1" : "1.2.643.2.2.36.0";
+}
+
+// The header's curve when it is one of the accepted sets, else the command line's, else the
+// default of the provider type.
+const char* ChooseCurve(const KeyProperties& key, const char* commandLine, uint32_t providerType) {
+    if (const char* fromHeader = ParamSetCanonicalOidText(key.publicKeyParamSet.c_str())) {
+        return fromHeader;
+    }
+    if (commandLine != nullptr && *commandLine != '\0') return commandLine;
+    return DefaultCurve(providerType);
+}
+
+// The public key (2 * keyLength bytes) of a masked key; key and mask must both be keyLength long.
+bool Compute(const SecureBlob& key, const SecureBlob& mask, const char* curve, uint32_t keyLength,
+             SecureBlob& out) {
+    out.Reset();
+    if (key.size() != keyLength || mask.size() != keyLength || !out.Allocate(2 * keyLength)) {
+        return false;
+    }
+    if (!PublicKeyFromPrivate(out.data(), key.data(), keyLength, mask.data(), keyLength, curve,
+                              true)) {
+        out.Reset();
+        return false;
+    }
+    return true;
+}
+
+// True when the header's check value is the first 8 bytes of the public key.
+bool Confirms(const SecureBlob& check, const SecureBlob& publicKey) {
+    return check.size() == kPublicKeyCheckSize && publicKey.size() >= kPublicKeyCheckSize &&
+           ConstantTimeEqual(check.data(), publicKey.data(), kPublicKeyCheckSize);
+}
+
+ContainerImagePtr OpenWithAnyParamSet(const char* folder, const char16_t* password,
+                                      uint32_t providerType) {
+    for (int i = 0; i < static_cast<int>(kParamSetCount); ++i) {
+        ContainerImagePtr image =
+            OpenContainerTolerant(folder, password, ParamSetOid(i), providerType, true);
+        if (image) return image;
+    }
+    return nullptr;
+}
+
+struct Keys {
+    SecureBlob& primary;
+    SecureBlob& secondary;
+    bool haveSecondary = false;
+};
+
+// Computes the keys of one copy; the secondary only when the copy holds a second key.
+bool ComputeCopy(const KeyFileRecord& copy, const MaskFileRecord& masks, const char* curve1,
+                 const char* curve2, uint32_t keyLength, Keys& keys) {
+    if (!Compute(copy.firstKeyDecrypted, masks.mask, curve1, keyLength, keys.primary)) {
+        return false;
+    }
+    if (copy.secondKeyDecrypted.empty()) return true;
+    keys.haveSecondary = Compute(copy.secondKeyDecrypted, masks.mask, curve2, keyLength,
+                                 keys.secondary);
+    return keys.haveSecondary;
+}
+
+bool Export(const ContainerImage& image, const char* primaryOid, const char* secondaryOid,
+            uint32_t providerType, Keys& keys) {
+    const HeaderRecord& header = image.header;
+    if (!header.firstKey.algorithm.empty()) {
+        providerType = ProviderTypeOfOid(header.firstKey.algorithm);
+    }
+    const uint32_t keyLength = KeyLengthOfProviderType(providerType);
+    if (keyLength == 0) return false;
+    const char* curve1 = ChooseCurve(header.firstKey, primaryOid, providerType);
+    const char* curve2 = ChooseCurve(header.secondKey, secondaryOid, providerType);
+    const SecureBlob& check1 = header.firstKey.publicKeyCheck;
+    const SecureBlob& check2 = header.secondKey.publicKeyCheck;
+    const bool firstHasSecond = !image.primary.secondKeyDecrypted.empty();
+
+    bool confirmed = false;
+    if (!image.primary.firstKeyDecrypted.empty() && !image.masks.mask.empty()) {
+        if (!ComputeCopy(image.primary, image.masks, curve1, curve2, keyLength, keys)) {
+            return false;
+        }
+        confirmed = check1.empty() ||
+                    (Confirms(check1, keys.primary) &&
+                     (!firstHasSecond || check2.empty() || Confirms(check2, keys.secondary)));
+    }
+    if (!confirmed) {
+        if (!image.primary2.firstKeyDecrypted.empty() && !image.masks2.mask.empty() &&
+            !ComputeCopy(image.primary2, image.masks2, curve1, curve2, keyLength, keys)) {
+            return false;
+        }
+        if (keys.primary.empty()) return false;
+        if (!check1.empty() && !Confirms(check1, keys.primary)) return false;
+        if (firstHasSecond && !check2.empty() && !Confirms(check2, keys.secondary)) return false;
+    } else if (!keys.haveSecondary && !image.primary2.secondKeyDecrypted.empty() &&
+               !image.masks2.mask.empty()) {
+        // The first copy holds one key but the second copy two: take the second key from there.
+        keys.haveSecondary = Compute(image.primary2.secondKeyDecrypted, image.masks2.mask, curve2,
+                                     keyLength, keys.secondary);
+    }
+    // public2 only ever holds a key that nothing contradicts.
+    if (keys.haveSecondary && !check2.empty() && !Confirms(check2, keys.secondary)) {
+        keys.haveSecondary = false;
+    }
+    if (!keys.haveSecondary) keys.secondary.Reset();
+    return true;
+}
+
+bool WritePublicKeyFile(const std::string& path, const SecureBlob& publicKey) {
+    SecureBlob content;
+    return PublicKeyFileContent(publicKey, content) &&
+           WritePublicFile(path.c_str(), content.data(), content.size());
+}
+
+}  // namespace
+
+bool ExportPublicKeys(const char* folder, const char16_t* password, const char* primaryOid,
+                      const char* secondaryOid, uint32_t providerType, SecureBlob& primary,
+                      SecureBlob& secondary) {
+    primary.Reset();
+    secondary.Reset();
+    ContainerImagePtr image = OpenWithAnyParamSet(folder, password, providerType);
+    if (!image) return false;
+    Keys keys{primary, secondary};
+    if (!Export(*image, primaryOid, secondaryOid, providerType, keys)) {
+        primary.Reset();
+        secondary.Reset();
+        return false;
+    }
+    return true;
+}
+
+bool PublicKeyFileContent(const SecureBlob& publicKey, SecureBlob& out) {
+    if (publicKey.empty() || publicKey.size() > 0xFF || !out.Allocate(publicKey.size() + 2)) {
+        return false;
+    }
+    out[0] = kPublicKeyTag;
+    out[1] = static_cast<uint8_t>(publicKey.size());
+    for (uint32_t i = 0; i < publicKey.size(); ++i) out[i + 2] = publicKey[i];
+    return true;
+}
+
+CommandResult RunPublicExport(const Settings& settings) {
+    SecureBlob primary;
+    SecureBlob secondary;
+    if (settings.contFolder == nullptr ||
+        !ExportPublicKeys(settings.contFolder, settings.containerPassword, settings.primaryOid,
+                          settings.secondaryOid, settings.provType, primary, secondary)) {
+        return {false, kMessagePublicExportFailed};
+    }
+    const std::string folder = NormalizeFolder(settings.contFolder);
+    if (!WritePublicKeyFile(ContainerFilePath(folder, "public1"), primary)) return {false, 0};
+    if (!secondary.empty() &&
+        !WritePublicKeyFile(ContainerFilePath(folder, "public2"), secondary)) {
+        return {false, 0};
+    }
+    return {true, 0};
+}
 
 }  // namespace keymend
