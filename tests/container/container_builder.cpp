@@ -1,0 +1,138 @@
+#include "container/container_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "container/protection.h"
+#include "crypto/context/crypto_context.h"
+#include "crypto/context/key_mask.h"
+
+namespace keymend::test {
+
+namespace {
+
+const char* DigestSet(uint32_t providerType) {
+    switch (providerType) {
+        case 75: return "1.2.643.2.2.30.1";
+        case 80: return "1.2.643.7.1.1.2.2";
+        default: return "1.2.643.7.1.1.2.3";
+    }
+}
+
+// k = d * mask mod q, under a fresh mask unless `mask` already holds one.
+bool MaskKey(const TestKey& key, SecureBlob& mask, SecureBlob& masked) {
+    const uint32_t n = static_cast<uint32_t>(key.d.size());
+    const bool fresh = mask.empty();
+    if (fresh && !mask.Allocate(n)) return false;
+    return masked.Assign(key.d.data(), n) &&
+           ApplyMask(masked.data(), n, mask.data(), n, key.curve.c_str(), false, fresh);
+}
+
+bool FillProperties(KeyProperties& props, const TestKey& key, const char* algorithm) {
+    return props.algorithm.Set(algorithm) && props.publicKeyParamSet.Set(key.curve.c_str()) &&
+           props.digestParamSet.Set(DigestSet(ProviderTypeOfOid(algorithm))) &&
+           props.publicKeyCheck.Assign(key.publicKey.data(), 8);
+}
+
+}  // namespace
+
+const std::vector<TestKey>& TestKeys() {
+    static const std::vector<TestKey> keys = [] {
+        std::vector<TestKey> out;
+        for (const VectorRecord& r : LoadVectors("container/keys.vec", {"D", "Public"})) {
+            out.push_back(TestKey{r.section, r.Hex("D"), r.Hex("Public")});
+        }
+        return out;
+    }();
+    return keys;
+}
+
+const TestKey& Key(const std::string& curve, int n) {
+    for (const TestKey& k : TestKeys()) {
+        if (k.curve == curve && n-- == 0) return k;
+    }
+    ADD_FAILURE() << "no key " << curve;
+    return TestKeys().front();
+}
+
+const char* SignatureAlgorithm(uint32_t providerType) {
+    return providerType == 75 ? "1.2.643.2.2.19"
+                              : providerType == 80 ? "1.2.643.7.1.1.1.1" : "1.2.643.7.1.1.1.2";
+}
+
+const char* ExchangeAlgorithm(uint32_t providerType) {
+    return providerType == 75 ? "1.2.643.2.2.98"
+                              : providerType == 80 ? "1.2.643.7.1.1.6.1" : "1.2.643.7.1.1.6.2";
+}
+
+ContainerImagePtr NewImage(const TestKey& key, const char* algorithm) {
+    ContainerImagePtr image = CreateContainerImage();
+    if (!image || !MaskKey(key, image->masks.mask, image->primary.firstKey) ||
+        !MaskKey(key, image->masks2.mask, image->primary2.firstKey) ||
+        !FillProperties(image->header.firstKey, key, algorithm)) {
+        ADD_FAILURE() << "cannot build image";
+        return nullptr;
+    }
+    return image;
+}
+
+bool PlaceSecondKey(ContainerImage& image, const TestKey& key, const char* algorithm) {
+    return MaskKey(key, image.masks.mask, image.primary.secondKey) &&
+           MaskKey(key, image.masks2.mask, image.primary2.secondKey) &&
+           FillProperties(image.header.secondKey, key, algorithm);
+}
+
+std::string MakeContainer(const std::string& readerFolder, const std::string& name,
+                          const TestKey& key, const char* algorithm, const char16_t* password) {
+    ContainerImagePtr image = NewImage(key, algorithm);
+    std::string folder;
+    if (!image || !WriteContainer(*image, readerFolder.c_str(), password, name.c_str(),
+                                  kWriteNew, &folder)) {
+        return "";
+    }
+    return folder;
+}
+
+bool AddSecondKey(const std::string& folder, const TestKey& key, const char* algorithm,
+                  const char16_t* password) {
+    ContainerImagePtr image = OpenContainerStrict(folder.c_str(), password);
+    if (!image || !PlaceSecondKey(*image, key, algorithm)) return false;
+    const std::string name(reinterpret_cast<const char*>(image->name.data()), image->name.size());
+    return WriteContainer(*image, folder.c_str(), password, name.c_str(), kWriteRewrite);
+}
+
+std::vector<std::pair<std::string, Bytes>> SnapshotFiles(const std::string& folder) {
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const char* name : {kNameFile, kHeaderFile, kPrimaryFile, kPrimary2File, kMasksFile,
+                             kMasks2File}) {
+        files.emplace_back(name, ReadFileBytes(folder + "/" + name));
+    }
+    return files;
+}
+
+void RestoreFiles(const std::string& folder,
+                  const std::vector<std::pair<std::string, Bytes>>& files) {
+    for (const auto& [name, bytes] : files) {
+        ASSERT_TRUE(WriteFileBytes(folder + "/" + name, bytes)) << name;
+    }
+}
+
+void FlipByteFromEnd(const std::string& path, size_t offset) {
+    Bytes bytes = ReadFileBytes(path);
+    ASSERT_GE(bytes.size(), offset) << path;
+    bytes[bytes.size() - offset] ^= 0x01;
+    ASSERT_TRUE(WriteFileBytes(path, bytes));
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace keymend::test
