@@ -75,8 +75,8 @@ bool ComputeCopy(const KeyFileRecord& copy, const MaskFileRecord& masks, const c
         return false;
     }
     if (copy.secondKeyDecrypted.empty()) return true;
-    keys.haveSecondary = Compute(copy.secondKeyDecrypted, masks.mask, curve2, keyLength,
-                                 keys.secondary);
+    keys.haveSecondary =
+        Compute(copy.secondKeyDecrypted, masks.mask, curve2, keyLength, keys.secondary);
     return keys.haveSecondary;
 }
 

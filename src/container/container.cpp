@@ -43,8 +43,8 @@ bool EncodeAll(ContainerImage& image, const char* name, bool extendHeader,
            EncodeKeyFile(image.primary2, files[2].bytes) &&
            EncodeMaskFile(image.masks2, files[3].bytes) &&
            EncodeHeaderFile(image.header, extendHeader, files[4].bytes) &&
-           EncodeNameFile(reinterpret_cast<const uint8_t*>(name),
-                          static_cast<uint32_t>(nameLength), files[5].bytes);
+           EncodeNameFile(reinterpret_cast<const uint8_t*>(name), static_cast<uint32_t>(nameLength),
+                          files[5].bytes);
 }
 
 std::string TempPath(const std::string& folder, const char* fileName) {
@@ -104,12 +104,18 @@ ContainerImagePtr CreateContainerImage() {
 
 const char* ContainerFileName(ContainerFile file) {
     switch (file) {
-        case ContainerFile::kName: return kNameFile;
-        case ContainerFile::kHeader: return kHeaderFile;
-        case ContainerFile::kPrimary: return kPrimaryFile;
-        case ContainerFile::kPrimary2: return kPrimary2File;
-        case ContainerFile::kMasks: return kMasksFile;
-        case ContainerFile::kMasks2: return kMasks2File;
+        case ContainerFile::kName:
+            return kNameFile;
+        case ContainerFile::kHeader:
+            return kHeaderFile;
+        case ContainerFile::kPrimary:
+            return kPrimaryFile;
+        case ContainerFile::kPrimary2:
+            return kPrimary2File;
+        case ContainerFile::kMasks:
+            return kMasksFile;
+        case ContainerFile::kMasks2:
+            return kMasks2File;
     }
     return nullptr;
 }
@@ -118,14 +124,16 @@ bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& 
     SecureBlob bytes;
     if (!ReadFileBounded(path.c_str(), kMaxKeyFileSize, AllocateIntoBlob, &bytes)) return false;
     switch (file) {
-        case ContainerFile::kName: return DecodeNameFile(bytes.data(), bytes.size(), image.name);
+        case ContainerFile::kName:
+            return DecodeNameFile(bytes.data(), bytes.size(), image.name);
         case ContainerFile::kHeader:
             return DecodeHeaderFile(bytes.data(), bytes.size(), image.header);
         case ContainerFile::kPrimary:
             return DecodeKeyFile(bytes.data(), bytes.size(), image.primary);
         case ContainerFile::kPrimary2:
             return DecodeKeyFile(bytes.data(), bytes.size(), image.primary2);
-        case ContainerFile::kMasks: return DecodeMaskFile(bytes.data(), bytes.size(), image.masks);
+        case ContainerFile::kMasks:
+            return DecodeMaskFile(bytes.data(), bytes.size(), image.masks);
         case ContainerFile::kMasks2:
             return DecodeMaskFile(bytes.data(), bytes.size(), image.masks2);
     }
@@ -192,7 +200,7 @@ bool WriteFolder(ContainerImage& image, const char* folder, const char* name, in
 
 bool WriteContainer(ContainerImage& image, const char* folder, const char16_t* password,
                     const char* name, int mode, std::string* createdFolder) {
-    const bool protectedOk = mode == kWriteNew    ? ProtectNewContainer(image, password)
+    const bool protectedOk = mode == kWriteNew       ? ProtectNewContainer(image, password)
                              : mode == kWriteRewrite ? ProtectSecondKey(image, password)
                                                      : false;
     return protectedOk && WriteFolder(image, folder, name, mode, false, createdFolder);

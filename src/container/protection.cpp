@@ -78,9 +78,8 @@ bool MaskCheckPasses(const MaskFileRecord& masks, const char* paramSet) {
 
 bool DeriveKek(SecureArray<kPasswordKeySize>& kek, const char16_t* password,
                const MaskFileRecord& masks, uint32_t providerType) {
-    return !masks.salt.empty() &&
-           DerivePasswordKey(kek.data(), password, masks.salt.data(), masks.salt.size(),
-                             providerType);
+    return !masks.salt.empty() && DerivePasswordKey(kek.data(), password, masks.salt.data(),
+                                                    masks.salt.size(), providerType);
 }
 
 // Decrypts a key field into its decrypted twin (empty fields stay empty).
@@ -123,8 +122,7 @@ bool VerifyAndDecrypt(ContainerImage& image, const char16_t* password) {
     if (image.masks.mask.size() < kGost28147KeySize || !MaskCheckPasses(image.masks, paramSet)) {
         return false;
     }
-    if (image.masks2.mask.size() < kGost28147KeySize ||
-        !MaskCheckPasses(image.masks2, paramSet)) {
+    if (image.masks2.mask.size() < kGost28147KeySize || !MaskCheckPasses(image.masks2, paramSet)) {
         return false;
     }
     SecureArray<kHeaderMacSize> mac;
@@ -206,7 +204,9 @@ uint32_t ProviderTypeOfOid(const char* oid) {
     return index < 0 ? 0 : kProviderTypeByColumn[index % 3];
 }
 
-const char* CanonicalAlgorithmOid(const char* oid) { return KeyAlgorithmOid(KeyAlgorithmIndex(oid)); }
+const char* CanonicalAlgorithmOid(const char* oid) {
+    return KeyAlgorithmOid(KeyAlgorithmIndex(oid));
+}
 
 bool IsKeyAgreementOid(const char* oid) {
     const int index = KeyAlgorithmIndex(oid);
@@ -222,9 +222,12 @@ bool AlgorithmOidForKeyUse(const char* oid, uint32_t keySpec, OidText& out) {
 uint32_t KeyLengthOfProviderType(uint32_t providerType) {
     switch (providerType) {
         case kProviderType2001:
-        case kProviderType2012_256: return 32;
-        case kProviderType2012_512: return 64;
-        default: return 0;
+        case kProviderType2012_256:
+            return 32;
+        case kProviderType2012_512:
+            return 64;
+        default:
+            return 0;
     }
 }
 
@@ -248,10 +251,15 @@ bool DerivePasswordKey(uint8_t* out32, const char16_t* password, const uint8_t* 
     uint32_t hash;
     size_t b;
     switch (providerType) {
-        case kProviderType2001: hash = kAlgGostR341194, b = 32; break;
+        case kProviderType2001:
+            hash = kAlgGostR341194, b = 32;
+            break;
         case kProviderType2012_256:
-        case kProviderType2012_512: hash = kAlgStreebog256, b = 64; break;
-        default: return false;
+        case kProviderType2012_512:
+            hash = kAlgStreebog256, b = 64;
+            break;
+        default:
+            return false;
     }
     if (out32 == nullptr || (salt == nullptr && saltLength != 0)) return false;
 
@@ -315,8 +323,8 @@ bool EncryptKeyField(SecureBlob& field, const uint8_t* kek32, const char* paramS
 
 bool DecryptKeyField(SecureBlob& field, const uint8_t* kek32, const char* paramSet) {
     if (field.empty() || field.size() % kGost28147BlockSize != 0 || kek32 == nullptr) return false;
-    return Gost28147Crypt(field.data(), field.size(), true, kGost28147Ecb, kek32,
-                          kGost28147KeySize, paramSet, nullptr);
+    return Gost28147Crypt(field.data(), field.size(), true, kGost28147Ecb, kek32, kGost28147KeySize,
+                          paramSet, nullptr);
 }
 
 bool MaskCheckValue(const MaskFileRecord& masks, const char* paramSet, uint8_t* out4) {
@@ -328,9 +336,8 @@ bool MaskCheckValue(const MaskFileRecord& masks, const char* paramSet, uint8_t* 
                         paramSet, kZeroIv);
 }
 
-bool PasswordCheckValue(const char16_t* password, const uint8_t* publicKeyCheck,
-                        size_t checkLength, uint32_t providerType, const char* paramSet,
-                        uint8_t* out4) {
+bool PasswordCheckValue(const char16_t* password, const uint8_t* publicKeyCheck, size_t checkLength,
+                        uint32_t providerType, const char* paramSet, uint8_t* out4) {
     static const uint8_t kZeroBlocks[16] = {};
     SecureArray<kPasswordKeySize> key;
     return out4 != nullptr &&
@@ -346,9 +353,9 @@ ContainerImagePtr OpenContainerStrict(const char* folderArg, const char16_t* pas
     if (folder.empty() || folder.size() > kMaxContainerFolderPath) return nullptr;
     ContainerImagePtr image = CreateContainerImage();
     if (!image) return nullptr;
-    static constexpr ContainerFile kOrder[] = {ContainerFile::kHeader, ContainerFile::kPrimary,
+    static constexpr ContainerFile kOrder[] = {ContainerFile::kHeader,   ContainerFile::kPrimary,
                                                ContainerFile::kPrimary2, ContainerFile::kMasks,
-                                               ContainerFile::kMasks2, ContainerFile::kName};
+                                               ContainerFile::kMasks2,   ContainerFile::kName};
     for (ContainerFile file : kOrder) {
         if (!ReadWholeFile(ContainerFilePath(folder, ContainerFileName(file)), file, *image)) {
             return nullptr;
@@ -425,8 +432,8 @@ bool ProtectNewContainer(ContainerImage& image, const char16_t* password) {
         }
     }
     if (!header.headerMac.Allocate(kHeaderMacSize)) return false;
-    const uint8_t headerFlags = hasPassword ? kHeaderFlagBuilt | kHeaderFlagPassword
-                                            : kHeaderFlagBuilt;
+    const uint8_t headerFlags =
+        hasPassword ? kHeaderFlagBuilt | kHeaderFlagPassword : kHeaderFlagBuilt;
     return SetByte(header.flags, headerFlags) &&
            SetByte(header.firstKey.flags, KeyFlagsFor(header.firstKey.algorithm));
 }
@@ -438,8 +445,7 @@ bool ProtectSecondKey(ContainerImage& image, const char16_t* password) {
     // The set every key of the container is decrypted with (that of the first key).
     const char* paramSet = ContainerParamSet(header.firstKey.encryptionParamSet, providerType);
     if (paramSet == nullptr || !header.secondKey.encryptionParamSet.Set(paramSet)) return false;
-    if (!EncryptCopyField(image.primary.secondKey, password, image.masks, providerType,
-                          paramSet) ||
+    if (!EncryptCopyField(image.primary.secondKey, password, image.masks, providerType, paramSet) ||
         !EncryptCopyField(image.primary2.secondKey, password, image.masks2, providerType,
                           paramSet)) {
         return false;

@@ -32,7 +32,9 @@ int KeyAlgorithmIndex(const char* oid);  // exact text match, -1 when absent
 
 // 75, 80 or 81; 0 when the OID is not in the table (or null/empty).
 uint32_t ProviderTypeOfOid(const char* oid);
-inline uint32_t ProviderTypeOfOid(const OidText& oid) { return ProviderTypeOfOid(oid.c_str()); }
+inline uint32_t ProviderTypeOfOid(const OidText& oid) {
+    return ProviderTypeOfOid(oid.c_str());
+}
 // The table's own text for that OID, or null.
 const char* CanonicalAlgorithmOid(const char* oid);
 // True for indices 3 to 5 (key-agreement keys).
@@ -70,9 +72,8 @@ bool DecryptKeyField(SecureBlob& field, const uint8_t* kek32, const char* paramS
 bool MaskCheckValue(const MaskFileRecord& masks, const char* paramSet, uint8_t* out4);
 // GOST 28147-89 MAC over 16 zero bytes, key = DerivePasswordKey(password, publicKeyCheck),
 // zero IV.
-bool PasswordCheckValue(const char16_t* password, const uint8_t* publicKeyCheck,
-                        size_t checkLength, uint32_t providerType, const char* paramSet,
-                        uint8_t* out4);
+bool PasswordCheckValue(const char16_t* password, const uint8_t* publicKeyCheck, size_t checkLength,
+                        uint32_t providerType, const char* paramSet, uint8_t* out4);
 
 // ---- Opening ------------------------------------------------------------------------------------
 // Reads all six files of the container in `folder` (at most 242 bytes; each must be present and

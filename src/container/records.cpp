@@ -103,7 +103,9 @@ bool DecodeKeyProperties(DerBlob content, KeyProperties& key) {
 
 // ---- Writing helpers ------------------------------------------------------------------------
 
-DerBlob View(const SecureBlob& blob) { return DerBlob{blob.size(), blob.data()}; }
+DerBlob View(const SecureBlob& blob) {
+    return DerBlob{blob.size(), blob.data()};
+}
 
 bool WriteOctets(uint8_t identifier, const SecureBlob& blob, DerCursor& cursor) {
     const DerBlob view = View(blob);
@@ -124,17 +126,21 @@ bool WriteOid(const char* text, DerCursor& cursor) {
 // out for the twisted Edwards curves): the hash of the key's own algorithm family.
 const char* DefaultDigestParamSet(const KeyProperties& key) {
     switch (ProviderTypeOfOid(key.algorithm)) {
-        case kProviderType2001: return "1.2.643.2.2.30.1";
-        case kProviderType2012_256: return "1.2.643.7.1.1.2.2";
-        case kProviderType2012_512: return "1.2.643.7.1.1.2.3";
-        default: return nullptr;
+        case kProviderType2001:
+            return "1.2.643.2.2.30.1";
+        case kProviderType2012_256:
+            return "1.2.643.7.1.1.2.2";
+        case kProviderType2012_512:
+            return "1.2.643.7.1.1.2.3";
+        default:
+            return nullptr;
     }
 }
 
 bool WriteKeyParameters(void* context, DerCursor& cursor) {
     const auto& key = *static_cast<const KeyProperties*>(context);
-    const char* digest = key.digestParamSet.empty() ? DefaultDigestParamSet(key)
-                                                    : key.digestParamSet.c_str();
+    const char* digest =
+        key.digestParamSet.empty() ? DefaultDigestParamSet(key) : key.digestParamSet.c_str();
     if (key.publicKeyParamSet.empty() || digest == nullptr) return false;
     if (!WriteOid(key.publicKeyParamSet.c_str(), cursor) || !WriteOid(digest, cursor)) {
         return false;
@@ -156,7 +162,9 @@ bool WriteKeyProperties(void* context, DerCursor& cursor) {
     return DerWriteConstructed(kDerContextConstructed, context, WriteAlgorithm, cursor);
 }
 
-bool WriteFormatOid(void*, DerCursor& cursor) { return WriteOid(kContainerFormatOid, cursor); }
+bool WriteFormatOid(void*, DerCursor& cursor) {
+    return WriteOid(kContainerFormatOid, cursor);
+}
 
 bool WriteHeaderContent(void* context, DerCursor& cursor) {
     auto& header = *static_cast<HeaderRecord*>(context);

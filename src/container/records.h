@@ -9,7 +9,7 @@
 //   header.key    SEQUENCE { HeaderContent, OCTET STRING mac }             -> HeaderRecord
 //
 // HeaderContent ::= SEQUENCE {
-//   formatOid            [0] EXPLICIT OBJECT IDENTIFIER OPTIONAL   -- written as kContainerFormatOid
+//   formatOid            [0] EXPLICIT OBJECT IDENTIFIER OPTIONAL   -- kContainerFormatOid
 //   flags                BIT STRING
 //   firstKey             KeyPropertiesSequence
 //   passwordCheck        [2] IMPLICIT OCTET STRING OPTIONAL        -- 0x82
@@ -38,11 +38,11 @@ namespace keymend {
 
 constexpr const char* kContainerFormatOid = "1.2.643.2.2.37.2.1";
 
-constexpr uint32_t kMaskCheckSize = 4;       // mask check value
-constexpr uint32_t kPasswordCheckSize = 4;   // password check value
-constexpr uint32_t kHeaderMacSize = 4;       // header MAC
-constexpr uint32_t kPublicKeyCheckSize = 8;  // first 8 bytes of a public key
-constexpr uint32_t kSaltSize = 12;           // salt of a masks file
+constexpr uint32_t kMaskCheckSize = 4;          // mask check value
+constexpr uint32_t kPasswordCheckSize = 4;      // password check value
+constexpr uint32_t kHeaderMacSize = 4;          // header MAC
+constexpr uint32_t kPublicKeyCheckSize = 8;     // first 8 bytes of a public key
+constexpr uint32_t kSaltSize = 12;              // salt of a masks file
 constexpr uint32_t kExtendedHeaderSize = 3075;  // header.key length with the extended flag
 
 // Header flag bits (first byte of HeaderRecord::flags).

@@ -33,7 +33,7 @@ bool InjectFault(FileOp kind) {
 }
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -47,7 +47,7 @@ public:
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -94,9 +94,12 @@ bool LocaleIsAscii() {
 // Length of the UTF-8 character starting at s[0..n), or 1 for a byte that starts none.
 size_t Utf8CharLength(const unsigned char* s, size_t n) {
     size_t len = 1;
-    if (s[0] >= 0xF0 && s[0] <= 0xF4) len = 4;
-    else if (s[0] >= 0xE0) len = s[0] <= 0xEF ? 3 : 1;
-    else if (s[0] >= 0xC2) len = 2;
+    if (s[0] >= 0xF0 && s[0] <= 0xF4)
+        len = 4;
+    else if (s[0] >= 0xE0)
+        len = s[0] <= 0xEF ? 3 : 1;
+    else if (s[0] >= 0xC2)
+        len = 2;
     if (len > n) return 1;
     for (size_t i = 1; i < len; ++i) {
         if ((s[i] & 0xC0) != 0x80) return 1;
@@ -171,7 +174,9 @@ bool RemoveFile(const char* path) {
     return ::unlink(path) == 0 || errno == ENOENT;
 }
 
-bool RemoveFolder(const char* path) { return path != nullptr && ::rmdir(path) == 0; }
+bool RemoveFolder(const char* path) {
+    return path != nullptr && ::rmdir(path) == 0;
+}
 
 bool ListFolder(const char* path, std::vector<std::string>& names) {
     names.clear();
@@ -218,7 +223,9 @@ void SetFileFaultForTesting(FileOp kind, uint32_t nth) {
     gFaultAt[static_cast<int>(kind)] = nth;
 }
 
-uint32_t FileOpCount(FileOp kind) { return gOpCount[static_cast<int>(kind)]; }
+uint32_t FileOpCount(FileOp kind) {
+    return gOpCount[static_cast<int>(kind)];
+}
 
 void ResetFileOpCounts() {
     for (uint32_t& count : gOpCount) count = 0;

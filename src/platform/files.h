@@ -20,8 +20,7 @@ namespace keymend {
 // the file cannot be opened, is not a regular file, is larger than maxSize, the allocation is
 // refused or the read comes up short.
 using FileBufferAllocator = uint8_t* (*)(size_t size, void* context);
-bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator allocate,
-                     void* context);
+bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator allocate, void* context);
 
 enum class FolderCreation { kCreated, kExists, kFailed };
 // Creates a folder with mode 0700 (owner only).

@@ -35,38 +35,88 @@ struct ExportCase {
     bool expectPublic2;
 };
 
-void Remove(const std::string& path) { std::remove(path.c_str()); }
+void Remove(const std::string& path) {
+    std::remove(path.c_str());
+}
 
 TEST(PublicExportCommand, EndToEnd) {
     const ExportCase cases[] = {
         {"two 256-bit keys", "1.2.643.2.2.35.1", 80, true, nullptr, {}, true, true},
         {"one 512-bit key", "1.2.643.7.1.2.1.2.2", 81, false, nullptr, {}, true, false},
-        {"no header, -provtype 80", "1.2.643.2.2.36.0", 80, false,
-         [](const std::string& f) { Remove(f + "/header.key"); }, {"-provtype", "80"}, true,
-         false},
-        {"no header, -provtype 75", "1.2.643.2.2.36.0", 75, true,
-         [](const std::string& f) { Remove(f + "/header.key"); }, {"-provtype", "75"}, true,
-         true},
-        {"no header, -provtype 81", "1.2.643.7.1.2.1.2.1", 81, false,
-         [](const std::string& f) { Remove(f + "/header.key"); }, {"-provtype", "81"}, true,
-         false},
-        {"no header, curves from the command line", "1.2.643.2.2.35.2", 80, true,
+        {"no header, -provtype 80",
+         "1.2.643.2.2.36.0",
+         80,
+         false,
          [](const std::string& f) { Remove(f + "/header.key"); },
-         {"-provtype", "80", "-oid", "1.2.643.2.2.35.2", "-oid2", "1.2.643.2.2.35.2"}, true,
+         {"-provtype", "80"},
+         true,
+         false},
+        {"no header, -provtype 75",
+         "1.2.643.2.2.36.0",
+         75,
+         true,
+         [](const std::string& f) { Remove(f + "/header.key"); },
+         {"-provtype", "75"},
+         true,
          true},
-        {"no header and no -provtype", "1.2.643.2.2.36.0", 80, false,
-         [](const std::string& f) { Remove(f + "/header.key"); }, {}, false, false},
-        {"damaged masks.key", "1.2.643.2.2.35.1", 80, true,
-         [](const std::string& f) { FlipByteFromEnd(f + "/masks.key", 1); }, {}, true, true},
-        {"only primary2.key satisfies the header", "1.2.643.7.1.2.1.1.1", 80, true,
-         [](const std::string& f) { FlipByteFromEnd(f + "/primary.key", 40); }, {}, true, true},
-        {"both copies damaged", "1.2.643.2.2.35.1", 80, false,
+        {"no header, -provtype 81",
+         "1.2.643.7.1.2.1.2.1",
+         81,
+         false,
+         [](const std::string& f) { Remove(f + "/header.key"); },
+         {"-provtype", "81"},
+         true,
+         false},
+        {"no header, curves from the command line",
+         "1.2.643.2.2.35.2",
+         80,
+         true,
+         [](const std::string& f) { Remove(f + "/header.key"); },
+         {"-provtype", "80", "-oid", "1.2.643.2.2.35.2", "-oid2", "1.2.643.2.2.35.2"},
+         true,
+         true},
+        {"no header and no -provtype",
+         "1.2.643.2.2.36.0",
+         80,
+         false,
+         [](const std::string& f) { Remove(f + "/header.key"); },
+         {},
+         false,
+         false},
+        {"damaged masks.key",
+         "1.2.643.2.2.35.1",
+         80,
+         true,
+         [](const std::string& f) { FlipByteFromEnd(f + "/masks.key", 1); },
+         {},
+         true,
+         true},
+        {"only primary2.key satisfies the header",
+         "1.2.643.7.1.2.1.1.1",
+         80,
+         true,
+         [](const std::string& f) { FlipByteFromEnd(f + "/primary.key", 40); },
+         {},
+         true,
+         true},
+        {"both copies damaged",
+         "1.2.643.2.2.35.1",
+         80,
+         false,
          [](const std::string& f) {
              FlipByteFromEnd(f + "/masks.key", 1);
              FlipByteFromEnd(f + "/primary2.key", 1);
          },
-         {}, false, false},
-        {"wrong password", "1.2.643.2.2.35.1", 80, false, nullptr, {"-passkv", "wrong"}, false,
+         {},
+         false,
+         false},
+        {"wrong password",
+         "1.2.643.2.2.35.1",
+         80,
+         false,
+         nullptr,
+         {"-passkv", "wrong"},
+         false,
          false},
     };
     for (const ExportCase& c : cases) {
@@ -109,8 +159,8 @@ TEST(PublicExportCommand, SecondKeyOnlyInTheBackupCopy) {
     TempDir dir;
     const TestKey& first = Key("1.2.643.2.2.35.3");
     const TestKey& second = Key("1.2.643.2.2.35.3", 1);
-    const std::string folder = MakeContainer(dir.path(), "half", first, SignatureAlgorithm(80),
-                                             u"");
+    const std::string folder =
+        MakeContainer(dir.path(), "half", first, SignatureAlgorithm(80), u"");
     const Bytes oneKey = ReadFileBytes(folder + "/primary.key");
     const Bytes oneKeyMasks = ReadFileBytes(folder + "/masks.key");
     ASSERT_TRUE(AddSecondKey(folder, second, ExchangeAlgorithm(80), u""));
@@ -127,7 +177,8 @@ TEST(PublicExportCommand, SecondKeyOnlyInTheBackupCopy) {
     image->header.secondKey.publicKeyCheck[0] ^= 1;
     SecureBlob header;
     ASSERT_TRUE(EncodeHeaderFile(image->header, false, header));
-    ASSERT_TRUE(WriteFileBytes(folder + "/header.key", Bytes(header.data(), header.data() + header.size())));
+    ASSERT_TRUE(WriteFileBytes(folder + "/header.key",
+                               Bytes(header.data(), header.data() + header.size())));
     ASSERT_TRUE(ExportPublicKeys(folder.c_str(), u"", "", "", 0, pub1, pub2));
     EXPECT_EQ(Bytes(pub1.data(), pub1.data() + pub1.size()), first.publicKey);
     EXPECT_TRUE(pub2.empty());
@@ -141,7 +192,7 @@ TEST(PublicExportCommand, OutputFilesAreOrdinaryAndFailuresReported) {
     const RunResult run = RunKeymend({"-kvpublic", "-contfolder", folder});
     ::umask(oldMask);
     ASSERT_EQ(run.exitCode, 0);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat((folder + "/public1").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0044, 0044u);  // an ordinary file, readable by others
 
@@ -167,10 +218,10 @@ TEST(PublicExportCommand, MatchesOpenSslForAFreshKey) {
         SCOPED_TRACE(c.algorithm);
         TempDir dir;
         const std::string pem = dir / "key.pem";
-        const RunResult gen = RunShell("openssl genpkey -engine gost -algorithm " +
-                                 std::string(c.algorithm) + " -pkeyopt paramset:" + c.paramset +
-                                 " -out " + pem + " 2>/dev/null && openssl pkey -engine gost -in " +
-                                 pem + " -text -noout 2>/dev/null");
+        const RunResult gen = RunShell(
+            "openssl genpkey -engine gost -algorithm " + std::string(c.algorithm) +
+            " -pkeyopt paramset:" + c.paramset + " -out " + pem +
+            " 2>/dev/null && openssl pkey -engine gost -in " + pem + " -text -noout 2>/dev/null");
         ASSERT_EQ(gen.exitCode, 0);
         // "Private key: HEX", "X:HEX", "Y:HEX", most significant digit first.
         std::istringstream text(gen.out);
@@ -195,8 +246,8 @@ TEST(PublicExportCommand, MatchesOpenSslForAFreshKey) {
         const Bytes ly = littleEndian(y);
         key.publicKey.insert(key.publicKey.end(), ly.begin(), ly.end());
 
-        const std::string folder = MakeContainer(dir.path(), "ossl", key,
-                                                 SignatureAlgorithm(c.providerType), u"pw");
+        const std::string folder =
+            MakeContainer(dir.path(), "ossl", key, SignatureAlgorithm(c.providerType), u"pw");
         ASSERT_FALSE(folder.empty());
         const RunResult run = RunKeymend({"-kvpublic", "-contfolder", folder, "-passkv", "pw"});
         EXPECT_EQ(run.exitCode, 0) << run.out;

@@ -15,9 +15,12 @@ namespace {
 
 const char* DigestSet(uint32_t providerType) {
     switch (providerType) {
-        case 75: return "1.2.643.2.2.30.1";
-        case 80: return "1.2.643.7.1.1.2.2";
-        default: return "1.2.643.7.1.1.2.3";
+        case 75:
+            return "1.2.643.2.2.30.1";
+        case 80:
+            return "1.2.643.7.1.1.2.2";
+        default:
+            return "1.2.643.7.1.1.2.3";
     }
 }
 
@@ -58,13 +61,15 @@ const TestKey& Key(const std::string& curve, int n) {
 }
 
 const char* SignatureAlgorithm(uint32_t providerType) {
-    return providerType == 75 ? "1.2.643.2.2.19"
-                              : providerType == 80 ? "1.2.643.7.1.1.1.1" : "1.2.643.7.1.1.1.2";
+    return providerType == 75   ? "1.2.643.2.2.19"
+           : providerType == 80 ? "1.2.643.7.1.1.1.1"
+                                : "1.2.643.7.1.1.1.2";
 }
 
 const char* ExchangeAlgorithm(uint32_t providerType) {
-    return providerType == 75 ? "1.2.643.2.2.98"
-                              : providerType == 80 ? "1.2.643.7.1.1.6.1" : "1.2.643.7.1.1.6.2";
+    return providerType == 75   ? "1.2.643.2.2.98"
+           : providerType == 80 ? "1.2.643.7.1.1.6.1"
+                                : "1.2.643.7.1.1.6.2";
 }
 
 ContainerImagePtr NewImage(const TestKey& key, const char* algorithm) {
@@ -88,8 +93,8 @@ std::string MakeContainer(const std::string& readerFolder, const std::string& na
                           const TestKey& key, const char* algorithm, const char16_t* password) {
     ContainerImagePtr image = NewImage(key, algorithm);
     std::string folder;
-    if (!image || !WriteContainer(*image, readerFolder.c_str(), password, name.c_str(),
-                                  kWriteNew, &folder)) {
+    if (!image ||
+        !WriteContainer(*image, readerFolder.c_str(), password, name.c_str(), kWriteNew, &folder)) {
         return "";
     }
     return folder;
@@ -105,8 +110,8 @@ bool AddSecondKey(const std::string& folder, const TestKey& key, const char* alg
 
 std::vector<std::pair<std::string, Bytes>> SnapshotFiles(const std::string& folder) {
     std::vector<std::pair<std::string, Bytes>> files;
-    for (const char* name : {kNameFile, kHeaderFile, kPrimaryFile, kPrimary2File, kMasksFile,
-                             kMasks2File}) {
+    for (const char* name :
+         {kNameFile, kHeaderFile, kPrimaryFile, kPrimary2File, kMasksFile, kMasks2File}) {
         files.emplace_back(name, ReadFileBytes(folder + "/" + name));
     }
     return files;

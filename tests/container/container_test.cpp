@@ -32,17 +32,17 @@ std::string FolderOfLength(const std::string& base, size_t length) {
 }
 
 mode_t ModeOf(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
     return st.st_mode & 0777;
 }
 
 class UmaskGuard {
-public:
+  public:
     explicit UmaskGuard(mode_t mask) : old_(::umask(mask)) {}
     ~UmaskGuard() { ::umask(old_); }
 
-private:
+  private:
     mode_t old_;
 };
 
@@ -51,8 +51,8 @@ TEST(ContainerFolder, PathLimits) {
     const TestKey& key = Key(kCurve);
     // New folder path of 242 bytes ("<reader>/abc.000") is accepted, 243 is not.
     for (size_t length : {242u, 243u}) {
-        const std::string reader = FolderOfLength(dir.path() + "/r" + std::to_string(length),
-                                                  length - 8);
+        const std::string reader =
+            FolderOfLength(dir.path() + "/r" + std::to_string(length), length - 8);
         const std::string folder = MakeContainer(reader, "abc", key, SignatureAlgorithm(80), u"");
         EXPECT_EQ(folder.empty(), length == 243) << length;
         EXPECT_EQ(FolderEntries(reader).size(), length == 242 ? 1u : 0u);
@@ -72,8 +72,8 @@ TEST(ContainerFolder, PathLimits) {
     }
     // Reader folders of 250 and 251 bytes: refused either way, nothing is created.
     for (size_t length : {250u, 251u}) {
-        const std::string reader = FolderOfLength(dir.path() + "/s" + std::to_string(length),
-                                                  length);
+        const std::string reader =
+            FolderOfLength(dir.path() + "/s" + std::to_string(length), length);
         EXPECT_TRUE(MakeContainer(reader, "", key, SignatureAlgorithm(80), u"").empty());
         EXPECT_TRUE(FolderEntries(reader).empty());
     }
@@ -83,8 +83,7 @@ TEST(ContainerFolder, NumberingAndNames) {
     TempDir dir;
     const TestKey& key = Key(kCurve);
     const char* alg = SignatureAlgorithm(80);
-    EXPECT_EQ(MakeContainer(dir.path(), "MyContainerName", key, alg, u""),
-              dir / "MyContai.000");
+    EXPECT_EQ(MakeContainer(dir.path(), "MyContainerName", key, alg, u""), dir / "MyContai.000");
     EXPECT_EQ(MakeContainer(dir.path() + "//", "MyContainerXYZ", key, alg, u""),
               dir / "MyContai.001");
     EXPECT_EQ(MakeContainer(dir.path(), "abc", key, alg, u""), dir / "abc.000");
@@ -142,8 +141,8 @@ TEST(ContainerFolder, KeyFilesArePrivateWhateverTheUmask) {
 }
 
 // Expected public keys after a rewrite of `folder`, whatever step it stopped at.
-void ExpectKeysRecoverable(const std::string& folder, const TestKey& first,
-                           const TestKey* second, const std::string& context) {
+void ExpectKeysRecoverable(const std::string& folder, const TestKey& first, const TestKey* second,
+                           const std::string& context) {
     SecureBlob pub1, pub2;
     ASSERT_TRUE(ExportPublicKeys(folder.c_str(), u"pw", "", "", 0, pub1, pub2)) << context;
     EXPECT_EQ(Bytes(pub1.data(), pub1.data() + pub1.size()), first.publicKey) << context;
@@ -159,8 +158,8 @@ void RunFaultSweep(const std::string& folder, ContainerImage& newImage, const Te
     const auto entries = FolderEntries(folder);
     for (FileOp kind : {FileOp::kWrite, FileOp::kFlush, FileOp::kReplace}) {
         for (uint32_t n = 1; n <= 6; ++n) {
-            const std::string context = "kind " + std::to_string(static_cast<int>(kind)) +
-                                        " n " + std::to_string(n);
+            const std::string context =
+                "kind " + std::to_string(static_cast<int>(kind)) + " n " + std::to_string(n);
             RestoreFiles(folder, original);
             SetFileFaultForTesting(kind, n);
             EXPECT_FALSE(WriteFolder(newImage, folder.c_str(), "faulty", kWriteRewrite, false))
@@ -187,8 +186,8 @@ TEST(ContainerFolder, FailedRewriteKeepsTheKeys) {
     TempDir dir;
     const TestKey& first = Key(kCurve);
     const TestKey& second = Key(kCurve, 1);
-    const std::string folder = MakeContainer(dir.path(), "fault", first, SignatureAlgorithm(80),
-                                             u"pw");
+    const std::string folder =
+        MakeContainer(dir.path(), "fault", first, SignatureAlgorithm(80), u"pw");
     ASSERT_FALSE(folder.empty());
 
     // Adding a key: the new image rewrites the key files with two keys.
@@ -200,12 +199,12 @@ TEST(ContainerFolder, FailedRewriteKeepsTheKeys) {
 
     // A rewrite with fresh masks and salts (as a repair does): the pairs change together.
     TempDir other;
-    const std::string source = MakeContainer(other.path(), "fresh", first, SignatureAlgorithm(80),
-                                             u"pw");
+    const std::string source =
+        MakeContainer(other.path(), "fresh", first, SignatureAlgorithm(80), u"pw");
     ContainerImagePtr remasked = OpenContainerStrict(source.c_str(), u"pw");
     ASSERT_TRUE(remasked);
-    const std::string target = MakeContainer(dir.path(), "fault2", first, SignatureAlgorithm(80),
-                                             u"pw");
+    const std::string target =
+        MakeContainer(dir.path(), "fault2", first, SignatureAlgorithm(80), u"pw");
     RunFaultSweep(target, *remasked, first, nullptr);
 }
 

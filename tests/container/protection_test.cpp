@@ -1,6 +1,8 @@
 #include "container/protection.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
 
 #include <cstdio>
 #include <functional>
@@ -13,7 +15,9 @@ namespace {
 
 using namespace keymend::test;
 
-Bytes ToBytes(const SecureBlob& b) { return Bytes(b.data(), b.data() + b.size()); }
+Bytes ToBytes(const SecureBlob& b) {
+    return Bytes(b.data(), b.data() + b.size());
+}
 
 // The public key of a decrypted masked key, or empty.
 Bytes PublicOf(const SecureBlob& key, const SecureBlob& mask, const std::string& curve) {
@@ -82,6 +86,60 @@ TEST(ContainerProtection, PasswordKeyDerivation) {
     EXPECT_FALSE(DerivePasswordKey(b, u"password", salt, 12, 0));
 }
 
+// The derivation rebuilt on OpenSSL's GOST hashes (the GOST provider), as an independent check of
+// the hash selection, block sizes and concatenation layout.
+Bytes OpenSslDerive(const char* mdName, size_t b, const std::u16string& password,
+                    const Bytes& salt) {
+    EVP_MD* md = EVP_MD_fetch(nullptr, mdName, nullptr);
+    if (md == nullptr) return {};
+    auto h = [md](const Bytes& in) {
+        Bytes out(32);
+        unsigned int n = 0;
+        EVP_Digest(in.data(), in.size(), out.data(), &n, md, nullptr);
+        return out;
+    };
+    Bytes p;
+    for (char16_t u : password) p.insert(p.end(), {uint8_t(u & 0xFF), uint8_t(u >> 8), 0, 0});
+    auto cat = [](std::initializer_list<Bytes> parts) {
+        Bytes out;
+        for (const Bytes& x : parts) out.insert(out.end(), x.begin(), x.end());
+        return out;
+    };
+    const Bytes m = h(cat({salt, p}));
+    Bytes k(b, 0);
+    const std::string fixed = "KLOPRT415.902371568.ZXMWQBNVA.TU";
+    std::copy(fixed.begin(), fixed.end(), k.begin());
+    auto xored = [](const Bytes& x, uint8_t v, size_t n) {
+        Bytes out(x.begin(), x.begin() + n);
+        for (uint8_t& c : out) c ^= v;
+        return out;
+    };
+    for (int i = 0, n = password.empty() ? 2 : 2000; i < n; ++i) {
+        Bytes next = h(cat({xored(k, 0x36, b), m, xored(k, 0x5C, b), m}));
+        next.resize(b, 0);
+        k = next;
+    }
+    const Bytes result = h(h(cat({xored(k, 0x36, 32), salt, xored(k, 0x5C, 32), p})));
+    EVP_MD_free(md);
+    return result;
+}
+
+TEST(ContainerProtection, PasswordKeyMatchesOpenSslHashes) {
+    if (OSSL_PROVIDER_try_load(nullptr, "gostprov", 1) == nullptr) GTEST_SKIP();
+    const Bytes salt = FromHex("a1a2a3a4a5a6a7a8a9aaabac");
+    for (const std::u16string& password :
+         {std::u16string(u"\u043a\u043b\u044e\u0447 1"), std::u16string()}) {
+        for (uint32_t type : {75u, 80u}) {
+            uint8_t key[32];
+            ASSERT_TRUE(DerivePasswordKey(key, password.c_str(), salt.data(), salt.size(), type));
+            const Bytes expected = OpenSslDerive(type == 75 ? "md_gost94" : "md_gost12_256",
+                                                 type == 75 ? 32 : 64, password, salt);
+            ASSERT_EQ(expected.size(), 32u);
+            EXPECT_EQ(ToHex(key, 32), ToHex(expected)) << type;
+        }
+    }
+}
+
 struct RoundTripCase {
     const char* curve;
     uint32_t providerType;
@@ -102,12 +160,12 @@ TEST(ContainerProtection, WholeContainerRoundTrips) {
         TempDir dir;
         const TestKey& first = Key(c.curve);
         const TestKey& second = Key(c.curve, 1);
-        const std::string folder = MakeContainer(dir.path(), "rt", first,
-                                                 ExchangeAlgorithm(c.providerType), c.password);
+        const std::string folder =
+            MakeContainer(dir.path(), "rt", first, ExchangeAlgorithm(c.providerType), c.password);
         ASSERT_FALSE(folder.empty());
         if (c.twoKeys) {
-            ASSERT_TRUE(AddSecondKey(folder, second, SignatureAlgorithm(c.providerType),
-                                     c.password));
+            ASSERT_TRUE(
+                AddSecondKey(folder, second, SignatureAlgorithm(c.providerType), c.password));
         }
         ContainerImagePtr image = OpenContainerStrict(folder.c_str(), c.password);
         ASSERT_TRUE(image);
@@ -142,8 +200,8 @@ void MoveToParamSet(const std::string& folder, const char* paramSet, const char1
     ASSERT_TRUE(image);
     const uint32_t type = ProviderTypeOfOid(image->header.firstKey.algorithm);
     ASSERT_TRUE(image->header.firstKey.encryptionParamSet.Set(paramSet));
-    for (auto [keys, masks] : {std::pair{&image->primary, &image->masks},
-                               std::pair{&image->primary2, &image->masks2}}) {
+    for (auto [keys, masks] :
+         {std::pair{&image->primary, &image->masks}, std::pair{&image->primary2, &image->masks2}}) {
         uint8_t kek[32];
         ASSERT_TRUE(DerivePasswordKey(kek, password, masks->salt.data(), masks->salt.size(), type));
         ASSERT_TRUE(keys->firstKey.Assign(keys->firstKeyDecrypted));
@@ -159,17 +217,17 @@ void MoveToParamSet(const std::string& folder, const char* paramSet, const char1
 TEST(ContainerProtection, NonDefaultParamSetSurvivesAddingAKey) {
     TempDir dir;
     const TestKey& first = Key("1.2.643.7.1.2.1.2.1");
-    const std::string folder = MakeContainer(dir.path(), "ps", first, SignatureAlgorithm(81),
-                                             u"pw");
+    const std::string folder =
+        MakeContainer(dir.path(), "ps", first, SignatureAlgorithm(81), u"pw");
     MoveToParamSet(folder, "1.2.643.2.2.31.2", u"pw");
     ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));
     ASSERT_TRUE(AddSecondKey(folder, Key("1.2.643.7.1.2.1.2.1", 1), ExchangeAlgorithm(81), u"pw"));
     ContainerImagePtr image = OpenContainerStrict(folder.c_str(), u"pw");
     ASSERT_TRUE(image);
     EXPECT_STREQ(image->header.secondKey.encryptionParamSet.c_str(), "1.2.643.2.2.31.2");
-    EXPECT_EQ(PublicOf(image->primary2.secondKeyDecrypted, image->masks2.mask,
-                       "1.2.643.7.1.2.1.2.1"),
-              Key("1.2.643.7.1.2.1.2.1", 1).publicKey);
+    EXPECT_EQ(
+        PublicOf(image->primary2.secondKeyDecrypted, image->masks2.mask, "1.2.643.7.1.2.1.2.1"),
+        Key("1.2.643.7.1.2.1.2.1", 1).publicKey);
     // The tolerant open needs the right set.
     EXPECT_FALSE(OpenContainerTolerant(folder.c_str(), u"pw", "1.2.643.7.1.2.5.1.1", 0, true));
     EXPECT_TRUE(OpenContainerTolerant(folder.c_str(), u"pw", "1.2.643.2.2.31.2", 0, true));
@@ -215,8 +273,7 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
          [](const std::string& f) { std::remove((f + "/name.key").c_str()); }},
     };
     TempDir dir;
-    const std::string folder = MakeContainer(dir.path(), "neg", key, SignatureAlgorithm(80),
-                                             u"pw");
+    const std::string folder = MakeContainer(dir.path(), "neg", key, SignatureAlgorithm(80), u"pw");
     ASSERT_FALSE(folder.empty());
     const auto original = SnapshotFiles(folder);
     for (const auto& c : cases) {
@@ -227,12 +284,12 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
         ContainerImagePtr image =
             OpenContainerTolerant(folder.c_str(), u"pw", "1.2.643.7.1.2.5.1.1", 0, true);
         ASSERT_TRUE(image);
-        EXPECT_EQ(PublicOf(image->primary.firstKeyDecrypted, image->masks.mask, curve) ==
-                      key.publicKey,
-                  (c.usableCopies & 1) != 0);
-        EXPECT_EQ(PublicOf(image->primary2.firstKeyDecrypted, image->masks2.mask, curve) ==
-                      key.publicKey,
-                  (c.usableCopies & 2) != 0);
+        EXPECT_EQ(
+            PublicOf(image->primary.firstKeyDecrypted, image->masks.mask, curve) == key.publicKey,
+            (c.usableCopies & 1) != 0);
+        EXPECT_EQ(
+            PublicOf(image->primary2.firstKeyDecrypted, image->masks2.mask, curve) == key.publicKey,
+            (c.usableCopies & 2) != 0);
     }
     RestoreFiles(folder, original);
     EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));

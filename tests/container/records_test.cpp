@@ -32,7 +32,9 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-Bytes ToBytes(const SecureBlob& b) { return Bytes(b.data(), b.data() + b.size()); }
+Bytes ToBytes(const SecureBlob& b) {
+    return Bytes(b.data(), b.data() + b.size());
+}
 
 void Fill(SecureBlob& blob, const std::string& hex) {
     const Bytes b = FromHex(hex);
@@ -136,8 +138,11 @@ TEST(ContainerRecords, FlagsAsBitStrings) {
     const struct {
         const char* flags;
         const char* encoded;
-    } cases[] = {{"40", "03020640"}, {"80", "03020780"}, {"a0", "030205a0"},
-                 {"c0", "030206c0"}, {"", "030100"}};
+    } cases[] = {{"40", "03020640"},
+                 {"80", "03020780"},
+                 {"a0", "030205a0"},
+                 {"c0", "030206c0"},
+                 {"", "030100"}};
     for (const auto& c : cases) {
         HeaderRecord header;
         FullHeader(header, false);
@@ -194,8 +199,8 @@ TEST(ContainerRecords, HeaderOptionalFieldsAsRead) {
 
     // No format OID, two parameter OIDs: decodes with an empty encryption set.
     HeaderRecord h;
-    Bytes file = HeaderFile(Cat({flags, KeyProps(FromHex("03020780"), Cat({kOidPk, kOidDigest})),
-                                 check10}), def);
+    Bytes file = HeaderFile(
+        Cat({flags, KeyProps(FromHex("03020780"), Cat({kOidPk, kOidDigest})), check10}), def);
     ASSERT_TRUE(DecodeHeaderFile(file.data(), file.size(), h));
     EXPECT_TRUE(h.formatOid.empty());
     EXPECT_TRUE(h.firstKey.encryptionParamSet.empty());
@@ -204,16 +209,18 @@ TEST(ContainerRecords, HeaderOptionalFieldsAsRead) {
 
     // [2] after [10] is out of order: it stays unread but is covered by the MAC.
     HeaderRecord late;
-    file = HeaderFile(Cat({kFormat, flags, KeyProps(flags, Cat({kOidPk, kOidDigest, kOidEnc})),
-                           check10, pwd}), def);
+    file = HeaderFile(
+        Cat({kFormat, flags, KeyProps(flags, Cat({kOidPk, kOidDigest, kOidEnc})), check10, pwd}),
+        def);
     ASSERT_TRUE(DecodeHeaderFile(file.data(), file.size(), late));
     EXPECT_TRUE(late.passwordCheck.empty());
     EXPECT_EQ(late.rawContent.size(), file.size() - 8);  // outer header (2) and MAC (6)
 
     // A trailing unknown element is dropped on writing, under a new MAC.
     HeaderRecord trailing;
-    file = HeaderFile(Cat({kFormat, flags, KeyProps(flags, Cat({kOidPk, kOidDigest, kOidEnc})),
-                           pwd, check10, Tlv(0x8C, FromHex("00"))}), def);
+    file = HeaderFile(Cat({kFormat, flags, KeyProps(flags, Cat({kOidPk, kOidDigest, kOidEnc})), pwd,
+                           check10, Tlv(0x8C, FromHex("00"))}),
+                      def);
     ASSERT_TRUE(DecodeHeaderFile(file.data(), file.size(), trailing));
     EXPECT_EQ(ToHex(ToBytes(trailing.passwordCheck)), "aabbccdd");
     SecureBlob rewritten;
@@ -253,19 +260,35 @@ TEST(ContainerRecords, MalformedFilesAreRejected) {
         {"key parameters with one OID", 2,
          Tlv(0x30, Cat({Tlv(0x30, Cat({flags, KeyProps(flags, kOidPk)})), Tlv(0x04, Bytes(4))}))},
         {"key parameters with four OIDs", 2,
-         Tlv(0x30, Cat({Tlv(0x30, Cat({flags, KeyProps(flags, Cat({kOidPk, kOidPk, kOidPk,
-                                                                    kOidPk}))})),
-                        Tlv(0x04, Bytes(4))}))},
+         Tlv(0x30,
+             Cat({Tlv(0x30, Cat({flags, KeyProps(flags, Cat({kOidPk, kOidPk, kOidPk, kOidPk}))})),
+                  Tlv(0x04, Bytes(4))}))},
         {"missing first key", 2, Tlv(0x30, Cat({Tlv(0x30, flags), Tlv(0x04, Bytes(4))}))},
         {"name that is not IA5String", 3, Tlv(0x30, Tlv(0x0C, Bytes{'a'}))},
     };
     for (const auto& c : cases) {
         bool ok = false;
         switch (c.kind) {
-            case 0: { KeyFileRecord r; ok = DecodeKeyFile(c.file.data(), c.file.size(), r); break; }
-            case 1: { MaskFileRecord r; ok = DecodeMaskFile(c.file.data(), c.file.size(), r); break; }
-            case 2: { HeaderRecord r; ok = DecodeHeaderFile(c.file.data(), c.file.size(), r); break; }
-            default: { SecureBlob r; ok = DecodeNameFile(c.file.data(), c.file.size(), r); break; }
+            case 0: {
+                KeyFileRecord r;
+                ok = DecodeKeyFile(c.file.data(), c.file.size(), r);
+                break;
+            }
+            case 1: {
+                MaskFileRecord r;
+                ok = DecodeMaskFile(c.file.data(), c.file.size(), r);
+                break;
+            }
+            case 2: {
+                HeaderRecord r;
+                ok = DecodeHeaderFile(c.file.data(), c.file.size(), r);
+                break;
+            }
+            default: {
+                SecureBlob r;
+                ok = DecodeNameFile(c.file.data(), c.file.size(), r);
+                break;
+            }
         }
         EXPECT_FALSE(ok) << c.what;
     }
