@@ -33,6 +33,7 @@ struct ExportCase {
     std::vector<std::string> options;  // besides -kvpublic -contfolder -passkv
     bool ok;
     bool expectPublic2;
+    bool withPassword = false;  // "pw" (slow derivation), else the empty password
 };
 
 void Remove(const std::string& path) {
@@ -41,7 +42,7 @@ void Remove(const std::string& path) {
 
 TEST(PublicExportCommand, EndToEnd) {
     const ExportCase cases[] = {
-        {"two 256-bit keys", "1.2.643.2.2.35.1", 80, true, nullptr, {}, true, true},
+        {"two 256-bit keys", "1.2.643.2.2.35.1", 80, true, nullptr, {}, true, true, true},
         {"one 512-bit key", "1.2.643.7.1.2.1.2.2", 81, false, nullptr, {}, true, false},
         {"no header, -provtype 80",
          "1.2.643.2.2.36.0",
@@ -117,18 +118,20 @@ TEST(PublicExportCommand, EndToEnd) {
          nullptr,
          {"-passkv", "wrong"},
          false,
-         false},
+         false,
+         true},
     };
     for (const ExportCase& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         const TestKey& first = Key(c.curve);
         const TestKey& second = Key(c.curve, 1);
+        const char16_t* password = c.withPassword ? u"pw" : u"";
         const std::string folder =
-            MakeContainer(dir.path(), "pub", first, SignatureAlgorithm(c.providerType), u"pw");
+            MakeContainer(dir.path(), "pub", first, SignatureAlgorithm(c.providerType), password);
         ASSERT_FALSE(folder.empty());
         if (c.twoKeys) {
-            ASSERT_TRUE(AddSecondKey(folder, second, ExchangeAlgorithm(c.providerType), u"pw"));
+            ASSERT_TRUE(AddSecondKey(folder, second, ExchangeAlgorithm(c.providerType), password));
         }
         if (c.damage) c.damage(folder);
         const Bytes stale{1, 2, 3};
@@ -137,7 +140,8 @@ TEST(PublicExportCommand, EndToEnd) {
             ASSERT_TRUE(WriteFileBytes(folder + "/public2", stale));
         }
 
-        std::vector<std::string> args{"-kvpublic", "-contfolder", folder + "/", "-passkv", "pw"};
+        std::vector<std::string> args{"-kvpublic", "-contfolder", folder + "/"};
+        if (c.withPassword) args.insert(args.end(), {"-passkv", "pw"});
         args.insert(args.end(), c.options.begin(), c.options.end());
         const RunResult run = RunKeymend(args);
         if (!c.ok) {
