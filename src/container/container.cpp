@@ -6,6 +6,7 @@
 
 #include "container/protection.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace keymend {
 
@@ -141,16 +142,11 @@ bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& 
 }
 
 std::string NormalizeFolder(const char* folder) {
-    if (folder == nullptr) return std::string();
-    std::string path(folder);
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
+    return NormalizeFolderPath(folder);
 }
 
 std::string ContainerFilePath(const std::string& folder, const char* fileName) {
-    std::string path = NormalizeFolder(folder.c_str());
-    if (path != "/") path += '/';
-    return path + fileName;
+    return JoinPath(folder, fileName);
 }
 
 bool FolderNamePrefix(const char* name, std::string& prefix) {
@@ -158,7 +154,10 @@ bool FolderNamePrefix(const char* name, std::string& prefix) {
     if (name == nullptr) return false;
     const size_t length = std::strlen(name);
     prefix.assign(name, CharacterPrefixLength(name, length, kFolderNamePrefixBytes));
-    return prefix.find('/') == std::string::npos;
+    for (char c : prefix) {
+        if (IsPathSeparator(c)) return false;
+    }
+    return true;
 }
 
 bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,

@@ -1,10 +1,10 @@
 // A key container: a folder of six DER files, held in memory as a ContainerImage.
 //
 // Folder layout: <folder>/name.key, header.key, primary.key, masks.key, primary2.key,
-// masks2.key. Paths are byte strings as given on the command line; '/' joins folder and file
-// names, and trailing separators on a folder argument are ignored. Key files are created
-// readable and writable by their owner only (0600) and new container folders accessible by
-// their owner only (0700), whatever the umask.
+// masks2.key. Paths are byte strings as given on the command line; the platform's separator
+// joins folder and file names, and trailing separators on a folder argument are ignored. Key files
+// are created readable and writable by their owner only (0600) and new container folders accessible
+// by their owner only (0700), whatever the umask.
 //
 // Opening and protecting (password handling) live in protection.h; the records in records.h.
 #pragma once
@@ -67,13 +67,14 @@ const char* ContainerFileName(ContainerFile file);
 // cannot be read or does not decode (the record may then be partly filled).
 bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& image);
 
-// Folder path without trailing separators ("/" stays "/"). Null folder gives "".
+// Folder path without trailing separators (a root stays as it is). Null folder gives "".
 std::string NormalizeFolder(const char* folder);
-// folder + '/' + file name (folder normalised first).
+// folder, the platform's separator, file name (folder normalised first).
 std::string ContainerFilePath(const std::string& folder, const char* fileName);
 
 // The folder part of a new container: at most kFolderNamePrefixBytes leading bytes of `name`,
-// cut back so that no multibyte character is split. False when that part holds a '/'.
+// cut back so that no multibyte character is split. False when that part holds a path
+// separator.
 bool FolderNamePrefix(const char* name, std::string& prefix);
 
 // Write folder: the writing half of WriteContainer, also used directly by the repair.
