@@ -95,7 +95,6 @@ refused_en=$(text_file refused_en \
   'Wrong command line parameters! \nTo see full command list run keymend.exe -help.\n\n')
 refused_ru=$(text_file refused_ru \
   'Неправильные параметры командной строки. \nДля отображения полного списка команд запустите keymend.exe -help.\n\n')
-failed_en=$(text_file failed_en 'Failed while executing.\n')
 success_en=$(text_file success_en 'Successfully finished.\n')
 success_ru=$(text_file success_ru 'Операция успешно завершена.\n')
 
@@ -132,6 +131,211 @@ win en -kvpublic -contfolder 'C:\no\such\folder'
 check "failed -kvpublic exits with 1" exit_code_is 1
 check "failed -kvpublic ends with message 114" \
   bash -c 'tail -c 25 "$1" | tr -d "\r" | grep -qx "Failed while executing."' _ "$work/out"
+
+# --- Commands -----------------------------------------------------------------------------
+passkv=12345678
+fixtures=$root/tests/data/pkcs12
+msg103_en='Failed to open PKCS#12 key container file.\n'
+msg114_en='Failed while executing.\n'
+
+# The fixtures' manifest, one line per file: name, password (hex, "-" when empty), public key
+# (hex: x then y, least significant byte first) and expectation (ok, mac, meshing).
+manifest() {
+  awk '/^File =/ {f = $3} /^Password =/ {p = NF >= 3 ? $3 : "-"} /^PublicKey =/ {k = $3}
+       /^Expect =/ {print f, p, k, $3}' "$fixtures/manifest.vec"
+}
+field() {  # field FILE COLUMN: a column of the manifest line of FILE
+  manifest | awk -v f="$1" -v c="$2" '$1 == f {print $c}'
+}
+unhex() { [ "$1" = - ] || printf '%b' "$(sed 's/../\\x&/g' <<<"$1")"; }
+# Non-ASCII passwords need the Russian session: arguments reach keymend.exe in the ANSI code page.
+language_for() { if grep -qE '^([0-7][0-9a-f])*[89a-f]' <<<"$1"; then echo ru; else echo en; fi; }
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }  # Wine maps the Unix root to drive Z:
+hex_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
+# The content of public1/public2 for a public key: tag 04, length, the key.
+public_file_hex() { printf '04%02x%s' $((${#1} / 2)) "$1"; }
+public_is() {  # public_is FILE KEY-HEX
+  [ -f "$1" ] && [ "$(hex_of "$1")" = "$(public_file_hex "$2")" ]
+}
+output_is() {  # output_is LANGUAGE PRINTF-TEXT
+  cmp -s "$(expect_win "$1" "$(text_file expected.txt "$2")")" "$work/out"
+}
+six_files() {
+  local f
+  for f in name header primary masks primary2 masks2; do [ -s "$1/$f.key" ] || return 1; done
+}
+no_folders() { [ -z "$(ls -A "$1")" ]; }
+import_args() {  # import_args FIXTURE USE READER(Windows or Unix path) NAME
+  local pw
+  pw=$(field "$1" 2)
+  args=(-p12tokv -rdrfolder "$3" -contname "$4" "$2" -infile "$fixtures/$1" -passkv "$passkv")
+  [ "$pw" = - ] || args+=(-passp12 "$(unhex "$pw")")
+}
+win_import() {  # win_import FIXTURE USE WINDOWS-READER NAME [EXTRA...]
+  local fixture=$1 use=$2 reader=$3 name=$4 pw
+  shift 4
+  pw=$(field "$fixture" 2)
+  args=(-p12tokv -rdrfolder "$reader" -contname "$name" "$use"
+        -infile "$(winpath "$fixtures/$fixture")" -passkv "$passkv")
+  [ "$pw" = - ] || args+=(-passp12 "$(unhex "$pw")")
+  win "$(language_for "$pw")" "${args[@]}" "$@"
+}
+lin_import() {  # lin_import FIXTURE USE READER NAME [EXTRA...]
+  local fixture=$1 use=$2 reader=$3 name=$4
+  shift 4
+  import_args "$fixture" "$use" "$reader" "$name"
+  LANG=C.UTF-8 lin "${args[@]}" "$@"
+}
+
+
+# -p12tokv on every committed fixture, alternating -sg and -ex; the container keymend.exe writes
+# is then read by the Linux build, whose public1 must be the certificate's public key.
+import_checks() {
+  local n=0 use=-ex file pw key expect reader lang
+  while read -r file pw key expect; do
+    n=$((n + 1))
+    if [ "$use" = -sg ]; then use=-ex; else use=-sg; fi
+    lang=$(language_for "$pw")
+    reader=$work/import$n
+    mkdir -p "$reader"
+    if [ "$expect" = mac ]; then
+      win_import "$file" "$use" "$(winpath "$reader")" testkeys
+      check "$file: a corrupted MAC is refused" output_is en "$msg103_en$msg114_en"
+      win_import "$file" "$use" "$(winpath "$reader")" testkeys -noMACVerify
+    elif [ "$expect" = meshing ]; then
+      win_import "$file" "$use" "$(winpath "$reader")" testkeys -noKVKM
+      check "$file: refused without key meshing" output_is en "$msg103_en$msg114_en"
+      check "$file: refusal exits with 1" exit_code_is 1
+      check "$file: a refused import creates no folder" no_folders "$reader"
+      win_import "$file" "$use" "$(winpath "$reader")" testkeys
+    else
+      win_import "$file" "$use" "$(winpath "$reader")" testkeys
+    fi
+    check "$file $use: imported" same_output "$lang" "$work/success_$lang"
+    check "$file $use: import exits with 0" exit_code_is 0
+    check "$file: the container has its six files" six_files "$reader/testkeys.000"
+    LANG=C.UTF-8 lin -kvpublic -contfolder "$reader/testkeys.000" -passkv "$passkv"
+    check "$file: the Linux build opens the container" exit_code_is 0
+    check "$file: public1 is the certificate's key" public_is "$reader/testkeys.000/public1" "$key"
+  done < <(manifest)
+
+  # Folder naming on Windows paths: the first 8 bytes of the name, then the next free number;
+  # a reader folder given with a trailing backslash or with forward slashes.
+  reader=$work/naming
+  mkdir -p "$reader"
+  win_import gost2001-cpA-ascii-mac512.pfx -sg "$(winpath "$reader")" MyContainerName
+  win_import gost2001-cpA-ascii-mac512.pfx -sg "$(winpath "$reader")\\" MyContainerName
+  win_import gost2001-cpA-ascii-mac512.pfx -sg "Z:$reader/" MyContainerName
+  check "names are numbered: .000, .001 and .002" \
+    test "$(ls "$reader" | tr '\n' ' ')" = "MyContai.000 MyContai.001 MyContai.002 "
+  check "name.key holds the full name" grep -q MyContainerName "$reader/MyContai.002/name.key"
+  win ru -p12tokv -rdrfolder "$(winpath "$reader")" -contname other -sg \
+    -infile "$(winpath "$reader/absent.pfx")"
+  check "a missing -infile: message 102 and 114 in Russian" output_is ru \
+    'Ошибка при открытии файла ключевого контейнера PKCS#12.\nПри выполнении операции произошла ошибка.\n'
+  check "a missing -infile creates no folder" test ! -e "$reader/other.000"
+}
+
+
+# -kvpublic by keymend.exe on containers the Linux build wrote, one per key family; the folder is
+# given with a trailing backslash.
+kvpublic_checks() {
+  local file key reader folder
+  for file in gost2001-cpB-empty-mac94.pfx gost2012-256-tcA-cyrillic-mac512.pfx \
+              gost2012-512-tcC-cyrillic-mac512.pfx; do
+    key=$(field "$file" 3)
+    reader=$work/public-$file
+    mkdir -p "$reader"
+    lin_import "$file" -sg "$reader" linuxkeys
+    check "$file: the Linux build imports" exit_code_is 0
+    folder=$reader/linuxkey.000
+    win en -kvpublic -contfolder "$(winpath "$folder")\\" -passkv "$passkv"
+    check "$file: keymend.exe opens the Linux container" same_output en "$success_en"
+    check "$file: keymend.exe writes public1" public_is "$folder/public1" "$key"
+    check "$file: one key, no public2" test ! -e "$folder/public2"
+  done
+  win ru -kvpublic -contfolder "$(winpath "$folder")" -passkv wrong
+  check "-kvpublic with a wrong password: messages 121 and 114 in Russian" output_is ru \
+    'Невозможно извлечь открытый ключ из ключевого контейнера Калвион CSP.\nПри выполнении операции произошла ошибка.\n'
+  check "-kvpublic with a wrong password exits with 1" exit_code_is 1
+}
+
+# -p12addtokv in both directions: keymend.exe adds a key to a container of the Linux build, and
+# the Linux build adds one to a container of keymend.exe; each side then reads both keys.
+add_checks() {
+  local reader=$work/add folder
+  mkdir -p "$reader"
+  lin_import gost2012-256-cpA-empty-mac512.pfx -sg "$reader" fromlinux
+  folder=$reader/fromlinu.000
+  win en -p12addtokv -contfolder "$(winpath "$folder")" -sg -infile "$(winpath "$reader/absent.pfx")" \
+    -passkv "$passkv"
+  check "-p12addtokv of a second signature key: message 110" output_is en \
+    'Unable to add key of the same purpose to Kalvion container. \nFailed while executing.\n'
+  win en -p12addtokv -contfolder "$(winpath "$folder")" -ex -infile "$(winpath "$fixtures/no-cert.pfx")" \
+    -passkv "$passkv" -passp12 "$(unhex "$(field no-cert.pfx 2)")"
+  check "keymend.exe adds a key to a Linux container" same_output en "$success_en"
+  LANG=C.UTF-8 lin -kvpublic -contfolder "$folder" -passkv "$passkv"
+  check "the Linux build opens it with both keys" exit_code_is 0
+  check "public1 after the add (Linux)" public_is "$folder/public1" \
+    "$(field gost2012-256-cpA-empty-mac512.pfx 3)"
+  check "public2 after the add (Linux)" public_is "$folder/public2" "$(field no-cert.pfx 3)"
+  win en -p12addtokv -contfolder "$(winpath "$folder")" -ex -infile "$(winpath "$reader/absent.pfx")" \
+    -passkv "$passkv"
+  check "a full container: message 108" output_is en \
+    'Kalvion CSP key container is full. Cannot add extra keys.\nFailed while executing.\n'
+
+  win_import gost2012-512-tcA-ascii-mac512.pfx -ex "$(winpath "$reader")" fromwindows
+  folder=$reader/fromwind.000
+  LANG=C.UTF-8 lin -p12addtokv -contfolder "$folder" -sg -infile "$fixtures/rawkey-first-84.pfx" \
+    -passkv "$passkv" -passp12 "$(unhex "$(field rawkey-first-84.pfx 2)")"
+  check "the Linux build adds a key to a keymend.exe container" exit_code_is 0
+  win en -kvpublic -contfolder "$(winpath "$folder")" -passkv "$passkv"
+  check "keymend.exe opens it with both keys" same_output en "$success_en"
+  check "public1 after the add (Windows)" public_is "$folder/public1" \
+    "$(field gost2012-512-tcA-ascii-mac512.pfx 3)"
+  check "public2 after the add (Windows)" public_is "$folder/public2" \
+    "$(field rawkey-first-84.pfx 3)"
+}
+
+# -kvrepair in both directions: a header destroyed on one side is rebuilt from the key's
+# certificate on the other, and the first side opens the result. The certificates come out of
+# the fixtures through OpenSSL with the GOST engine; without it these checks are skipped.
+repair_checks() {
+  local file=gost2001-cpA-ascii-mac512.pfx reader=$work/repair folder cert=$work/repair-cert.pem
+  if ! openssl pkcs12 -engine gost -in "$fixtures/$file" -passin pass:"$(unhex "$(field "$file" 2)")" \
+       -nokeys -out "$cert" >/dev/null 2>&1; then
+    echo "test-wine: OpenSSL's GOST engine is missing; the -kvrepair checks are skipped."
+    return
+  fi
+  mkdir -p "$reader"
+  lin_import "$file" -sg "$reader" linux
+  folder=$reader/linux.000
+  printf 'garbage' >"$folder/header.key"
+  rm -f "$folder/name.key"
+  win en -kvrepair -contfolder "$(winpath "$folder")" -certsg "$(winpath "$cert")" -passkv "$passkv"
+  check "keymend.exe repairs a Linux container" same_output en "$success_en"
+  LANG=C.UTF-8 lin -kvpublic -contfolder "$folder" -passkv "$passkv"
+  check "the Linux build opens the repaired container" exit_code_is 0
+  check "public1 after the repair (Linux)" public_is "$folder/public1" "$(field "$file" 3)"
+  # Without name.key the name is the folder's, less its number: "linux", not a path.
+  check "the name comes from the Windows folder path" \
+    bash -c 'tr -c "[:print:]" "\n" <"$1" | grep -qx ".\?linux"' _ "$folder/name.key"
+
+  win_import "$file" -sg "$(winpath "$reader")" windows
+  folder=$reader/windows.000
+  rm -f "$folder/header.key"
+  LANG=C.UTF-8 lin -kvrepair -contfolder "$folder" -certsg "$cert" -passkv "$passkv"
+  check "the Linux build repairs a keymend.exe container" exit_code_is 0
+  win en -kvpublic -contfolder "$(winpath "$folder")" -passkv "$passkv"
+  check "keymend.exe opens the repaired container" same_output en "$success_en"
+  check "public1 after the repair (Windows)" public_is "$folder/public1" "$(field "$file" 3)"
+
+  win ru -kvrepair -contfolder "$(winpath "$reader/absent")" -certsg "$(winpath "$cert")"
+  check "a failed repair: messages 111 and 114 in Russian" output_is ru \
+    'Невозможно восстановить указанный ключевой контейнер Калвион CSP.\nПри выполнении операции произошла ошибка.\n'
+}
+
+# The commands' checks, added as each command is available in both builds.
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -5,6 +5,8 @@
 #include "platform/files.h"
 
 #include <windows.h>
+// <windows.h> maps ReplaceFile to the system's ReplaceFileW; keymend's own is meant here.
+#undef ReplaceFile
 
 #include <cstring>
 #include <string>
