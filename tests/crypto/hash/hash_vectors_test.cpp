@@ -64,7 +64,7 @@ void CheckStreaming(const Streamer& s, const Bytes& msg, const Bytes& expected) 
     }
     // Byte by byte, on misaligned input, after a reset of a used state.
     Bytes shifted(msg.size() + 1);
-    std::memcpy(shifted.data() + 1, msg.data(), msg.size());
+    if (!msg.empty()) std::memcpy(shifted.data() + 1, msg.data(), msg.size());
     s.start(state);
     ASSERT_TRUE(s.update(state, shifted.data() + 1, msg.size()));
     s.start(state);
@@ -133,6 +133,7 @@ TEST(HashVectors, Streebog) {
         for (int wide = 0; wide < 2; ++wide) {
             Bytes expected = v.Hex(wide ? "Hash512" : "Hash256"), out(expected.size());
             for (uint32_t id : wide ? ids512 : ids256) {
+                if (msg.size() > 4096 && id != ids256[0] && id != ids512[0]) continue;
                 ASSERT_TRUE(StreebogHash(id, msg.data(), msg.size(), out.data())) << id;
                 EXPECT_EQ(ToHex(out), ToHex(expected)) << std::hex << id;
             }
