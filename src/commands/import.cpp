@@ -1,9 +1,109 @@
+// -p12tokv and -p12addtokv: the key of a PKCS#12 file into a new container, or into an existing
+// one-key container as its second key.
+#include "container/container.h"
+#include "container/protection.h"
 #include "commands/commands.h"
+#include "crypto/context/secure_blob.h"
+#include "pkcs12/pkcs12.h"
+#include "platform/files.h"
 
 namespace keymend {
 
-CommandResult RunImportNew(const Settings&) { return {}; }
+namespace {
 
-CommandResult RunImportAdd(const Settings&) { return {}; }
+constexpr int kMsgOpenPkcs12 = 102;
+constexpr int kMsgReadPkcs12 = 103;
+constexpr int kMsgCreateContainer = 104;
+constexpr int kMsgOpenContainer = 105;
+constexpr int kMsgContainerFull = 108;
+constexpr int kMsgDifferentType = 109;
+constexpr int kMsgSamePurpose = 110;
+
+// Where ReadFileBounded puts the file, and why it may have refused it.
+struct FileBuffer {
+    SecureBlob bytes;
+    bool tooLarge = false;
+    bool noMemory = false;
+};
+
+uint8_t* AllocateFileBuffer(size_t size, void* context) {
+    auto* buffer = static_cast<FileBuffer*>(context);
+    if (size > kMaxPkcs12FileSize) {
+        buffer->tooLarge = true;
+        return nullptr;
+    }
+    if (!buffer->bytes.Allocate(static_cast<uint32_t>(size))) {
+        buffer->noMemory = true;
+        return nullptr;
+    }
+    // An empty file still needs a non-null target.
+    static uint8_t emptyTarget;
+    return size == 0 ? &emptyTarget : buffer->bytes.data();
+}
+
+// Reads the PKCS#12 file whole. On failure *result holds the message: 102 when the file cannot
+// be opened or read, 103 when it is too large to be a PKCS#12 file, none when memory ran out.
+bool ReadPkcs12File(const char* path, FileBuffer& buffer, CommandResult* result) {
+    if (path != nullptr &&
+        ReadFileBounded(path, static_cast<size_t>(-1), AllocateFileBuffer, &buffer))
+        return true;
+    *result = {false, buffer.tooLarge ? kMsgReadPkcs12 : buffer.noMemory ? 0 : kMsgOpenPkcs12};
+    return false;
+}
+
+}  // namespace
+
+CommandResult RunImportNew(const Settings& settings) {
+    CommandResult result;
+    FileBuffer file;
+    if (!ReadPkcs12File(settings.inFile, file, &result)) return result;
+
+    ContainerImagePtr image;
+    if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
+                    kPkcs12NewContainer, settings.keySpec, settings.noMacVerify != 0) ||
+        image->primary.firstKey.empty())  // a file without a key has nothing to import
+        return {false, kMsgReadPkcs12};
+    file.bytes.Reset();
+
+    if (!WriteContainer(*image, settings.rdrFolder, settings.containerPassword, settings.contName,
+                        kWriteNew))
+        return {false, kMsgCreateContainer};
+    return {true, 0};
+}
+
+CommandResult RunImportAdd(const Settings& settings) {
+    ContainerImagePtr image = OpenContainerStrict(settings.contFolder, settings.containerPassword);
+    if (!image) return {false, kMsgOpenContainer};
+    // Only primary.key decides whether the container is full.
+    if (!image->primary.secondKey.empty()) return {false, kMsgContainerFull};
+    const bool existingIsExchange = IsKeyAgreementOid(image->header.firstKey.algorithm.c_str());
+    const bool newIsExchange = settings.keySpec == kKeySpecExchange;
+    if (existingIsExchange == newIsExchange) return {false, kMsgSamePurpose};
+
+    CommandResult result;
+    FileBuffer file;
+    if (!ReadPkcs12File(settings.inFile, file, &result)) return result;
+    Pkcs12Failure failure = Pkcs12Failure::kNone;
+    if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
+                    kPkcs12SecondKey, settings.keySpec, settings.noMacVerify != 0, &failure))
+        return {false, failure == Pkcs12Failure::kDifferentKeyType ? kMsgDifferentType
+                                                                   : kMsgReadPkcs12};
+    if (image->primary.secondKey.empty()) return {false, kMsgReadPkcs12};
+    file.bytes.Reset();
+
+    if (ProviderTypeOfOid(image->header.secondKey.algorithm) !=
+        ProviderTypeOfOid(image->header.firstKey.algorithm))
+        return {false, kMsgDifferentType};
+
+    // The container keeps its name: a NUL-terminated copy of name.key.
+    const SecureBlob& name = image->name;
+    SecureBlob nameText;
+    if (!nameText.Allocate(name.size() + 1)) return {false, 0};
+    for (uint32_t i = 0; i < name.size(); ++i) nameText[i] = name[i];
+    if (!WriteContainer(*image, settings.contFolder, settings.containerPassword,
+                        reinterpret_cast<const char*>(nameText.data()), kWriteRewrite))
+        return {false, kMsgCreateContainer};
+    return {true, 0};
+}
 
 }  // namespace keymend
