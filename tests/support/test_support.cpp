@@ -173,8 +173,13 @@ const std::string& VectorRecord::Get(const std::string& key) const {
 
 std::vector<VectorRecord> LoadVectors(const std::string& relativePath,
                                       const std::vector<std::string>& allowedKeys) {
+    return LoadVectorFile(DataPath(relativePath), allowedKeys);
+}
+
+std::vector<VectorRecord> LoadVectorFile(const std::string& relativePath,
+                                         const std::vector<std::string>& allowedKeys) {
     std::vector<VectorRecord> out;
-    std::ifstream in(DataPath(relativePath));
+    std::ifstream in(relativePath);
     if (!in) {
         ADD_FAILURE() << "cannot open vector file " << relativePath;
         return out;

@@ -58,6 +58,9 @@ struct VectorRecord {
 };
 std::vector<VectorRecord> LoadVectors(const std::string& relativePath,
                                       const std::vector<std::string>& allowedKeys);
+// The same for a vector file anywhere (for instance one generated into a TempDir).
+std::vector<VectorRecord> LoadVectorFile(const std::string& path,
+                                         const std::vector<std::string>& allowedKeys);
 
 // OpenSSL with the GOST engine as an oracle. True when `openssl` can load the engine.
 bool OpenSslGostAvailable();
