@@ -55,7 +55,10 @@ bool VerifyPkcs12Mac(DerBlob macData, DerBlob macInput, const char* password) {
     DerCursor cursor = DerCursorOver(macData);
     DerBlob mac, digestAlgorithm, digest, salt, oidContent;
     uint64_t iterations = 0;
-    if (!ReadCounted(cursor, kDerSequence, &mac, 2, 2)) return false;
+    uint32_t count = 0;
+    if (!DerCountChildren(macData, &count) || count != 3 ||
+        !ReadCounted(cursor, kDerSequence, &mac, 2, 2))
+        return false;
     DerCursor macCursor = DerCursorOver(mac);
     if (!ReadCounted(macCursor, kDerSequence, &digestAlgorithm, 1, 2) ||
         !ReadExact(macCursor, kDerOctetString, &digest))
