@@ -129,6 +129,12 @@ TEST(Pkcs12Reader, EnvelopeDeviations) {
         {"MAC digest parameters absent", [](Der& d) { d[2][0][0].kids.pop_back(); }, false, true},
         {"MAC digest SHA-1", [](Der& d) { d[2][0][0][0] = Der::Oid("1.3.14.3.2.26"); }, false, false},
         {"MAC one octet short", [](Der& d) { d[2][0][1].content.pop_back(); }, false, false},
+        {"macData with four elements", [](Der& d) { d[2].kids.push_back(Der::Prim(0x02, {1})); },
+         false, false},
+        // Only the last arc of the digest OID counts: ...2.2 is not 9 or 26, so it is the
+        // 64-octet GOST R 34.11-2012-512 MAC this file carries.
+        {"MAC digest OID ending in 2", [](Der& d) { d[2][0][0][0] = Der::Oid("1.2.643.7.1.1.2.2"); },
+         false, true},
         {"macData malformed, not verified", [](Der& d) { d[2] = Der::Cons(0x30, {}); }, true, true},
     };
     for (const auto& c : cases) {
