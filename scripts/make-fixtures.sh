@@ -2,6 +2,8 @@
 # Generates GOST PKCS#12 files with OpenSSL and its GOST engine, plus a manifest of what each
 # holds and how keymend must treat it.
 #   scripts/make-fixtures.sh [OUTDIR]     default tests/data/pkcs12
+# KEYMEND_FIXTURE_ITER sets the PBKDF2 and MAC iteration count (default 2048, as OpenSSL
+# exports); the tests use fewer to stay fast.
 # The import tests run it into a temporary folder when OpenSSL is present; a run into the default
 # folder refreshes the committed fixtures (then copy one file to examples/ if it changed).
 set -euo pipefail
@@ -14,6 +16,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 ENG="-engine gost"
+ITER="${KEYMEND_FIXTURE_ITER:-2048}"
 q() { "$@" 2>/dev/null; }   # the engine announces itself on stderr
 cc -O1 -o p12craft "$here/p12craft.c" -lcrypto
 
@@ -79,7 +82,7 @@ ENTRY
 # export FILE PASSWORD MACALG KEYNAME: the usual export command
 export_p12() {
   q openssl pkcs12 $ENG -export -inkey "$4.pem" -in "$4.crt" -keypbe gost89 -certpbe gost89 \
-    -macalg "$3" -passout "pass:$2" -out "$out/$1"
+    -iter "$ITER" -macalg "$3" -passout "pass:$2" -out "$out/$1"
 }
 
 A01=1.2.643.2.2.19; A256=1.2.643.7.1.1.1.1; A512=1.2.643.7.1.1.1.2
@@ -119,7 +122,7 @@ entry long-cert-meshing.pfx secret $A256 1.2.643.2.2.35.1 $D256 longcert 1 meshi
 # No certificate at all.
 newkey nocert gost2012_256 B
 q openssl pkcs12 $ENG -export -nocerts -inkey nocert.pem -keypbe gost89 -certpbe gost89 \
-  -macalg md_gost12_512 -passout pass:secret -out "$out/no-cert.pfx"
+  -iter "$ITER" -macalg md_gost12_512 -passout pass:secret -out "$out/no-cert.pfx"
 entry no-cert.pfx secret $A256 1.2.643.2.2.35.2 $D256 nocert 0 ok
 
 # Two certificates in one encrypted safe, the key's own second (a chain's usual order).
@@ -127,7 +130,7 @@ newkey ca gost2012_256 XA
 newcert ca
 newkey chain gost2012_256 XA
 newcert chain
-./p12craft -out "$out/two-certs-key-second.pfx" -pass secret -mac md_gost12_512 \
+./p12craft -iter "$ITER" -out "$out/two-certs-key-second.pfx" -pass secret -mac md_gost12_512 \
   -p8 chain.der -cert ca.crt -cert chain.crt
 entry two-certs-key-second.pfx secret $A256 1.2.643.2.2.36.0 $D256 chain 2 ok
 
@@ -143,7 +146,7 @@ entry mac-corrupted.pfx "" $A256 1.2.643.2.2.35.1 $D256 gost2012-256-cpA-empty-m
 newkey pw40 gost2001 A
 newcert pw40
 PW40="0123456789abcdefghijklmnopqrstuvwxyzABCD"
-./p12craft -out "$out/password-40-bytes-hmac94.pfx" -pass "$PW40" -mac md_gost94 -prf 94 \
+./p12craft -iter "$ITER" -out "$out/password-40-bytes-hmac94.pfx" -pass "$PW40" -mac md_gost94 -prf 94 \
   -p8 pw40.der -cert pw40.crt
 entry password-40-bytes-hmac94.pfx "$PW40" $A01 1.2.643.2.2.35.1 $D94 pw40 1 ok
 
@@ -158,7 +161,7 @@ while read -r fb alg ps set digest len; do
   p8topem "$k"
   newcert "$k"
   case "$alg" in gost2001) a=$A01 ;; gost2012_256) a=$A256 ;; *) a=$A512 ;; esac
-  ./p12craft -out "$out/$k.pfx" -pass secret -mac md_gost12_512 -prf 94 -p8 "$k.der" -cert "$k.crt"
+  ./p12craft -iter "$ITER" -out "$out/$k.pfx" -pass secret -mac md_gost12_512 -prf 94 -p8 "$k.der" -cert "$k.crt"
   entry "$k.pfx" secret "$a" "$set" "$digest" "$k" 1 ok
 done <<'LIST'
 04 gost2001 A 1.2.643.2.2.35.1 1.2.643.2.2.30.1 32
@@ -177,6 +180,6 @@ printf '30%02x%s0440%s01%s01' "$outer" "${head:4}" "$(openssl rand -hex 31)" "$(
   xxd -r -p >masked.der
 p8topem masked
 newcert masked
-./p12craft -out "$out/masked-key-two-parts.pfx" -pass secret -mac md_gost12_512 \
+./p12craft -iter "$ITER" -out "$out/masked-key-two-parts.pfx" -pass secret -mac md_gost12_512 \
   -p8 masked.der -cert masked.crt
 entry masked-key-two-parts.pfx secret $A256 1.2.643.2.2.35.3 $D256 masked 1 ok

@@ -51,8 +51,10 @@ RunResult ImportAdd(const std::string& infile, const std::string& password,
 }
 
 Bytes PublicFile(const Bytes& publicKey) {
-    Bytes out{0x04, static_cast<uint8_t>(publicKey.size() / 2)};
-    out.insert(out.end(), publicKey.begin(), publicKey.end());
+    Bytes out(publicKey.size() + 2);
+    out[0] = 0x04;
+    out[1] = static_cast<uint8_t>(publicKey.size());
+    std::copy(publicKey.begin(), publicKey.end(), out.begin() + 2);
     return out;
 }
 

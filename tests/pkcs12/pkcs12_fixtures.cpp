@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "pkcs12/der_tree.h"
+
 namespace keymend::test {
 
 std::vector<Pkcs12Fixture> LoadPkcs12Fixtures(const std::string& folder) {
@@ -37,7 +39,8 @@ const std::vector<Pkcs12Fixture>& GeneratedPkcs12Fixtures() {
         tried = true;
         if (OpenSslGostAvailable()) {
             dir = std::make_unique<TempDir>();
-            RunResult r = RunShell(std::string(KEYMEND_SOURCE_DIR) + "/scripts/make-fixtures.sh " +
+            RunResult r = RunShell("KEYMEND_FIXTURE_ITER=64 " + std::string(KEYMEND_SOURCE_DIR) +
+                                   "/scripts/make-fixtures.sh " +
                                    dir->path());
             if (r.exitCode == 0) fixtures = LoadPkcs12Fixtures(dir->path());
             else ADD_FAILURE() << "make-fixtures.sh failed although OpenSSL is present";
@@ -56,16 +59,13 @@ const Pkcs12Fixture* FindFixture(const std::vector<Pkcs12Fixture>& all, const st
 std::vector<Bytes> OpenSslCertificates(const Pkcs12Fixture& fixture) {
     std::vector<Bytes> out;
     if (!OpenSslGostAvailable()) return out;
-    TempDir dir;
-    RunShell("openssl pkcs12 -engine gost -in '" + fixture.path + "' -passin 'pass:" +
-             fixture.password + "' -nokeys -nomacver | awk '/BEGIN CERT/{n++} {print > \"" +
-             dir.path() + "/c\" n}'");
-    for (int i = 1;; ++i) {
-        std::string pem = dir / ("c" + std::to_string(i));
-        if (!FileExists(pem)) break;
-        RunResult der = RunShell("openssl x509 -in " + pem + " -outform DER | xxd -p | tr -d '\\n'");
-        out.push_back(FromHex(der.out));
-    }
+    // All certificates in file order, as one PKCS#7 bundle: SignedData's [0] certificates.
+    RunResult r = RunShell("openssl pkcs12 -engine gost -in '" + fixture.path + "' -passin 'pass:" +
+                           fixture.password + "' -nokeys -nomacver 2>/dev/null | openssl crl2pkcs7 "
+                           "-nocrl -certfile /dev/stdin -outform DER | xxd -p | tr -d '\\n'");
+    Der p7 = Der::Parse(FromHex(r.out));
+    if (p7.kids.size() < 2) return out;
+    for (const Der& c : p7[1][0][3].kids) out.push_back(c.Encode());
     return out;
 }
 
