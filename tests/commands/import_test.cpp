@@ -2,6 +2,7 @@
 // checked through its header and through -kvpublic.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 

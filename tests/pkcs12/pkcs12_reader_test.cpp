@@ -2,6 +2,7 @@
 // structures derived from them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "container/protection.h"
