@@ -8,6 +8,7 @@
 
 #include "container/protection.h"
 #include "container/records.h"
+#include "pkcs12/pkcs12.h"
 #include "pkcs12/pkcs12_fixtures.h"
 
 namespace keymend::test {
@@ -146,6 +147,14 @@ TEST(ImportCommand, WrongPasswordCreatesNothingAndNamesAreNumbered) {
     missing.path = reader / "absent.pfx";
     EXPECT_EQ(ImportNew(missing, reader.path(), "-sg").out,
               "Failed to open PKCS#12 key container.\n" + kFailed);
+    // A file beyond the size bound is refused as unusable without being read.
+    Pkcs12Fixture huge = *f;
+    huge.path = reader / "huge.pfx";
+    WriteFileBytes(huge.path, ReadFileBytes(f->path));
+    std::filesystem::resize_file(huge.path, kMaxPkcs12FileSize + 1);
+    EXPECT_EQ(ImportNew(huge, reader.path(), "-sg").out, kMsg103 + kFailed);
+    std::filesystem::remove(huge.path);
+    EXPECT_TRUE(Folders(reader.path()).empty());
 
     EXPECT_EQ(ImportNew(*f, reader.path(), "-sg", {}, "MyContainerName").out, kOk);
     EXPECT_EQ(ImportNew(*f, reader.path(), "-sg", {}, "MyContainerName").out, kOk);
