@@ -1,8 +1,8 @@
 // -p12tokv and -p12addtokv: the key of a PKCS#12 file into a new container, or into an existing
 // one-key container as its second key.
+#include "commands/commands.h"
 #include "container/container.h"
 #include "container/protection.h"
-#include "commands/commands.h"
 #include "crypto/context/secure_blob.h"
 #include "pkcs12/pkcs12.h"
 #include "platform/files.h"
@@ -86,8 +86,8 @@ CommandResult RunImportAdd(const Settings& settings) {
     Pkcs12Failure failure = Pkcs12Failure::kNone;
     if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
                     kPkcs12SecondKey, settings.keySpec, settings.noMacVerify != 0, &failure))
-        return {false, failure == Pkcs12Failure::kDifferentKeyType ? kMsgDifferentType
-                                                                   : kMsgReadPkcs12};
+        return {false,
+                failure == Pkcs12Failure::kDifferentKeyType ? kMsgDifferentType : kMsgReadPkcs12};
     if (image->primary.secondKey.empty()) return {false, kMsgReadPkcs12};
     file.bytes.Reset();
 

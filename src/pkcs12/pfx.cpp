@@ -145,9 +145,9 @@ bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, in
                VerifyPkcs12Mac(macData, macInput, password);
     }();
     if (failure != nullptr) {
-        *failure = ok ? Pkcs12Failure::kNone
-                      : (state.failure == Pkcs12Failure::kNone ? Pkcs12Failure::kRejected
-                                                              : state.failure);
+        *failure =
+            ok ? Pkcs12Failure::kNone
+               : (state.failure == Pkcs12Failure::kNone ? Pkcs12Failure::kRejected : state.failure);
     }
     return ok;
 }

@@ -20,10 +20,14 @@ namespace {
 // The digest parameter set a key algorithm implies when the key parameters name only the curve.
 const char* ImpliedDigestParamSet(uint32_t providerType) {
     switch (providerType) {
-        case kProviderType2001: return "1.2.643.2.2.30.1";
-        case kProviderType2012_256: return "1.2.643.7.1.1.2.2";
-        case kProviderType2012_512: return "1.2.643.7.1.1.2.3";
-        default: return nullptr;
+        case kProviderType2001:
+            return "1.2.643.2.2.30.1";
+        case kProviderType2012_256:
+            return "1.2.643.7.1.1.2.2";
+        case kProviderType2012_512:
+            return "1.2.643.7.1.1.2.3";
+        default:
+            return nullptr;
     }
 }
 
@@ -35,9 +39,7 @@ void SplitKeyBlob(DerBlob blob, uint32_t keyLength, DerBlob* material, DerBlob* 
     *material = blob;
     *publicKey = DerBlob{};
     if (blob.length == 0) return;
-    auto fits = [keyLength](const DerBlob& b) {
-        return b.length > 0 && b.length % keyLength == 0;
-    };
+    auto fits = [keyLength](const DerBlob& b) { return b.length > 0 && b.length % keyLength == 0; };
     DerCursor cursor = DerCursorOver(blob);
     DerBlob first, second;
     if ((blob.data[0] & kDerTagMask) == kDerOctetString) {

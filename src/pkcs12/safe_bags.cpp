@@ -1,5 +1,6 @@
 // ContentInfo, safe bags and PBES2 decryption.
 #include <cstring>
+#include <utility>
 
 #include "crypto/context/secure_blob.h"
 #include "crypto/gost28147/gost28147.h"
@@ -27,7 +28,9 @@ constexpr const char* kOidHmacGostR341194 = "1.2.643.2.2.10";
 constexpr const char* kOidHmacStreebog512 = "1.2.643.7.1.1.4.2";
 constexpr const char* kOidGost28147 = "1.2.643.2.2.21";
 
-bool TextEquals(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+bool TextEquals(const char* a, const char* b) {
+    return std::strcmp(a, b) == 0;
+}
 
 // A SafeBag: its type and its [0] value.
 struct SafeBag {
@@ -80,8 +83,7 @@ bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
         return false;
     if (!ReadCounted(dataCursor, kDerSequence, &contentInfo, 3, 3)) return false;
     DerCursor infoCursor = DerCursorOver(contentInfo);
-    if (!ReadOidEquals(infoCursor, kOidData) ||
-        !ReadExact(infoCursor, kDerSequence, &algorithm) ||
+    if (!ReadOidEquals(infoCursor, kOidData) || !ReadExact(infoCursor, kDerSequence, &algorithm) ||
         !ReadExact(infoCursor, kDerContextSpecific | 0, &encrypted))
         return false;
 
@@ -182,8 +184,8 @@ bool Pbes2Decrypt(DerBlob algorithm, const char* password, uint8_t* data, uint32
         return false;
 
     SecureArray<kPbkdf2BlockOutput> key;
-    if (!Pbkdf2Block(key.data(), key.size(), selector, password, salt.data, salt.length,
-                     iterations, 1))
+    if (!Pbkdf2Block(key.data(), key.size(), selector, password, salt.data, salt.length, iterations,
+                     1))
         return false;
     if (length == 0) return true;
     return Gost28147Crypt(data, length, true, kGost28147Cfb, key.data(), key.size(), paramSet,

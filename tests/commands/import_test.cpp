@@ -22,7 +22,8 @@ const std::string kPassKv = "12345678";
 
 std::vector<std::string> Folders(const std::string& path) {
     std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(path)) out.push_back(e.path().filename());
+    for (const auto& e : std::filesystem::directory_iterator(path))
+        out.push_back(e.path().filename());
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -36,8 +37,8 @@ std::map<std::string, Bytes> Snapshot(const std::string& folder) {
 
 RunResult ImportNew(const Pkcs12Fixture& f, const std::string& reader, const std::string& use,
                     std::vector<std::string> extra = {}, const std::string& name = "testkeys") {
-    std::vector<std::string> args = {"-p12tokv", "-rdrfolder", reader, "-contname", name, use,
-                                     "-infile", f.path, "-passkv", kPassKv};
+    std::vector<std::string> args = {"-p12tokv", "-rdrfolder", reader, "-contname", name,
+                                     use,        "-infile",    f.path, "-passkv",   kPassKv};
     if (!f.password.empty()) args.insert(args.end(), {"-passp12", f.password});
     args.insert(args.end(), extra.begin(), extra.end());
     return RunKeymend(args, kEnv);
@@ -46,8 +47,8 @@ RunResult ImportNew(const Pkcs12Fixture& f, const std::string& reader, const std
 RunResult ImportAdd(const std::string& infile, const std::string& password,
                     const std::string& folder, const std::string& use,
                     const std::string& passKv = kPassKv) {
-    std::vector<std::string> args = {"-p12addtokv", "-contfolder", folder, use, "-infile", infile,
-                                     "-passkv", passKv};
+    std::vector<std::string> args = {"-p12addtokv", "-contfolder", folder,    use,
+                                     "-infile",     infile,        "-passkv", passKv};
     if (!password.empty()) args.insert(args.end(), {"-passp12", password});
     return RunKeymend(args, kEnv);
 }
@@ -125,7 +126,9 @@ void ImportEach(const std::vector<Pkcs12Fixture>& fixtures, bool exchangeFirst) 
     }
 }
 
-TEST(ImportCommand, CommittedFilesImportWithBothKeyUses) { ImportEach(CommittedPkcs12Fixtures(), false); }
+TEST(ImportCommand, CommittedFilesImportWithBothKeyUses) {
+    ImportEach(CommittedPkcs12Fixtures(), false);
+}
 
 TEST(ImportCommand, FreshOpenSslFilesImport) {
     if (GeneratedPkcs12Fixtures().empty()) GTEST_SKIP() << "OpenSSL with the GOST engine absent";

@@ -72,7 +72,8 @@ Bytes Der::Encode() const {
         out.push_back(static_cast<uint8_t>(body.size()));
     } else {
         Bytes len;
-        for (size_t n = body.size(); n != 0; n >>= 8) len.insert(len.begin(), static_cast<uint8_t>(n));
+        for (size_t n = body.size(); n != 0; n >>= 8)
+            len.insert(len.begin(), static_cast<uint8_t>(n));
         out.push_back(static_cast<uint8_t>(0x80 | len.size()));
         out.insert(out.end(), len.begin(), len.end());
     }

@@ -29,7 +29,9 @@ std::vector<Pkcs12Fixture> LoadPkcs12Fixtures(const std::string& folder) {
     return out;
 }
 
-std::vector<Pkcs12Fixture> CommittedPkcs12Fixtures() { return LoadPkcs12Fixtures(DataPath("pkcs12")); }
+std::vector<Pkcs12Fixture> CommittedPkcs12Fixtures() {
+    return LoadPkcs12Fixtures(DataPath("pkcs12"));
+}
 
 const std::vector<Pkcs12Fixture>& GeneratedPkcs12Fixtures() {
     static std::unique_ptr<TempDir> dir;
@@ -40,10 +42,11 @@ const std::vector<Pkcs12Fixture>& GeneratedPkcs12Fixtures() {
         if (OpenSslGostAvailable()) {
             dir = std::make_unique<TempDir>();
             RunResult r = RunShell("KEYMEND_FIXTURE_ITER=64 " + std::string(KEYMEND_SOURCE_DIR) +
-                                   "/scripts/make-fixtures.sh " +
-                                   dir->path());
-            if (r.exitCode == 0) fixtures = LoadPkcs12Fixtures(dir->path());
-            else ADD_FAILURE() << "make-fixtures.sh failed although OpenSSL is present";
+                                   "/scripts/make-fixtures.sh " + dir->path());
+            if (r.exitCode == 0)
+                fixtures = LoadPkcs12Fixtures(dir->path());
+            else
+                ADD_FAILURE() << "make-fixtures.sh failed although OpenSSL is present";
         }
     }
     return fixtures;
@@ -60,8 +63,9 @@ std::vector<Bytes> OpenSslCertificates(const Pkcs12Fixture& fixture) {
     std::vector<Bytes> out;
     if (!OpenSslGostAvailable()) return out;
     // All certificates in file order, as one PKCS#7 bundle: SignedData's [0] certificates.
-    RunResult r = RunShell("openssl pkcs12 -engine gost -in '" + fixture.path + "' -passin 'pass:" +
-                           fixture.password + "' -nokeys -nomacver 2>/dev/null | openssl crl2pkcs7 "
+    RunResult r = RunShell("openssl pkcs12 -engine gost -in '" + fixture.path +
+                           "' -passin 'pass:" + fixture.password +
+                           "' -nokeys -nomacver 2>/dev/null | openssl crl2pkcs7 "
                            "-nocrl -certfile /dev/stdin -outform DER | xxd -p | tr -d '\\n'");
     Der p7 = Der::Parse(FromHex(r.out));
     if (p7.kids.size() < 2) return out;

@@ -15,7 +15,9 @@
 namespace keymend::test {
 namespace {
 
-DerBlob View(const Bytes& b) { return DerBlob{static_cast<uint32_t>(b.size()), b.data()}; }
+DerBlob View(const Bytes& b) {
+    return DerBlob{static_cast<uint32_t>(b.size()), b.data()};
+}
 
 bool Read(const Bytes& file, const std::string& password, ContainerImagePtr& image,
           uint32_t keySpec = 2, bool noMac = false) {
@@ -76,7 +78,9 @@ void ImportAll(const std::vector<Pkcs12Fixture>& fixtures, uint32_t firstKeySpec
     }
 }
 
-TEST(Pkcs12Reader, CommittedFilesImport) { ImportAll(CommittedPkcs12Fixtures(), 1); }
+TEST(Pkcs12Reader, CommittedFilesImport) {
+    ImportAll(CommittedPkcs12Fixtures(), 1);
+}
 
 TEST(Pkcs12Reader, FreshOpenSslFilesImport) {
     if (GeneratedPkcs12Fixtures().empty()) GTEST_SKIP() << "OpenSSL with the GOST engine absent";
@@ -113,23 +117,29 @@ TEST(Pkcs12Reader, EnvelopeDeviations) {
         bool ok;
     } cases[] = {
         {"unchanged", [](Der&) {}, false, true},
-        {"version in two octets", [](Der& d) { d[0] = Der::Prim(0x02, {0x00, 0x03}); }, true, false},
+        {"version in two octets",
+         [](Der& d) {
+             d[0] = Der::Prim(0x02, {0x00, 0x03});
+         },
+         true, false},
         {"version 2", [](Der& d) { d[0] = Der::Prim(0x02, {0x02}); }, true, false},
         {"no macData", [](Der& d) { d.kids.pop_back(); }, true, false},
-        {"authSafe not data", [](Der& d) { d[1][0] = Der::Oid("1.2.840.113549.1.7.6"); }, true, false},
+        {"authSafe not data", [](Der& d) { d[1][0] = Der::Oid("1.2.840.113549.1.7.6"); }, true,
+         false},
         {"MAC digest parameters another OID",
          [](Der& d) { d[2][0][0].kids.back() = Der::Oid("1.2.643.2.2.30.2"); }, false, false},
         {"MAC digest parameters context class",
          [](Der& d) { d[2][0][0].kids.back() = Der::Prim(0x80, {}); }, false, false},
         {"MAC digest parameters absent", [](Der& d) { d[2][0][0].kids.pop_back(); }, false, true},
-        {"MAC digest SHA-1", [](Der& d) { d[2][0][0][0] = Der::Oid("1.3.14.3.2.26"); }, false, false},
+        {"MAC digest SHA-1", [](Der& d) { d[2][0][0][0] = Der::Oid("1.3.14.3.2.26"); }, false,
+         false},
         {"MAC one octet short", [](Der& d) { d[2][0][1].content.pop_back(); }, false, false},
         {"macData with four elements", [](Der& d) { d[2].kids.push_back(Der::Prim(0x02, {1})); },
          false, false},
         // Only the last arc of the digest OID counts: ...2.2 is not 9 or 26, so it is the
         // 64-octet GOST R 34.11-2012-512 MAC this file carries.
-        {"MAC digest OID ending in 2", [](Der& d) { d[2][0][0][0] = Der::Oid("1.2.643.7.1.1.2.2"); },
-         false, true},
+        {"MAC digest OID ending in 2",
+         [](Der& d) { d[2][0][0][0] = Der::Oid("1.2.643.7.1.1.2.2"); }, false, true},
         {"macData malformed, not verified", [](Der& d) { d[2] = Der::Cons(0x30, {}); }, true, true},
     };
     for (const auto& c : cases) {
@@ -156,11 +166,16 @@ TEST(Pkcs12Reader, Pbes2ParameterDeviations) {
         bool ok;
     } cases[] = {
         {"unchanged", [](Der&) {}, true},
-        {"keyLength present", [](Der& a) { a[1][0][1].kids.push_back(Der::Prim(0x02, {32})); }, false},
-        {"iterations absent", [](Der& a) { a[1][0][1].kids.erase(a[1][0][1].kids.begin() + 1); }, false},
-        {"prf SHA-256 HMAC", [](Der& a) { a[1][0][1][2][0] = Der::Oid("1.2.840.113549.2.9"); }, false},
-        {"prf parameters hash set", [](Der& a) { a[1][0][1][2][1] = Der::Oid("1.2.643.2.2.30.1"); }, true},
-        {"prf parameters other OID", [](Der& a) { a[1][0][1][2][1] = Der::Oid("1.2.643.2.2.30.0"); }, false},
+        {"keyLength present", [](Der& a) { a[1][0][1].kids.push_back(Der::Prim(0x02, {32})); },
+         false},
+        {"iterations absent", [](Der& a) { a[1][0][1].kids.erase(a[1][0][1].kids.begin() + 1); },
+         false},
+        {"prf SHA-256 HMAC", [](Der& a) { a[1][0][1][2][0] = Der::Oid("1.2.840.113549.2.9"); },
+         false},
+        {"prf parameters hash set", [](Der& a) { a[1][0][1][2][1] = Der::Oid("1.2.643.2.2.30.1"); },
+         true},
+        {"prf parameters other OID",
+         [](Der& a) { a[1][0][1][2][1] = Der::Oid("1.2.643.2.2.30.0"); }, false},
         {"prf without parameters", [](Der& a) { a[1][0][1][2].kids.pop_back(); }, false},
         {"not PBES2", [](Der& a) { a[0] = Der::Oid("1.2.840.113549.1.5.3"); }, false},
         {"iv of 7 octets", [](Der& a) { a[1][1][1][0].content.pop_back(); }, false},
@@ -180,9 +195,10 @@ TEST(Pkcs12Reader, Pbes2ParameterDeviations) {
 
 TEST(Pkcs12Reader, DataSafeHoldsExactlyOneBag) {
     std::vector<Bytes> certs = {Bytes(300, 0x41)};
-    Der certBag = Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.12.10.1.3"),
-                                   Der::Cons(0xA0, {Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.9.22.1"),
-                                                                     Der::Cons(0xA0, {Der::Prim(0x04, certs[0])})})})});
+    Der certBag = Der::Cons(
+        0x30, {Der::Oid("1.2.840.113549.1.12.10.1.3"),
+               Der::Cons(0xA0, {Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.9.22.1"),
+                                                 Der::Cons(0xA0, {Der::Prim(0x04, certs[0])})})})});
     auto dataSafe = [](std::vector<Der> bags) {
         Bytes safe = Der::Cons(0x30, std::move(bags)).Encode();
         Bytes wrapped = Der::Prim(0x04, safe).Encode();

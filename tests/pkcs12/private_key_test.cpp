@@ -69,7 +69,8 @@ Stored Store(const Bytes& pkcs8, uint32_t keySpec = 2) {
     s.publicKey.resize(2 * k.size());
     EXPECT_TRUE(PublicKeyFromPrivate(s.publicKey.data(), k.data(), k.size(), m.data(), m.size(),
                                      p.publicKeyParamSet.c_str(), true));
-    EXPECT_EQ(ToHex(p.publicKeyCheck.data(), p.publicKeyCheck.size()), ToHex(s.publicKey.data(), 8));
+    EXPECT_EQ(ToHex(p.publicKeyCheck.data(), p.publicKeyCheck.size()),
+              ToHex(s.publicKey.data(), 8));
     s.algorithm = p.algorithm.c_str();
     s.digest = p.digestParamSet.c_str();
     return s;
@@ -98,15 +99,21 @@ TEST(StorePrivateKey, KeyBlobForms) {
         {"raw 30", Key(0x30), true, Public(Key(0x30), One(), kCurve)},
         {"raw parsing as OCTET STRING", lookalike, true, Public(lookalike, One(), kCurve)},
         {"OCTET STRING", Der::Prim(0x04, d).Encode(), true, pub},
-        {"key and public key", Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, pub)}).Encode(), true, pub},
+        {"key and public key", Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, pub)}).Encode(),
+         true, pub},
         {"key and 8 octets of the public key",
-         Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, Bytes(pub.begin(), pub.begin() + 8))}).Encode(),
+         Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, Bytes(pub.begin(), pub.begin() + 8))})
+             .Encode(),
          true, pub},
         {"key and a wrong public key",
-         Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, badPub)}).Encode(), false, {}},
+         Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, badPub)}).Encode(),
+         false,
+         {}},
         {"key and 7 octets of the public key",
-         Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, Bytes(pub.begin(), pub.begin() + 7))}).Encode(),
-         false, {}},
+         Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, Bytes(pub.begin(), pub.begin() + 7))})
+             .Encode(),
+         false,
+         {}},
         {"key and a mask factor", Concat(d, factor), true, Public(d, factor, kCurve)},
         {"48 octets", Concat(d, Bytes(16, 1)), false, {}},
         {"INTEGER", Der::Prim(0x02, d).Encode(), false, {}},
@@ -138,12 +145,16 @@ TEST(StorePrivateKey, AlgorithmParametersAndVersion) {
          "1.2.643.7.1.1.6.1", "1.2.643.7.1.1.2.2"},
         {"2012 with digest", Pkcs8(d, {kCurve, "1.2.643.7.1.1.2.2"}, "1.2.643.7.1.1.1.1"), 2, true,
          "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.2.2"},
-        {"three parameter OIDs", Pkcs8(d, {kCurve, "1.2.643.2.2.30.1", "1.2.643.2.2.31.1"}), 2, false, "", ""},
+        {"three parameter OIDs", Pkcs8(d, {kCurve, "1.2.643.2.2.30.1", "1.2.643.2.2.31.1"}), 2,
+         false, "", ""},
         {"signature-with-digest OID", Pkcs8(d, kParams, "1.2.643.2.2.3"), 2, false, "", ""},
         {"unaccepted curve", Pkcs8(d, {"1.2.643.2.2.35.0", "1.2.643.2.2.30.1"}), 2, false, "", ""},
-        {"512-bit algorithm on a 256-bit curve", Pkcs8(d, kParams, "1.2.643.7.1.1.1.2"), 2, false, "", ""},
-        {"version 1", Pkcs8(d, kParams, "1.2.643.2.2.19", {1}), 2, true, "1.2.643.2.2.19", "1.2.643.2.2.30.1"},
-        {"version 00 01", Pkcs8(d, kParams, "1.2.643.2.2.19", {0, 1}), 2, true, "1.2.643.2.2.19", "1.2.643.2.2.30.1"},
+        {"512-bit algorithm on a 256-bit curve", Pkcs8(d, kParams, "1.2.643.7.1.1.1.2"), 2, false,
+         "", ""},
+        {"version 1", Pkcs8(d, kParams, "1.2.643.2.2.19", {1}), 2, true, "1.2.643.2.2.19",
+         "1.2.643.2.2.30.1"},
+        {"version 00 01", Pkcs8(d, kParams, "1.2.643.2.2.19", {0, 1}), 2, true, "1.2.643.2.2.19",
+         "1.2.643.2.2.30.1"},
         {"version 01 00", Pkcs8(d, kParams, "1.2.643.2.2.19", {1, 0}), 2, false, "", ""},
     };
     for (const auto& c : cases) {
