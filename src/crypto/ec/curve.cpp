@@ -209,8 +209,9 @@ EcCurve* CurveCreate(const char* oid, int mode) {
             if (row->form != 0) return nullptr;
         }
     } else if (mode == 2) {
-        // Only an Edwards row can be computed in inverted Edwards coordinates.
-        if (row->form == 0 || row->d.bytes == nullptr) return nullptr;
+        // Only an Edwards row can be computed in inverted Edwards coordinates, and the form-2
+        // formulas here are those for e = 1.
+        if (row->form == 0 || row->d.bytes == nullptr || row->sign != 0) return nullptr;
     } else {
         return nullptr;
     }
