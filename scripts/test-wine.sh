@@ -344,6 +344,33 @@ repair_checks() {
     'Невозможно восстановить указанный ключевой контейнер Калвион CSP.\nПри выполнении операции произошла ошибка.\n'
 }
 
+# Non-ASCII names and passwords in a Russian session (ANSI code page 1251): the folder takes the
+# first 8 characters of the name, and a container password typed in code page 1251 on Windows is
+# the same password typed in UTF-8 on Linux, both ways.
+cyrillic_checks() {
+  local reader=$work/cyrillic file=gost2001-cpA-ascii-mac512.pfx folder
+  mkdir -p "$reader"
+  win ru -p12tokv -rdrfolder "$(winpath "$reader")" -contname 'Контейнер ключей' -sg \
+    -infile "$(winpath "$fixtures/$file")" -passp12 secret -passkv 'пароль'
+  check "a Cyrillic name and password: imported" same_output ru "$work/success_ru"
+  folder="$reader/Контейне.000"
+  check "the folder is named from 8 characters of the name" six_files "$folder"
+  LANG=C.UTF-8 lin -kvpublic -contfolder "$folder" -passkv 'пароль'
+  check "the Linux build opens it with the same password" exit_code_is 0
+  check "public1 of the Cyrillic container (Linux)" public_is "$folder/public1" "$(field "$file" 3)"
+
+  LANG=C.UTF-8 lin -p12tokv -rdrfolder "$reader" -contname linux -sg -infile "$fixtures/$file" \
+    -passp12 secret -passkv 'пароль'
+  folder=$reader/linux.000
+  win ru -kvpublic -contfolder "$(winpath "$folder")" -passkv 'пароль'
+  check "keymend.exe opens a Linux container with a Cyrillic password" \
+    same_output ru "$work/success_ru"
+  check "public1 of the Cyrillic container (Windows)" public_is "$folder/public1" \
+    "$(field "$file" 3)"
+  win ru -kvpublic -contfolder "$(winpath "$folder")" -passkv 'парол'
+  check "and refuses another password" exit_code_is 1
+}
+
 # The commands' checks, added as each command is available in both builds.
 
 echo "$passed passed, $failed failed"
