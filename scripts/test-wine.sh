@@ -372,6 +372,10 @@ cyrillic_checks() {
 }
 
 # The commands' checks, added as each command is available in both builds.
+import_checks
+kvpublic_checks
+add_checks
+cyrillic_checks
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
