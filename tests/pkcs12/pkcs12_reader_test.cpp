@@ -103,6 +103,36 @@ TEST(Pkcs12Reader, WrongPasswordAndMissingMeshingFail) {
     EXPECT_TRUE(Read(ReadFileBytes(longCert->path), longCert->password, image));
 }
 
+// Every owned buffer the reader releases (decrypted safes and keys, the image) is overwritten
+// by then (zeros; the arithmetic's guarded buffers use their 0x42 destroy fill), on success and
+// on failure alike.
+size_t g_released = 0, g_dirty = 0;
+void CountRelease(const uint8_t* data, size_t size) {
+    ++g_released;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] != data[0] || (data[0] != 0 && data[0] != 0x42)) {
+            ++g_dirty;
+            return;
+        }
+    }
+}
+
+TEST(Pkcs12Reader, ReleasedBuffersAreWiped) {
+    auto all = CommittedPkcs12Fixtures();
+    const Pkcs12Fixture* f = FindFixture(all, "masked-key-two-parts.pfx");
+    ASSERT_TRUE(f);
+    const Bytes file = ReadFileBytes(f->path);
+    g_released = g_dirty = 0;
+    SetReleaseObserverForTesting(CountRelease);
+    for (const std::string& password : {f->password, std::string("wrong")}) {
+        ContainerImagePtr image;
+        Read(file, password, image);
+    }
+    SetReleaseObserverForTesting(nullptr);
+    EXPECT_GT(g_released, 10u);
+    EXPECT_EQ(g_dirty, 0u);
+}
+
 // Envelope changes on a real file; each must fail (even where the MAC is not checked), except
 // a malformed macData when the MAC is not verified.
 TEST(Pkcs12Reader, EnvelopeDeviations) {
