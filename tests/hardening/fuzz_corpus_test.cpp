@@ -19,6 +19,10 @@ struct FuzzTarget {
     size_t minimumSeeds;
 };
 
+std::string TargetName(const testing::TestParamInfo<FuzzTarget>& target) {
+    return target.param.corpus;
+}
+
 class FuzzCorpus : public testing::TestWithParam<FuzzTarget> {};
 
 TEST_P(FuzzCorpus, ReplaysEverySeed) {
@@ -37,9 +41,7 @@ TEST_P(FuzzCorpus, ReplaysEverySeed) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzCorpus,
                          testing::Values(FuzzTarget{"command_line", fuzz::CommandLineFuzzOne, 8}),
-                         [](const testing::TestParamInfo<FuzzTarget>& info) {
-                             return std::string(info.param.corpus);
-                         });
+                         TargetName);
 
 }  // namespace
 }  // namespace keymend
