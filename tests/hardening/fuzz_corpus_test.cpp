@@ -8,6 +8,8 @@
 
 namespace keymend::fuzz {
 int CommandLineFuzzOne(const uint8_t* data, size_t size);
+int ContainerRecordsFuzzOne(const uint8_t* data, size_t size);
+int ContainerFolderFuzzOne(const uint8_t* data, size_t size);
 }
 
 namespace keymend {
@@ -40,7 +42,10 @@ TEST_P(FuzzCorpus, ReplaysEverySeed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzCorpus,
-                         testing::Values(FuzzTarget{"command_line", fuzz::CommandLineFuzzOne, 8}),
+                         testing::Values(
+                             FuzzTarget{"command_line", fuzz::CommandLineFuzzOne, 8},
+                             FuzzTarget{"container_records", fuzz::ContainerRecordsFuzzOne, 8},
+                             FuzzTarget{"container_folder", fuzz::ContainerFolderFuzzOne, 8}),
                          TargetName);
 
 }  // namespace
