@@ -30,6 +30,7 @@ fi
 add_i386=0
 if [ "${KEYMEND_WITH_WINE:-0}" = 1 ]; then
   have_cmd wine || need+=(wine)
+  have_file /usr/share/i18n/locales/ru_RU || need+=(locales)  # sources for Wine's locales
   if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
     need+=(wine32:i386)
     dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386 || add_i386=1

@@ -28,9 +28,9 @@ fi
 linux=$root/$linuxbuild/keymend
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/keymend-wine.XXXXXX")
-trap 'rm -rf "$work"' EXIT
 # A Wine prefix of our own, kept between runs (creating one takes a while); no display needed.
 export WINEPREFIX=${KEYMEND_WINEPREFIX:-$root/build-win32/wineprefix}
+trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 unset LANG LANGUAGE LC_MESSAGES LC_CTYPE
 # Wine derives the Windows locale from the Unix one, which must exist: compile the two used here
@@ -104,6 +104,17 @@ refused_ru=$(text_file refused_ru \
   'Неправильные параметры командной строки. \nДля отображения полного списка команд запустите keymend.exe -help.\n\n')
 success_en=$(text_file success_en 'Successfully finished.\n')
 text_file success_ru 'Операция успешно завершена.\n' >/dev/null
+
+# --- The executable ---------------------------------------------------------------------------
+# A 32-bit PE file that needs nothing beyond the DLLs every Windows has.
+system_dlls_only() {
+  i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print toupper($3)}' |
+    grep -qvxE 'KERNEL32.DLL|MSVCRT.DLL|ADVAPI32.DLL|USER32.DLL' && return 1
+  return 0
+}
+is_pe32() { i686-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-i386'; }
+check "keymend.exe is a 32-bit Windows executable" is_pe32
+check "keymend.exe links its runtime statically" system_dlls_only
 
 # --- Manual and messages -------------------------------------------------------------------
 win en -help
