@@ -60,11 +60,11 @@ CommandResult RunImportNew(const Settings& settings) {
 
     ContainerImagePtr image;
     if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
-                    kPkcs12NewContainer, settings.keySpec, settings.noMacVerify != 0) ||
-        image->primary.firstKey.empty())  // a file without a key has nothing to import
+                    kPkcs12NewContainer, settings.keySpec, settings.noMacVerify != 0))
         return {false, kMsgReadPkcs12};
     file.bytes.Reset();
 
+    // A file without a key bag passes the reader; protecting the empty key field then fails.
     if (!WriteContainer(*image, settings.rdrFolder, settings.containerPassword, settings.contName,
                         kWriteNew))
         return {false, kMsgCreateContainer};
@@ -88,7 +88,6 @@ CommandResult RunImportAdd(const Settings& settings) {
                     kPkcs12SecondKey, settings.keySpec, settings.noMacVerify != 0, &failure))
         return {false,
                 failure == Pkcs12Failure::kDifferentKeyType ? kMsgDifferentType : kMsgReadPkcs12};
-    if (image->primary.secondKey.empty()) return {false, kMsgReadPkcs12};
     file.bytes.Reset();
 
     if (ProviderTypeOfOid(image->header.secondKey.algorithm) !=

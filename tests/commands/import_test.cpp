@@ -166,6 +166,25 @@ TEST(ImportCommand, WrongPasswordCreatesNothingAndNamesAreNumbered) {
     EXPECT_NE(std::string(name.begin(), name.end()).find("MyContainerName"), std::string::npos);
 }
 
+TEST(ImportCommand, CertificateWithoutAKeyCreatesNoContainer) {
+    if (!OpenSslGostAvailable()) GTEST_SKIP() << "OpenSSL with the GOST engine absent";
+    TempDir dir;
+    const std::string pfx = dir / "cert-only.pfx";
+    RunResult made = RunShell("openssl pkcs12 -export -engine gost -nokeys -in '" +
+                              DataPath("certs/g01_a.pem") + "' -certpbe gost89 -macalg "
+                              "md_gost12_512 -passout pass:x -out '" + pfx + "'");
+    ASSERT_EQ(made.exitCode, 0);
+    Pkcs12Fixture f;
+    f.path = pfx;
+    f.password = "x";
+    TempDir reader;
+    // Without a key no certificate candidate can be matched against a public key.
+    RunResult r = ImportNew(f, reader.path(), "-sg");
+    EXPECT_EQ(r.out, kMsg103 + kFailed);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Folders(reader.path()).empty());
+}
+
 TEST(ImportCommand, AddImportRefusalsLeaveTheContainerUnchanged) {
     auto all = CommittedPkcs12Fixtures();
     const Pkcs12Fixture* base = FindFixture(all, "gost2012-256-cpA-empty-mac512.pfx");
