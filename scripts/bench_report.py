@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""Whole-command timings and the closing report of scripts/bench.sh.
+
+Reads the primitive benchmark results (Google Benchmark JSON with median aggregates), times
+keymend and OpenSSL as whole processes on the PKCS#12 files in --work, measures the peak RSS of
+every keymend command, and prints a summary followed by the machine-readable lines
+`ratio <measure> <value>` and `rss_kib <command> <value>`.
+
+Times are the CPU time (user + system) of the child process: on a shared machine wall time also
+counts the other processes. keymend and OpenSSL alternate run by run so that both see the same load.
+"""
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+
+PASS_P12 = "secret"
+PASS_KV = "12345678"
+
+
+def run(argv):
+    """Runs argv; returns (exit code, CPU seconds, peak RSS in KiB)."""
+    proc = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+def keymend_import(keymend, pfx, rdr):
+    return [keymend, "-p12tokv", "-rdrfolder", rdr, "-contname", "bench", "-sg", "-infile", pfx,
+            "-passp12", PASS_P12, "-passkv", PASS_KV]
+
+
+def openssl_read(pfx):
+    return ["openssl", "pkcs12", "-engine", "gost", "-nodes", "-in", pfx, "-passin",
+            "pass:" + PASS_P12, "-out", os.devnull]
+
+
+def primitive_ratios(path):
+    with open(path) as f:
+        data = json.load(f)
+    med = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") != "median":
+            continue
+        name = b["run_name"].replace("/manual_time", "")
+        for key in ("ratio", "vs_openssl"):
+            if key in b:
+                med[name] = b[key]
+    return med
+
+
+def slope(points):
+    """Least-squares slope of (x, y) points."""
+    xs = [p[0] for p in points]
+    ys = [p[1] for p in points]
+    mx, my = statistics.fmean(xs), statistics.fmean(ys)
+    return sum((x - mx) * (y - my) for x, y in points) / sum((x - mx) ** 2 for x in xs)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--keymend", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--primitives", required=True)
+    ap.add_argument("--quick", type=int, default=0)
+    args = ap.parse_args()
+
+    results = []   # (measure, value, target text, met)
+    rss = {}
+
+    def add(measure, value, at_least=None, at_most=None):
+        if value is None:
+            print(f"missing measure {measure}", file=sys.stderr)
+            return
+        if at_least is not None:
+            results.append((measure, value, f">= {at_least}", value >= at_least))
+        else:
+            results.append((measure, value, f"<= {at_most}", value <= at_most))
+
+    # Primitives. Hash and cipher ratios are OpenSSL time / keymend time; the public-key
+    # benchmark reports keymend / OpenSSL, inverted here to read the same way.
+    med = primitive_ratios(args.primitives)
+
+    def get(name):
+        if name not in med:
+            print(f"benchmark {name} missing", file=sys.stderr)
+        return med.get(name)
+
+    def lowest(names, invert=False):
+        vals = [get(n) for n in names]
+        if any(v is None for v in vals):
+            return None
+        vals = [1 / v for v in vals] if invert else vals
+        return min(vals)
+
+    add("streebog512_16k", get("BM_HashById/Streebog512/16384"), at_least=1.25)
+    short = [f"BM_HashById/Streebog{bits}/{n}" for bits in (256, 512) for n in (64, 128, 192)]
+    for n in short:
+        if n in med:
+            print(f"  {n}: {med[n]:.3f}", file=sys.stderr)
+    add("streebog_64_to_192_bytes", lowest(short), at_least=1.5)
+    add("gostr341194", get("BM_HashById/GostR341194/16384"), at_least=1.5)
+    add("gost28147_cfb_meshed_decrypt", get("BM_Gost28147CfbMeshedDecrypt"), at_least=1.5)
+    add("gost28147_cfb_meshed_encrypt", get("BM_Gost28147CfbMeshedEncrypt"), at_least=1.5)
+    add("gost28147_ecb", lowest(["BM_Gost28147EcbEncrypt", "BM_Gost28147EcbDecrypt"]),
+        at_least=1.5)
+    pk256 = [n for n in med if n.startswith("PublicKeyVersusOpenSsl/256")]
+    pk512 = [n for n in med if n.startswith("PublicKeyVersusOpenSsl/512")]
+    add("public_key_256", lowest(pk256, invert=True) if pk256 else None, at_least=1.0)
+    add("public_key_512", lowest(pk512, invert=True) if pk512 else None, at_least=1.0)
+
+    # Whole commands.
+    sizes = [2048, 20000] + ([] if args.quick else [200000])
+    runs = {2048: 3 if args.quick else 7, 20000: 3 if args.quick else 5, 200000: 3}
+    ours, theirs = {}, {}
+    failed = False
+    with tempfile.TemporaryDirectory(dir=args.work) as tmp:
+        for n in sizes:
+            pfx = os.path.join(args.work, f"iter{n}.pfx")
+            a, b = [], []
+            for r in range(runs[n]):
+                rdr = os.path.join(tmp, f"rdr-{n}-{r}")
+                os.mkdir(rdr)
+                pair = [("k", keymend_import(args.keymend, pfx, rdr)), ("o", openssl_read(pfx))]
+                if r % 2:
+                    pair.reverse()
+                for who, argv in pair:
+                    code, cpu, peak = run(argv)
+                    if code != 0:
+                        print(f"command failed ({code}): {' '.join(argv)}", file=sys.stderr)
+                        failed = True
+                    if who == "k":
+                        a.append(cpu)
+                        rss["p12tokv"] = max(rss.get("p12tokv", 0), peak)
+                    else:
+                        b.append(cpu)
+                        rss["openssl_pkcs12"] = max(rss.get("openssl_pkcs12", 0), peak)
+            ours[n], theirs[n] = statistics.median(a), statistics.median(b)
+            print(f"  {n:>6} iterations: keymend {ours[n] * 1e3:8.1f} ms CPU, "
+                  f"openssl {theirs[n] * 1e3:8.1f} ms CPU (medians of {runs[n]})",
+                  file=sys.stderr)
+
+        # The other commands, on a container made from the 2,048-iteration file.
+        rdr = os.path.join(tmp, "rdr-commands")
+        os.mkdir(rdr)
+        pfx = os.path.join(args.work, "iter2048.pfx")
+        second = os.path.join(args.work, "second.pfx")
+        cont = os.path.join(rdr, "bench.000")
+        cer = os.path.join(args.work, "k.cer")
+        others = [
+            ("help", [args.keymend, "-help"]),
+            ("p12tokv_single", keymend_import(args.keymend, pfx, rdr)),
+            ("kvpublic", [args.keymend, "-kvpublic", "-contfolder", cont, "-passkv", PASS_KV]),
+            ("kvrepair", [args.keymend, "-kvrepair", "-contfolder", cont, "-certsg", cer,
+                          "-passkv", PASS_KV]),
+            ("p12addtokv", [args.keymend, "-p12addtokv", "-contfolder", cont, "-ex", "-infile",
+                            second, "-passp12", PASS_P12, "-passkv", PASS_KV]),
+        ]
+        for name, argv in others:
+            code, _, peak = run(argv)
+            if code != 0:
+                print(f"command failed ({code}): {' '.join(argv)}", file=sys.stderr)
+                failed = True
+            rss[name] = peak
+
+    add("p12tokv_2048_whole_process", theirs[2048] / ours[2048], at_least=1.0)
+    k_slope, o_slope = slope(list(ours.items())), slope(list(theirs.items()))
+    print(f"  per extra iteration: keymend {k_slope * 1e6:.2f} us, openssl {o_slope * 1e6:.2f} us",
+          file=sys.stderr)
+    add("pbkdf2_slope", k_slope / o_slope, at_most=0.8)
+
+    print("== summary (measure, value, target, met)")
+    for measure, value, target, met in results:
+        print(f"  {measure:32} {value:7.3f}  {target:8}  {'yes' if met else 'NO'}")
+    for name, peak in rss.items():
+        if name.startswith("openssl"):
+            print(f"  rss {name:28} {peak:7d} KiB (reference)")
+        else:
+            print(f"  rss {name:28} {peak:7d} KiB  <= 4096  {'yes' if peak <= 4096 else 'NO'}")
+    for measure, value, _, _ in results:
+        print(f"ratio {measure} {value:.3f}")
+    for name, peak in rss.items():
+        if not name.startswith("openssl"):
+            print(f"rss_kib {name} {peak}")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
