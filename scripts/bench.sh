@@ -46,7 +46,7 @@ echo "== primitives ($reps repetitions each)" >&2
 
 # PKCS#12 files: one GOST R 34.10-2012 256-bit key with its certificate, exported with GOST
 # 28147-89 PBES2 for both bags and an HMAC GOST R 34.11-2012-512 MAC at each iteration count.
-# A second key (512-bit) for -p12addtokv.
+# A second key of the same type for -p12addtokv.
 q() { "$@" 2>/dev/null; }
 (
   cd "$work"
@@ -54,9 +54,9 @@ q() { "$@" 2>/dev/null; }
   q openssl req -engine gost -x509 -new -key k.pem -subj "/CN=keymend bench" -days 3650 \
     -md_gost12_256 -out k.crt
   q openssl x509 -engine gost -in k.crt -outform DER -out k.cer
-  q openssl genpkey -engine gost -algorithm gost2012_512 -pkeyopt paramset:A -out k2.pem
+  q openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:B -out k2.pem
   q openssl req -engine gost -x509 -new -key k2.pem -subj "/CN=keymend bench 2" -days 3650 \
-    -md_gost12_512 -out k2.crt
+    -md_gost12_256 -out k2.crt
   iters="2048 20000 200000"
   if [ $quick = 1 ]; then iters="2048 20000"; fi
   for n in $iters; do
