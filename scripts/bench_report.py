@@ -126,7 +126,7 @@ def main():
 
     # Whole commands.
     sizes = [2048, 20000] + ([] if args.quick else [200000])
-    runs = {2048: 3 if args.quick else 7, 20000: 3 if args.quick else 5, 200000: 3}
+    runs = {2048: 5 if args.quick else 15, 20000: 3 if args.quick else 7, 200000: 3}
     ours, theirs = {}, {}
     failed = False
     with tempfile.TemporaryDirectory(dir=args.work) as tmp:
