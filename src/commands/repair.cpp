@@ -1,7 +1,303 @@
+#include "commands/repair.h"
+
+#include <cstring>
+
+#include "commands/certificate_file.h"
 #include "commands/commands.h"
+#include "container/container.h"
+#include "container/protection.h"
+#include "container/records.h"
+#include "crypto/context/crypto_context.h"
+#include "crypto/context/key_mask.h"
+#include "crypto/context/secure_blob.h"
+#include "crypto/ec/curve.h"
+#include "crypto/ec/keypair.h"
+#include "crypto/gost28147/gost28147.h"
 
 namespace keymend {
 
-CommandResult RunRepair(const Settings&) { return {}; }
+namespace {
+
+constexpr int kMessageRepairFailed = 111;
+
+enum class Purpose { kExchange, kSignature };
+
+// One certificate with the facts the repair checked about it.
+struct KeyCertificate {
+    bool given = false;
+    CertificateInfo info;
+    const char* curve = nullptr;  // the accepted parameter set's own text
+    uint32_t providerType = 0;
+    int algorithmColumn = 0;  // 0, 1, 2: GOST R 34.10-2001, 2012-256, 2012-512
+};
+
+// Loads a certificate file and checks what the repair relies on: a curve among the accepted
+// sets, a signature or key-agreement algorithm of the key algorithm table, and a public key of
+// the width of that curve and algorithm.
+bool LoadKeyCertificate(const char* path, KeyCertificate& cert) {
+    if (path == nullptr) return true;
+    cert.given = true;
+    if (!LoadCertificateFile(path, cert.info)) return false;
+    cert.curve = ParamSetCanonicalOidText(cert.info.curveOid.c_str());
+    if (cert.curve == nullptr) return false;
+    // Indices 6 to 8 (signature-with-digest OIDs) do not name a key algorithm and have no
+    // exchange or signature counterpart, so they are refused like OIDs outside the table.
+    int index = KeyAlgorithmIndex(cert.info.algorithmOid.c_str());
+    if (index < 0 || index > 5) return false;
+    cert.algorithmColumn = index % 3;
+    cert.providerType = ProviderTypeOfOid(cert.info.algorithmOid.c_str());
+    size_t width = CurveKeyLength(cert.curve);
+    return width == KeyLengthOfProviderType(cert.providerType) &&
+           cert.info.publicKey.size() == 2 * width;
+}
+
+// Whether the public key of (key, mask) on the certificate's curve is the certificate's.
+bool KeyMatches(const SecureBlob& key, const SecureBlob& mask, const KeyCertificate& cert) {
+    size_t width = CurveKeyLength(cert.curve);
+    if (key.size() != width || mask.size() != width) return false;
+    uint8_t publicKey[128];
+    if (!PublicKeyFromPrivate(publicKey, key.data(), key.size(), mask.data(), mask.size(),
+                              cert.curve, true)) {
+        return false;
+    }
+    return std::memcmp(publicKey, cert.info.publicKey.data(), 2 * width) == 0;
+}
+
+// A copy matches when its first key belongs to `a` (or, without `a`, a second key exists) and
+// its second key, when there is one, belongs to `b` when `b` is given.
+bool CopyMatches(const KeyFileRecord& keys, const MaskFileRecord& masks, const KeyCertificate& a,
+                 const KeyCertificate& b) {
+    if (keys.firstKeyDecrypted.empty() || masks.mask.empty()) return false;
+    if (a.given) {
+        if (!KeyMatches(keys.firstKeyDecrypted, masks.mask, a)) return false;
+    } else if (keys.secondKeyDecrypted.empty()) {
+        return false;
+    }
+    if (!keys.secondKeyDecrypted.empty() && b.given) {
+        return KeyMatches(keys.secondKeyDecrypted, masks.mask, b);
+    }
+    return true;
+}
+
+// One key as the repair places it: its purpose, its own certificate and the other one.
+struct KeySlot {
+    Purpose purpose = Purpose::kExchange;
+    const KeyCertificate* own = nullptr;
+    const KeyCertificate* other = nullptr;
+
+    const KeyCertificate& Source() const { return own->given ? *own : *other; }
+    const char* Curve() const { return Source().curve; }
+};
+
+uint8_t KeyFlags(Purpose purpose, const RepairOptions& options, uint32_t providerType) {
+    if (purpose == Purpose::kExchange) {
+        return static_cast<uint8_t>(kKeyFlagExchange | (options.exportableEx ? kKeyFlagExportable : 0));
+    }
+    uint8_t flags = options.exportableSg ? kKeyFlagExportable : 0;
+    if (options.dhAllowed && providerType != kProviderType2001) flags |= kKeyFlagDhAllowed;
+    return flags;
+}
+
+bool BuildKeyProperties(const KeySlot& slot, const SecureBlob& key, const SecureBlob& mask,
+                        const RepairOptions& options, uint32_t providerType, const char* paramSet,
+                        KeyProperties& props) {
+    const KeyCertificate& source = slot.Source();
+    uint8_t flags = KeyFlags(slot.purpose, options, providerType);
+    props.flags.Reset();
+    if (flags != 0 && !props.flags.Assign(&flags, 1)) return false;
+    // The certificate's algorithm turned to the key's purpose within its family.
+    int index = source.algorithmColumn + (slot.purpose == Purpose::kExchange ? 3 : 0);
+    if (!props.algorithm.Set(KeyAlgorithmOid(index)) ||
+        !props.publicKeyParamSet.Set(source.curve) ||
+        !props.digestParamSet.Set(source.info.digestOid.c_str()) ||
+        !props.encryptionParamSet.Set(paramSet)) {
+        return false;
+    }
+    props.certificate.Reset();
+    if (slot.own->given && !props.certificate.Assign(slot.own->info.encoding)) return false;
+    if (!props.publicKeyCheck.Allocate(kPublicKeyCheckSize)) return false;
+    return PublicKeyCheckValue(props.publicKeyCheck.data(), key.data(), key.size(), mask.data(),
+                               mask.size(), slot.Curve(), true);
+}
+
+bool FreshSalt(SecureBlob& salt, uint32_t length) {
+    return salt.Allocate(length) && RandomBytes(length, salt.data());
+}
+
+bool SetMaskCheck(MaskFileRecord& masks, const char* paramSet) {
+    return masks.maskCheck.Allocate(kMaskCheckSize) &&
+           MaskCheckValue(masks, paramSet, masks.maskCheck.data());
+}
+
+// Encrypts the copy's keys into its key file fields under the password key of its salt.
+bool EncryptCopy(KeyFileRecord& keys, const MaskFileRecord& masks, const SecureBlob& first,
+                 const SecureBlob& second, const RepairOptions& options, uint32_t providerType,
+                 const char* paramSet) {
+    SecureArray<kPasswordKeySize> kek;
+    if (!DerivePasswordKey(kek.data(), options.password, masks.salt.data(), masks.salt.size(),
+                           providerType)) {
+        return false;
+    }
+    if (!keys.firstKey.Assign(first) || !EncryptKeyField(keys.firstKey, kek.data(), paramSet)) {
+        return false;
+    }
+    keys.secondKey.Reset();
+    if (second.empty()) return true;
+    return keys.secondKey.Assign(second) && EncryptKeyField(keys.secondKey, kek.data(), paramSet);
+}
+
+bool PasswordIsEmpty(const char16_t* password) { return password == nullptr || password[0] == 0; }
+
+}  // namespace
+
+std::string FolderFallbackName(const char* folder) {
+    std::string path = NormalizeFolder(folder);
+    size_t slash = path.find_last_of('/');
+    std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    return last.size() > 4 ? last.substr(0, last.size() - 4) : std::string();
+}
+
+bool RepairContainer(const RepairOptions& options) {
+    if ((options.certEx == nullptr && options.certSg == nullptr) || options.contFolder == nullptr) {
+        return false;
+    }
+    KeyCertificate ex, sg;
+    if (!LoadKeyCertificate(options.certEx, ex) || !LoadKeyCertificate(options.certSg, sg)) {
+        return false;
+    }
+    const uint32_t providerType = ex.given ? ex.providerType : sg.providerType;
+    // Both keys of a container belong to one provider type.
+    if (ex.given && sg.given && ex.providerType != sg.providerType) return false;
+
+    // The container's parameter set: the first one under which a copy opens.
+    const char* paramSet = DefaultParamSet(providerType);
+    ContainerImagePtr image =
+        OpenContainerTolerant(options.contFolder, options.password, paramSet, providerType, false);
+    for (int i = 0; image == nullptr && i < static_cast<int>(kParamSetCount); ++i) {
+        const char* candidate = ParamSetOid(i);
+        if (candidate == nullptr || std::strcmp(candidate, DefaultParamSet(providerType)) == 0) {
+            continue;  // the default was tried first
+        }
+        paramSet = candidate;
+        image = OpenContainerTolerant(options.contFolder, options.password, paramSet, providerType,
+                                      false);
+    }
+    if (image == nullptr) return false;
+
+    // Match the copies: straight (first key = exchange key), then swapped.
+    bool straight = true;
+    bool firstCopy = false;
+    bool matched = false;
+    for (bool order : {true, false}) {
+        const KeyCertificate& a = order ? ex : sg;
+        const KeyCertificate& b = order ? sg : ex;
+        firstCopy = CopyMatches(image->primary, image->masks, a, b);
+        if (firstCopy || CopyMatches(image->primary2, image->masks2, a, b)) {
+            straight = order;
+            matched = true;
+            break;
+        }
+    }
+    if (!matched) return false;
+
+    KeyFileRecord& srcKeys = firstCopy ? image->primary : image->primary2;
+    MaskFileRecord& srcMasks = firstCopy ? image->masks : image->masks2;
+    KeyFileRecord& dstKeys = firstCopy ? image->primary2 : image->primary;
+    MaskFileRecord& dstMasks = firstCopy ? image->masks2 : image->masks;
+    const bool hasSecond = !srcKeys.secondKeyDecrypted.empty();
+
+    KeySlot first{straight ? Purpose::kExchange : Purpose::kSignature, straight ? &ex : &sg,
+                  straight ? &sg : &ex};
+    KeySlot second{straight ? Purpose::kSignature : Purpose::kExchange, first.other, first.own};
+
+    // The new header.
+    HeaderRecord& header = image->header;
+    const bool hasPassword = !PasswordIsEmpty(options.password);
+    uint8_t headerFlags = static_cast<uint8_t>(kHeaderFlagBuilt | (hasPassword ? kHeaderFlagPassword : 0));
+    if (!header.formatOid.Set(kContainerFormatOid) || !header.flags.Assign(&headerFlags, 1) ||
+        !BuildKeyProperties(first, srcKeys.firstKeyDecrypted, srcMasks.mask, options,
+                            providerType, paramSet, header.firstKey)) {
+        return false;
+    }
+    if (hasSecond && !BuildKeyProperties(second, srcKeys.secondKeyDecrypted, srcMasks.mask,
+                                         options, providerType, paramSet, header.secondKey)) {
+        return false;
+    }
+    header.passwordCheck.Reset();
+    if (hasPassword && (!header.passwordCheck.Allocate(kPasswordCheckSize) ||
+                        !PasswordCheckValue(options.password, header.firstKey.publicKeyCheck.data(),
+                                            header.firstKey.publicKeyCheck.size(), providerType,
+                                            paramSet, header.passwordCheck.data()))) {
+        return false;
+    }
+
+    // Fresh masks. A key without its own certificate is known only up to its curve, and masks
+    // are reduced modulo the curve order: re-masking it under another curve's order would
+    // destroy it. Then both copies keep the source's mask and masked keys unchanged.
+    const bool allCertified = first.own->given && (!hasSecond || second.own->given);
+    SecureBlob srcFirst, srcSecond, dstFirst, dstSecond, newMask, newMask2;
+    if (!srcFirst.Assign(srcKeys.firstKeyDecrypted) ||
+        !srcSecond.Assign(srcKeys.secondKeyDecrypted)) {
+        return false;
+    }
+    if (allCertified) {
+        const SecureBlob& oldMask = srcMasks.mask;
+        const uint32_t length = oldMask.size();
+        if (!newMask.Allocate(length) || !newMask2.Allocate(length)) return false;
+        // (k, M) -> (k * R / M, R), then the target copy (k * R / M) * R2 / R under R2.
+        if (!ReplaceMask(srcFirst.data(), length, oldMask.data(), length, newMask.data(),
+                         first.Curve(), true, true, true) ||
+            !dstFirst.Assign(srcFirst) ||
+            !ReplaceMask(dstFirst.data(), length, newMask.data(), length, newMask2.data(),
+                         first.Curve(), true, true, true)) {
+            return false;
+        }
+        if (hasSecond &&
+            (!ReplaceMask(srcSecond.data(), length, oldMask.data(), length, newMask.data(),
+                          second.Curve(), false, true, true) ||
+             !dstSecond.Assign(srcSecond) ||
+             !ReplaceMask(dstSecond.data(), length, newMask.data(), length, newMask2.data(),
+                          second.Curve(), false, true, true))) {
+            return false;
+        }
+    } else if (!newMask.Assign(srcMasks.mask) || !newMask2.Assign(srcMasks.mask) ||
+               !dstFirst.Assign(srcFirst) || !dstSecond.Assign(srcSecond)) {
+        return false;
+    }
+    srcMasks.mask = std::move(newMask);
+    dstMasks.mask = std::move(newMask2);
+
+    // Fresh salts, mask check values, and both copies encrypted under their own password keys.
+    const uint32_t srcSaltLength = srcMasks.salt.size();
+    if (!FreshSalt(srcMasks.salt, srcSaltLength) || !FreshSalt(dstMasks.salt, kSaltSize) ||
+        !SetMaskCheck(srcMasks, paramSet) || !SetMaskCheck(dstMasks, paramSet) ||
+        !EncryptCopy(srcKeys, srcMasks, srcFirst, srcSecond, options, providerType, paramSet) ||
+        !EncryptCopy(dstKeys, dstMasks, dstFirst, dstSecond, options, providerType, paramSet)) {
+        return false;
+    }
+
+    std::string name;
+    if (!image->name.empty()) {
+        name.assign(reinterpret_cast<const char*>(image->name.data()), image->name.size());
+    } else {
+        name = FolderFallbackName(options.contFolder);
+    }
+    return WriteFolder(*image, options.contFolder, name.c_str(), kWriteRewrite,
+                       options.extendHeader);
+}
+
+CommandResult RunRepair(const Settings& settings) {
+    RepairOptions options;
+    options.certEx = settings.certEx;
+    options.certSg = settings.certSg;
+    options.contFolder = settings.contFolder;
+    options.password = settings.containerPassword;
+    options.dhAllowed = settings.dhAllowed != 0;
+    options.exportableEx = settings.exportableEx != 0;
+    options.exportableSg = settings.exportableSg != 0;
+    options.extendHeader = settings.extendHeader != 0;
+    if (RepairContainer(options)) return {true, 0};
+    return {false, kMessageRepairFailed};
+}
 
 }  // namespace keymend
