@@ -53,7 +53,7 @@ private:
     bool ok_;
 };
 
-bool OidText(const DerBlob& content, std::string& out) {
+bool OidToText(const DerBlob& content, std::string& out) {
     char text[128] = {};
     if (content.length == 0 || !OidContentToText(text, sizeof text, content.data, content.length)) {
         return false;
@@ -82,20 +82,20 @@ bool ParseSubjectPublicKeyInfo(const DerBlob& spki, CertificateInfo& out) {
 
     Walker alg(algorithm);
     DerBlob oid{}, params{};
-    if (!alg.Next(0x06, oid) || !OidText(oid, out.algorithmOid)) return false;
+    if (!alg.Next(0x06, oid) || !OidToText(oid, out.algorithmOid)) return false;
     if (!alg.Next(0x30, params) || !alg.AtEnd()) return false;
 
     // Parameters: curve OID, digest OID (absent in the RFC 9215 form), optionally the
     // encryption parameter set (RFC 4491), which the repair does not use.
     Walker p(params);
     DerBlob curve{}, digest{}, encryption{};
-    if (!p.Next(0x06, curve) || !OidText(curve, out.curveOid)) return false;
+    if (!p.Next(0x06, curve) || !OidToText(curve, out.curveOid)) return false;
     if (p.AtEnd()) {
         const char* implied = ImpliedDigestOid(out.algorithmOid);
         if (implied == nullptr) return false;
         out.digestOid = implied;
     } else {
-        if (!p.Next(0x06, digest) || !OidText(digest, out.digestOid)) return false;
+        if (!p.Next(0x06, digest) || !OidToText(digest, out.digestOid)) return false;
         if (!p.AtEnd() && (!p.Next(0x06, encryption) || !p.AtEnd())) return false;
     }
 
@@ -298,7 +298,13 @@ bool LoadCertificateFile(const char* path, CertificateInfo& out) {
 bool ParseCertificateFile(const uint8_t* data, size_t size, CertificateInfo& out) {
     Clear(out);
     if (data == nullptr || size == 0 || size > kMaxCertificateFileSize) return false;
-    bool ok = data[0] == 0x30 ? ParseDer(data, size, out) : ParsePem(data, size, out);
+    // DER when it starts like a SEQUENCE; otherwise (or when that fails: text may start with
+    // '0', which is 0x30) PEM.
+    bool ok = data[0] == 0x30 && ParseDer(data, size, out);
+    if (!ok) {
+        Clear(out);
+        ok = ParsePem(data, size, out);
+    }
     if (!ok) Clear(out);
     return ok;
 }

@@ -69,6 +69,15 @@ TEST(CertificateFile, ReadsEveryFormOpenSslWrites) {
     }
 }
 
+TEST(CertificateFile, PemTextMayStartLikeDer) {
+    Bytes pem = ReadFileBytes(DataPath("certs/g01_a.pem"));
+    const std::string lead = "0 is where this note starts\n";
+    pem.insert(pem.begin(), lead.begin(), lead.end());
+    CertificateInfo info;
+    ASSERT_TRUE(ParseCertificateFile(pem.data(), pem.size(), info));
+    EXPECT_EQ(ToBytes(info.encoding), ReadFileBytes(DataPath("certs/g01_a.der")));
+}
+
 TEST(CertificateFile, TakesTheFirstCertificateOfABundle) {
     Bytes bundle = ReadFileBytes(DataPath("certs/two.p7b"));
     CertificateInfo info;

@@ -397,5 +397,37 @@ TEST(Repair, FolderFallbackName) {
     EXPECT_EQ(FolderFallbackName("/tmp/r/abc"), "");
 }
 
+// The command end to end: the two-curve case through -kvrepair, then -kvpublic without a header
+// recovers both public keys on their own curves; a refusal prints message 111.
+TEST(RepairCommand, RepairsThenExportsPublicKeys) {
+    test::TempDir dir;
+    std::string folder = BuildContainer(dir.path(), "e2e", kPassword,
+                                        {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
+    std::filesystem::remove(folder + "/header.key");
+    const Snapshot damaged = TakeSnapshot(folder);
+    test::RunResult refused = test::RunKeymend(
+        {"-kvrepair", "-contfolder", folder, "-certsg", CertPath("g01_xa.pem"), "-passkv", "s3cret"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.out, "Unable to repair Kalvion CSP key container.\nFailed while executing.\n");
+    EXPECT_EQ(TakeSnapshot(folder), damaged);
+
+    test::RunResult repaired = test::RunKeymend(
+        {"-kvrepair", "-contfolder", folder + "/", "-certex", CertPath("g01_a.p7b"), "-passkv", "s3cret"});
+    EXPECT_EQ(repaired.exitCode, 0) << repaired.out;
+    EXPECT_EQ(repaired.out, "Successfully finished.\n");
+
+    std::filesystem::remove(folder + "/header.key");
+    test::RunResult exported = test::RunKeymend({"-kvpublic", "-contfolder", folder, "-passkv", "s3cret",
+                                                 "-provtype", "75", "-oid", "1.2.643.2.2.35.1",
+                                                 "-oid2", "1.2.643.2.2.35.2"});
+    EXPECT_EQ(exported.exitCode, 0) << exported.out;
+    Bytes public1 = {0x04, 0x40}, public2 = {0x04, 0x40};
+    Bytes a = LoadKey("g01_a").pub, b = LoadKey("g01_b").pub;
+    public1.insert(public1.end(), a.begin(), a.end());
+    public2.insert(public2.end(), b.begin(), b.end());
+    EXPECT_EQ(test::ReadFileBytes(folder + "/public1"), public1);
+    EXPECT_EQ(test::ReadFileBytes(folder + "/public2"), public2);
+}
+
 }  // namespace
 }  // namespace keymend
