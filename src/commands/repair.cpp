@@ -192,7 +192,13 @@ bool RepairContainer(const RepairOptions& options) {
         const KeyCertificate& a = order ? ex : sg;
         const KeyCertificate& b = order ? sg : ex;
         firstCopy = CopyMatches(image->primary, image->masks, a, b);
-        if (firstCopy || CopyMatches(image->primary2, image->masks2, a, b)) {
+        bool secondCopy = CopyMatches(image->primary2, image->masks2, a, b);
+        // A first copy that lost its second key must not drop the key the second copy holds.
+        if (firstCopy && secondCopy && image->primary.secondKeyDecrypted.empty() &&
+            !image->primary2.secondKeyDecrypted.empty()) {
+            firstCopy = false;
+        }
+        if (firstCopy || secondCopy) {
             straight = order;
             matched = true;
             break;

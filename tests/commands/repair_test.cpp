@@ -153,7 +153,7 @@ void FlipByte(const std::string& path, size_t offsetFromEnd) {
 }
 
 TEST(Repair, RebuildsDamagedContainers) {
-    enum Damage { kNoHeader, kGarbledHeader, kCorruptPrimary, kCorruptMasks, kNoName };
+    enum Damage { kNoHeader, kGarbledHeader, kCorruptPrimary, kCorruptMasks, kNoName, kCutPrimary };
     struct Case {
         const char* what;
         std::vector<Use> uses;
@@ -178,6 +178,9 @@ TEST(Repair, RebuildsDamagedContainers) {
         {"2001 pair, only the signature certificate, no header",
          {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}}, kNoHeader, "",
          CertPath("g01_b.der"), {"g01_a", "g01_b"}, false},
+        {"primary.key lost its second key",
+         {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}}, kCutPrimary,
+         CertPath("g01_a.der"), CertPath("g01_b.der"), {"g01_a", "g01_b"}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -189,6 +192,17 @@ TEST(Repair, RebuildsDamagedContainers) {
             case kCorruptPrimary: FlipByte(folder + "/primary.key", 3); break;
             case kCorruptMasks: FlipByte(folder + "/masks.key", 20); break;
             case kNoName: std::filesystem::remove(folder + "/name.key"); break;
+            case kCutPrimary: {
+                Bytes file = test::ReadFileBytes(folder + "/primary.key");
+                KeyFileRecord record;
+                SecureBlob encoded;
+                ASSERT_TRUE(DecodeKeyFile(file.data(), file.size(), record));
+                record.secondKey.Reset();
+                ASSERT_TRUE(EncodeKeyFile(record, encoded));
+                ASSERT_TRUE(test::WriteFileBytes(folder + "/primary.key",
+                                                 Bytes(encoded.data(), encoded.data() + encoded.size())));
+                break;
+            }
         }
         ASSERT_EQ(OpenContainerStrict(folder.c_str(), kPassword), nullptr);
         ContainerImagePtr before = OpenContainerTolerant(folder.c_str(), kPassword,
