@@ -178,7 +178,7 @@ TEST(Repair, RebuildsDamagedContainers) {
         {"2001 pair, only the signature certificate, no header",
          {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}}, kNoHeader, "",
          CertPath("g01_b.der"), {"g01_a", "g01_b"}, false},
-        {"primary.key lost its second key",
+        {"primary.key lost its second key, no header",
          {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}}, kCutPrimary,
          CertPath("g01_a.der"), CertPath("g01_b.der"), {"g01_a", "g01_b"}, true},
     };
@@ -201,6 +201,7 @@ TEST(Repair, RebuildsDamagedContainers) {
                 ASSERT_TRUE(EncodeKeyFile(record, encoded));
                 ASSERT_TRUE(test::WriteFileBytes(folder + "/primary.key",
                                                  Bytes(encoded.data(), encoded.data() + encoded.size())));
+                std::filesystem::remove(folder + "/header.key");
                 break;
             }
         }
