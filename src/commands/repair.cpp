@@ -13,6 +13,7 @@
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/gost28147/gost28147.h"
+#include "platform/paths.h"
 
 namespace keymend {
 
@@ -151,9 +152,10 @@ bool PasswordIsEmpty(const char16_t* password) { return password == nullptr || p
 }  // namespace
 
 std::string FolderFallbackName(const char* folder) {
-    std::string path = NormalizeFolder(folder);
-    size_t slash = path.find_last_of('/');
-    std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string path = NormalizeFolderPath(folder);
+    size_t start = path.size();
+    while (start > 0 && !IsPathSeparator(path[start - 1])) --start;
+    std::string last = path.substr(start);
     return last.size() > 4 ? last.substr(0, last.size() - 4) : std::string();
 }
 

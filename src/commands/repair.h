@@ -25,7 +25,8 @@ struct RepairOptions {
 bool RepairContainer(const RepairOptions& options);
 
 // The container name used when name.key is unreadable: the last component of the folder path
-// (trailing separators ignored) without its last four characters ("abcdefgh.000" -> "abcdefgh").
+// (after the last separator, trailing separators ignored) without its last four characters
+// ("abcdefgh.000" -> "abcdefgh"; shorter components give "").
 std::string FolderFallbackName(const char* folder);
 
 }  // namespace keymend
