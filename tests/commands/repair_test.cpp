@@ -373,24 +373,28 @@ TEST(Repair, KeepsAKeyWhoseCurveNoCertificateConfirms) {
     }
 }
 
-// A rewrite broken at any file operation leaves a container that a second repair restores.
+// A rewrite broken at a file operation fails the repair; before the first replacement nothing
+// has changed, after it a second repair still restores every key. (Every step of the rewrite
+// itself is swept by the container store's tests.)
 TEST(Repair, FailedRewriteLeavesKeysRecoverable) {
     test::TempDir dir;
     std::string folder = BuildContainer(dir.path(), "faults", kPassword,
                                         {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
     std::filesystem::remove(folder + "/header.key");
     std::string ex = CertPath("g01_a.der"), sg = CertPath("g01_b.der");
-    for (FileOp op : {FileOp::kWrite, FileOp::kFlush, FileOp::kReplace}) {
-        for (uint32_t n = 1; n <= 6; ++n) {
-            SCOPED_TRACE(testing::Message() << "operation " << static_cast<int>(op) << " #" << n);
-            const Snapshot before = TakeSnapshot(folder);
-            SetFileFaultForTesting(op, n);
-            bool ok = RepairContainer(Options(folder, ex.c_str(), sg.c_str()));
-            SetFileFaultForTesting(op, 0);
-            ASSERT_FALSE(ok);
-            if (op != FileOp::kReplace || n == 1) {
-                EXPECT_EQ(TakeSnapshot(folder), before);
-            }
+    const std::pair<FileOp, uint32_t> faults[] = {{FileOp::kWrite, 3}, {FileOp::kFlush, 6},
+                                                  {FileOp::kReplace, 1}, {FileOp::kReplace, 2},
+                                                  {FileOp::kReplace, 4}};
+    for (auto [op, n] : faults) {
+        SCOPED_TRACE(testing::Message() << "operation " << static_cast<int>(op) << " #" << n);
+        const Snapshot before = TakeSnapshot(folder);
+        SetFileFaultForTesting(op, n);
+        bool ok = RepairContainer(Options(folder, ex.c_str(), sg.c_str()));
+        SetFileFaultForTesting(op, 0);
+        ASSERT_FALSE(ok);
+        if (op != FileOp::kReplace || n == 1) {
+            EXPECT_EQ(TakeSnapshot(folder), before);
+        } else {
             ASSERT_TRUE(RepairContainer(Options(folder, ex.c_str(), sg.c_str())));
             ExpectKeysIntact(folder, kPassword, {"g01_a", "g01_b"});
         }
