@@ -43,8 +43,10 @@ void SplitKeyBlob(DerBlob blob, uint32_t keyLength, DerBlob* material, DerBlob* 
     DerCursor cursor = DerCursorOver(blob);
     DerBlob first, second;
     if ((blob.data[0] & kDerTagMask) == kDerOctetString) {
-        if (ReadExact(cursor, kDerOctetString, &first) && cursor.remaining == 0 && fits(first))
-            *material = first;
+        // Any element of tag number 4 wraps the key, whatever its class and form bits.
+        DerHeader header;
+        if (DerReadHeader(cursor, &header) && cursor.remaining == 0 && fits(header.content))
+            *material = header.content;
     } else if (blob.data[0] == kDerSequence) {
         DerBlob sequence;
         if (!ReadExact(cursor, kDerSequence, &sequence) || cursor.remaining != 0) return;

@@ -96,12 +96,16 @@ bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
     DerBlob safeContents;
     if (!ReadExact(plainCursor, kDerSequence, &safeContents)) return false;
     DerCursor bags = DerCursorOver(safeContents);
+    bool haveCertificate = false;
     while (bags.remaining > 0) {
         SafeBag bag;
-        if (!ReadSafeBag(bags, &bag)) return false;
+        // Bags behind the safe's first certificate are optional extras: one that does not read
+        // ends the walk without failing it.
+        if (!ReadSafeBag(bags, &bag)) return haveCertificate;
         // Every certificate bag is a candidate: a chain often comes before the key's own
         // certificate. A certificate bag that does not read is skipped, as are other bags.
-        if (TextEquals(bag.bagId, kOidCertBag)) ReadCertBag(bag.value, state);
+        if (TextEquals(bag.bagId, kOidCertBag) && ReadCertBag(bag.value, state))
+            haveCertificate = true;
     }
     return true;
 }

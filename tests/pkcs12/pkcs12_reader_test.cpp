@@ -8,6 +8,8 @@
 #include "container/protection.h"
 #include "crypto/context/crypto_context.h"
 #include "crypto/ec/keypair.h"
+#include "crypto/gost28147/gost28147.h"
+#include "crypto/hash/hash.h"
 #include "pkcs12/der_tree.h"
 #include "pkcs12/pkcs12.h"
 #include "pkcs12/pkcs12_fixtures.h"
@@ -248,6 +250,80 @@ TEST(Pkcs12Reader, DataSafeHoldsExactlyOneBag) {
     keyBag[0] = Der::Oid("1.2.840.113549.1.12.10.1.1");  // an unencrypted keyBag
     Bytes plainKey = dataSafe({keyBag});
     EXPECT_FALSE(ReadDataSafe(View(plainKey), state));
+}
+
+Der CertBag(const Bytes& certificate) {
+    return Der::Cons(
+        0x30, {Der::Oid("1.2.840.113549.1.12.10.1.3"),
+               Der::Cons(0xA0, {Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.9.22.1"),
+                                                 Der::Cons(0xA0, {Der::Prim(0x04, certificate)})})})});
+}
+
+// An EncryptedData SEQUENCE whose content is the given SafeContents octets, under PBES2 with
+// HMAC GOST R 34.11-2012-512 and password "secret".
+Bytes EncryptedSafe(Bytes plain) {
+    const Bytes salt(8, 0x5A), iv(8, 0x17);
+    const char* sbox = "1.2.643.2.2.31.1";
+    uint8_t key[32];
+    EXPECT_TRUE(Pbkdf2Block(key, sizeof key, kPrfStreebog512, "secret", salt.data(), salt.size(),
+                            1, 1));
+    EXPECT_TRUE(Gost28147Crypt(plain.data(), plain.size(), false, kGost28147Cfb, key, sizeof key,
+                               sbox, iv.data()));
+    Der algorithm = Der::Cons(
+        0x30,
+        {Der::Oid("1.2.840.113549.1.5.13"),
+         Der::Cons(0x30, {Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.5.12"),
+                                           Der::Cons(0x30, {Der::Prim(0x04, salt),
+                                                            Der::Prim(0x02, {1}),
+                                                            Der::Cons(0x30, {Der::Oid(
+                                                                                 "1.2.643.7.1.1.4.2"),
+                                                                             Der::Prim(0x05, {})})})}),
+                          Der::Cons(0x30, {Der::Oid("1.2.643.2.2.21"),
+                                           Der::Cons(0x30, {Der::Prim(0x04, iv),
+                                                            Der::Oid(sbox)})})})});
+    return Der::Cons(0x30, {Der::Prim(0x02, {0}),
+                            Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.7.1"), algorithm,
+                                             Der::Prim(0x80, plain)})})
+        .Encode();
+}
+
+// Every certificate bag of an encrypted safe is a candidate; what follows the first certificate
+// may be malformed without failing the safe, what precedes it may not.
+TEST(Pkcs12Reader, EncryptedSafeCertificateWalk) {
+    const Bytes a(200, 0x41), b(220, 0x42);
+    const Der keyBag = Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.12.10.1.2"),
+                                        Der::Cons(0xA0, {Der::Prim(0x05, {})})});
+    const Der badBag = Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.12.10.1.3")});  // no value
+    auto safe = [](std::vector<Der> bags) { return Der::Cons(0x30, std::move(bags)).Encode(); };
+    Bytes tail = CertBag(a).Encode();
+    tail.insert(tail.end(), {0x30, 0x05, 0x06});  // a truncated bag after the certificate
+    Bytes badTail = Der::Prim(0x04, tail).Encode();
+    badTail[0] = 0x30;
+    struct Case {
+        const char* what;
+        Bytes plain;
+        bool ok;
+        std::vector<size_t> sizes;
+    } cases[] = {
+        {"chain", safe({CertBag(a), keyBag, CertBag(b)}), true, {200, 220}},
+        {"malformed bag after the certificate", safe({CertBag(a), badBag, CertBag(b)}), true, {200}},
+        {"truncated bag after the certificate", badTail, true, {200}},
+        {"malformed bag before the certificate", safe({badBag, CertBag(a)}), false, {}},
+        {"no certificate", safe({keyBag}), true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ContainerImagePtr image = CreateContainerImage();
+        Pkcs12ReadState state;
+        state.password = "secret";
+        state.image = image.get();
+        Bytes content = EncryptedSafe(c.plain);
+        EXPECT_EQ(ReadEncryptedSafe(View(content), state), c.ok);
+        if (!c.ok) continue;
+        std::vector<size_t> sizes;
+        for (const auto& cert : state.certificates) sizes.push_back(cert.size());
+        EXPECT_EQ(sizes, c.sizes);
+    }
 }
 
 }  // namespace

@@ -99,6 +99,9 @@ TEST(StorePrivateKey, KeyBlobForms) {
         {"raw 30", Key(0x30), true, Public(Key(0x30), One(), kCurve)},
         {"raw parsing as OCTET STRING", lookalike, true, Public(lookalike, One(), kCurve)},
         {"OCTET STRING", Der::Prim(0x04, d).Encode(), true, pub},
+        // The wrapper is told by its tag number alone.
+        {"context-class wrapper", Der::Prim(0x84, d).Encode(), true, pub},
+        {"constructed-form wrapper", Concat({0x24, 0x20}, d), true, pub},
         {"key and public key", Der::Cons(0x30, {Der::Prim(0x04, d), Der::Prim(0x04, pub)}).Encode(),
          true, pub},
         {"key and 8 octets of the public key",
