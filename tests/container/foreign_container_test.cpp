@@ -244,7 +244,38 @@ TEST(ForeignContainer, OpensStrictlyAndExports) {
             expected.resize(2);
             expected.insert(expected.end(), pub2.begin(), pub2.end());
             EXPECT_EQ(ToHex(ReadFileBytes(folder + "/public2")), ToHex(expected));
+        } else {
+            // A key added by this tool keeps the container openable, whatever its layout.
+            const char* exchange = KeyAlgorithmOid(KeyAlgorithmIndex(c.algorithm) % 3 + 3);
+            ASSERT_TRUE(AddSecondKey(folder, Key(c.curve, 1), exchange, c.password.c_str()));
+            image = OpenContainerStrict(folder.c_str(), c.password.c_str());
+            ASSERT_TRUE(image);
+            EXPECT_EQ(
+                ToHex(PublicOf(image->primary2.secondKeyDecrypted, image->masks2.mask, c.curve)),
+                ToHex(Key(c.curve, 1).publicKey));
         }
+    }
+}
+
+// Damaged: no header and a broken masks.key. The parameter set is found by trial, the key comes
+// from the second copy and the curve from the command line.
+TEST(ForeignContainer, ExportsFromTheBackupCopyWithoutHeader) {
+    const ForeignCase c{"2012-256, parameter set 31.3", "1.2.643.2.2.35.2", "1.2.643.7.1.1.1.1",
+                        "1.2.643.2.2.31.3", true, u"secret", true, {}, {}};
+    TempDir dir;
+    const std::string folder = dir / "c";
+    WriteForeignContainer(c, folder);
+    ASSERT_EQ(std::remove((folder + "/header.key").c_str()), 0);
+    FlipByteFromEnd(folder + "/masks.key", 1);
+    const RunResult run = RunKeymend({"-kvpublic", "-contfolder", folder, "-passkv", "secret",
+                                      "-provtype", "80", "-oid", c.curve, "-oid2", c.curve});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    for (int i = 0; i < 2; ++i) {
+        Bytes expected{0x04, 0x40};
+        const Bytes& pub = Key(c.curve, i).publicKey;
+        expected.insert(expected.end(), pub.begin(), pub.end());
+        EXPECT_EQ(ToHex(ReadFileBytes(folder + (i == 0 ? "/public1" : "/public2"))),
+                  ToHex(expected));
     }
 }
 
