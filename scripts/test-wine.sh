@@ -382,11 +382,12 @@ cyrillic_checks() {
   check "and refuses another password" exit_code_is 1
 }
 
-# The commands' checks, added as each command is available in both builds.
+# The commands' checks.
 import_checks
 kvpublic_checks
 add_checks
 cyrillic_checks
+repair_checks
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
