@@ -6,10 +6,13 @@
 // with code 1 and the command's message, never by a signal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 
+#include "container/container.h"
 #include "container/protection.h"
 #include "hardening/hardening_support.h"
 
@@ -78,6 +81,7 @@ TEST(BadInput, Pkcs12ImportFailsCleanlyOnEveryDamage) {
     size_t failures = 0, sampled = 0;
     for (size_t n = 0; n < damages.size(); ++n) {
         SCOPED_TRACE(damages[n].description);
+        std::filesystem::remove(pfx);  // a new file each time: truncation would flush it
         ASSERT_TRUE(WriteFileBytes(pfx, damages[n].bytes));
         const CommandResult result = RunCommandInProcess(args);
         if (!result.ok) {
@@ -103,6 +107,97 @@ TEST(BadInput, Pkcs12ImportFailsCleanlyOnEveryDamage) {
     RecordProperty("damaged_inputs", static_cast<int>(damages.size()));
     std::printf("[ bad input ] -p12tokv: %zu damaged files, %zu refused, %zu through the binary\n",
                 damages.size(), failures, sampled);
+}
+
+// Sweeps every container file through `check`, which runs one command over the damaged
+// container in `folder` and checks its outcome. The container is restored after each run.
+// Returns the number of damaged containers tried.
+size_t SweepContainerFiles(const std::string& folder, size_t stride,
+                           const std::function<void(const std::string& file, size_t n)>& check) {
+    const FolderSnapshot pristine = Snapshot(folder);
+    size_t tried = 0;
+    for (const char* file : {kNameFile, kHeaderFile, kPrimaryFile, kMasksFile, kPrimary2File,
+                             kMasks2File}) {
+        const std::vector<Damage> damages = Damages(pristine.at(file), stride);
+        for (const Damage& damage : damages) {
+            SCOPED_TRACE(std::string(file) + ": " + damage.description);
+            FolderSnapshot damaged = pristine;
+            damaged[file] = damage.bytes;
+            Restore(folder, damaged);
+            check(file, tried++);
+            if (testing::Test::HasFatalFailure()) return tried;
+        }
+    }
+    Restore(folder, pristine);
+    return tried;
+}
+
+// A damaged container under -p12addtokv: refused with message 105 and left exactly as it was,
+// or (a harmless change) the second key is added and both keys are recovered.
+TEST(BadInput, SecondKeyImportRefusesDamagedContainers) {
+    TempDir dir;
+    const std::string folder = MakeFixtureContainer(dir.path(), "", false);
+    ASSERT_FALSE(folder.empty());
+    const std::vector<std::string> args = {"-p12addtokv", "-ex", "-infile", ExchangeKey().pfx,
+                                           "-passp12", "secret", "-contfolder", folder,
+                                           "-passkv", ""};
+    size_t refused = 0;
+    const size_t tried = SweepContainerFiles(folder, 2, [&](const std::string&, size_t n) {
+        const FolderSnapshot before = Snapshot(folder);
+        const CommandResult result = RunCommandInProcess(args);
+        if (!result.ok) {
+            ++refused;
+            ASSERT_EQ(result.messageId, kMsgOpenContainer);
+            ASSERT_TRUE(Snapshot(folder) == before) << "a refused container was changed";
+            if (n % 50 == 0) ExpectBinaryFailure(args, kMsgOpenContainer);
+            return;
+        }
+        ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u""));
+        Bytes primary, secondary;
+        ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary));
+        EXPECT_EQ(primary, SignKey().publicKey);
+        EXPECT_EQ(secondary, ExchangeKey().publicKey);
+    });
+    std::printf("[ bad input ] -p12addtokv: %zu damaged containers, %zu refused\n", tried, refused);
+}
+
+// A damaged container under -kvpublic: message 121, or public keys that are the container's.
+// The sweep runs the computation behind the command (ExportPublicKeys), which writes nothing;
+// every 25th case runs the whole command (which flushes its files), every 50th through the binary.
+TEST(BadInput, PublicExportOfDamagedContainers) {
+    TempDir dir;
+    const std::string folder = MakeFixtureContainer(dir.path(), "", true);
+    ASSERT_FALSE(folder.empty());
+    const std::vector<std::string> args = {"-kvpublic", "-contfolder", folder, "-passkv", ""};
+    size_t refused = 0, wrong = 0;
+    const size_t tried = SweepContainerFiles(folder, 2, [&](const std::string&, size_t n) {
+        Bytes primary, secondary;
+        const bool exported = RecoverPublicKeys(folder, u"", primary, secondary);
+        if (!exported) {
+            ++refused;
+        } else {
+            if (primary != SignKey().publicKey) ++wrong;
+            if (!secondary.empty() && secondary != ExchangeKey().publicKey) ++wrong;
+        }
+        if (n % 25 != 0) return;
+        std::filesystem::remove(folder + "/public1");
+        std::filesystem::remove(folder + "/public2");
+        const CommandResult result = RunCommandInProcess(args);
+        ASSERT_EQ(result.ok, exported);
+        if (!exported) {
+            ASSERT_EQ(result.messageId, kMsgPublicExport);
+            if (n % 50 == 0) ExpectBinaryFailure(args, kMsgPublicExport);
+            return;
+        }
+        // public1 / public2: 0x04, the key's length, the key.
+        const Bytes public1 = ReadFileBytes(folder + "/public1");
+        ASSERT_EQ(public1.size(), primary.size() + 2);
+        EXPECT_TRUE(std::equal(primary.begin(), primary.end(), public1.begin() + 2));
+        EXPECT_EQ(FileExists(folder + "/public2"), !secondary.empty());
+    });
+    std::printf("[ bad input ] -kvpublic: %zu damaged containers, %zu refused, %zu wrong keys\n",
+                tried, refused, wrong);
+    EXPECT_EQ(wrong, 0u);
 }
 
 }  // namespace
