@@ -18,7 +18,7 @@ constexpr uint8_t kSignedDataOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 
 // A strict element walker over the DER reader: every element must carry exactly the expected
 // identifier octet (class, form and tag number), and every container must be used up exactly.
 class Walker {
-public:
+  public:
     Walker(const uint8_t* data, size_t size)
         : cursor_(DerCursorOver(data, static_cast<uint32_t>(size))), ok_(size <= UINT32_MAX) {}
     explicit Walker(const DerBlob& content) : Walker(content.data, content.length) {}
@@ -48,7 +48,7 @@ public:
     }
     bool SkipIf(uint8_t identifier) { return Peek() != identifier || Skip(identifier); }
 
-private:
+  private:
     DerCursor cursor_{};
     bool ok_;
 };
@@ -181,7 +181,9 @@ bool ParseDer(const uint8_t* data, size_t size, CertificateInfo& out) {
     return ParseCertificate(whole, out);
 }
 
-bool StartsLine(std::string_view text, size_t at) { return at == 0 || text[at - 1] == '\n'; }
+bool StartsLine(std::string_view text, size_t at) {
+    return at == 0 || text[at - 1] == '\n';
+}
 
 // The first PEM block labelled CERTIFICATE or PKCS7 (RFC 7468); text around blocks is ignored.
 bool ParsePem(const uint8_t* data, size_t size, CertificateInfo& out) {
@@ -229,7 +231,9 @@ int Base64Value(char c) {
     return -1;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 void Clear(CertificateInfo& out) {
     out.encoding.Reset();

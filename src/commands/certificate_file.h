@@ -16,13 +16,13 @@ constexpr size_t kMaxCertificateFileSize = 16u * 1024u * 1024u;
 
 // What the repair takes from a certificate. OIDs are dotted text.
 struct CertificateInfo {
-    SecureBlob encoding;      // the complete DER encoding of the certificate
-    std::string algorithmOid; // subject public key algorithm
-    std::string curveOid;     // first OID of the algorithm parameters
+    SecureBlob encoding;       // the complete DER encoding of the certificate
+    std::string algorithmOid;  // subject public key algorithm
+    std::string curveOid;      // first OID of the algorithm parameters
     // Second OID of the parameters; when the parameters hold only the curve (RFC 9215 form),
     // the digest set that a GOST R 34.10-2012 key algorithm implies.
     std::string digestOid;
-    SecureBlob publicKey;     // content of the OCTET STRING inside the subject public key
+    SecureBlob publicKey;  // content of the OCTET STRING inside the subject public key
 };
 
 // Parses the first certificate of a file's contents. False when the contents are none of the

@@ -92,7 +92,8 @@ struct KeySlot {
 
 uint8_t KeyFlags(Purpose purpose, const RepairOptions& options, uint32_t providerType) {
     if (purpose == Purpose::kExchange) {
-        return static_cast<uint8_t>(kKeyFlagExchange | (options.exportableEx ? kKeyFlagExportable : 0));
+        return static_cast<uint8_t>(kKeyFlagExchange |
+                                    (options.exportableEx ? kKeyFlagExportable : 0));
     }
     uint8_t flags = options.exportableSg ? kKeyFlagExportable : 0;
     if (options.dhAllowed && providerType != kProviderType2001) flags |= kKeyFlagDhAllowed;
@@ -147,7 +148,9 @@ bool EncryptCopy(KeyFileRecord& keys, const MaskFileRecord& masks, const SecureB
     return keys.secondKey.Assign(second) && EncryptKeyField(keys.secondKey, kek.data(), paramSet);
 }
 
-bool PasswordIsEmpty(const char16_t* password) { return password == nullptr || password[0] == 0; }
+bool PasswordIsEmpty(const char16_t* password) {
+    return password == nullptr || password[0] == 0;
+}
 
 }  // namespace
 
@@ -221,14 +224,15 @@ bool RepairContainer(const RepairOptions& options) {
     // The new header.
     HeaderRecord& header = image->header;
     const bool hasPassword = !PasswordIsEmpty(options.password);
-    uint8_t headerFlags = static_cast<uint8_t>(kHeaderFlagBuilt | (hasPassword ? kHeaderFlagPassword : 0));
+    uint8_t headerFlags =
+        static_cast<uint8_t>(kHeaderFlagBuilt | (hasPassword ? kHeaderFlagPassword : 0));
     if (!header.formatOid.Set(kContainerFormatOid) || !header.flags.Assign(&headerFlags, 1) ||
-        !BuildKeyProperties(first, srcKeys.firstKeyDecrypted, srcMasks.mask, options,
-                            providerType, paramSet, header.firstKey)) {
+        !BuildKeyProperties(first, srcKeys.firstKeyDecrypted, srcMasks.mask, options, providerType,
+                            paramSet, header.firstKey)) {
         return false;
     }
-    if (hasSecond && !BuildKeyProperties(second, srcKeys.secondKeyDecrypted, srcMasks.mask,
-                                         options, providerType, paramSet, header.secondKey)) {
+    if (hasSecond && !BuildKeyProperties(second, srcKeys.secondKeyDecrypted, srcMasks.mask, options,
+                                         providerType, paramSet, header.secondKey)) {
         return false;
     }
     header.passwordCheck.Reset();
@@ -260,12 +264,11 @@ bool RepairContainer(const RepairOptions& options) {
                          first.Curve(), true, true, true)) {
             return false;
         }
-        if (hasSecond &&
-            (!ReplaceMask(srcSecond.data(), length, oldMask.data(), length, newMask.data(),
-                          second.Curve(), false, true, true) ||
-             !dstSecond.Assign(srcSecond) ||
-             !ReplaceMask(dstSecond.data(), length, newMask.data(), length, newMask2.data(),
-                          second.Curve(), false, true, true))) {
+        if (hasSecond && (!ReplaceMask(srcSecond.data(), length, oldMask.data(), length,
+                                       newMask.data(), second.Curve(), false, true, true) ||
+                          !dstSecond.Assign(srcSecond) ||
+                          !ReplaceMask(dstSecond.data(), length, newMask.data(), length,
+                                       newMask2.data(), second.Curve(), false, true, true))) {
             return false;
         }
     } else if (!newMask.Assign(srcMasks.mask) || !newMask2.Assign(srcMasks.mask) ||

@@ -1,10 +1,9 @@
 #include "commands/certificate_file.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -25,7 +24,9 @@ Bytes PublicKeyOf(const std::string& keyName) {
     return {};
 }
 
-Bytes ToBytes(const SecureBlob& b) { return Bytes(b.data(), b.data() + b.size()); }
+Bytes ToBytes(const SecureBlob& b) {
+    return Bytes(b.data(), b.data() + b.size());
+}
 
 TEST(CertificateFile, ReadsEveryFormOpenSslWrites) {
     struct Case {
@@ -164,11 +165,20 @@ TEST(CertificateFile, Base64IsStrict) {
         const char* hex;
     };
     const Case cases[] = {
-        {"", true, ""},          {"QQ==", true, "41"},     {"QUI=", true, "4142"},
-        {"QUJD", true, "414243"}, {"QU\r\nJD \t", true, "414243"},
-        {"QR==", false, ""},     {"QUJ=", false, ""},      {"Q===", false, ""},
-        {"QQ=", false, ""},      {"QQ", false, ""},        {"QQ==QUJD", false, ""},
-        {"QUJ*", false, ""},     {"=QQQ", false, ""},      {"QUJDQ", false, ""},
+        {"", true, ""},
+        {"QQ==", true, "41"},
+        {"QUI=", true, "4142"},
+        {"QUJD", true, "414243"},
+        {"QU\r\nJD \t", true, "414243"},
+        {"QR==", false, ""},
+        {"QUJ=", false, ""},
+        {"Q===", false, ""},
+        {"QQ=", false, ""},
+        {"QQ", false, ""},
+        {"QQ==QUJD", false, ""},
+        {"QUJ*", false, ""},
+        {"=QQQ", false, ""},
+        {"QUJDQ", false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.in);

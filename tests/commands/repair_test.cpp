@@ -47,7 +47,9 @@ TestKey LoadKey(const std::string& name) {
     return key;
 }
 
-std::string CertPath(const std::string& file) { return DataPath("certs/" + file); }
+std::string CertPath(const std::string& file) {
+    return DataPath("certs/" + file);
+}
 
 struct Use {
     const char* key;
@@ -63,7 +65,8 @@ void PlaceKey(const TestKey& key, uint32_t keySpec, ContainerImage& image, bool 
         SecureBlob& mask = (copy == 0 ? image.masks : image.masks2).mask;
         SecureBlob& field = second ? keys.secondKey : keys.firstKey;
         ASSERT_TRUE(field.Assign(key.priv.data(), static_cast<uint32_t>(key.priv.size())));
-        ASSERT_TRUE(ApplyStoredMask(field.data(), field.size(), mask.data(), mask.size(), curve, false));
+        ASSERT_TRUE(
+            ApplyStoredMask(field.data(), field.size(), mask.data(), mask.size(), curve, false));
     }
     KeyProperties& props = second ? image.header.secondKey : image.header.firstKey;
     ASSERT_TRUE(AlgorithmOidForKeyUse(key.cert.algorithmOid.c_str(), keySpec, props.algorithm));
@@ -163,35 +166,76 @@ TEST(Repair, RebuildsDamagedContainers) {
         bool remasked;
     };
     const Case cases[] = {
-        {"2001 exchange key, no header", {{"g01_a", kKeySpecExchange}}, kNoHeader,
-         CertPath("g01_a.der"), "", {"g01_a"}, true},
-        {"2012 signature key, garbled header, PEM with curve only", {{"g12_256_tca", kKeySpecSignature}},
-         kGarbledHeader, "", CertPath("g12_256_tca.pem"), {"g12_256_tca"}, true},
+        {"2001 exchange key, no header",
+         {{"g01_a", kKeySpecExchange}},
+         kNoHeader,
+         CertPath("g01_a.der"),
+         "",
+         {"g01_a"},
+         true},
+        {"2012 signature key, garbled header, PEM with curve only",
+         {{"g12_256_tca", kKeySpecSignature}},
+         kGarbledHeader,
+         "",
+         CertPath("g12_256_tca.pem"),
+         {"g12_256_tca"},
+         true},
         {"512-bit pair, primary.key corrupt, PKCS#7",
-         {{"g12_512_a", kKeySpecExchange}, {"g12_512_c", kKeySpecSignature}}, kCorruptPrimary,
-         CertPath("g12_512_a.pem"), CertPath("g12_512_c.p7b.pem"), {"g12_512_a", "g12_512_c"}, true},
+         {{"g12_512_a", kKeySpecExchange}, {"g12_512_c", kKeySpecSignature}},
+         kCorruptPrimary,
+         CertPath("g12_512_a.pem"),
+         CertPath("g12_512_c.p7b.pem"),
+         {"g12_512_a", "g12_512_c"},
+         true},
         {"256-bit pair stored signature first, masks.key corrupt",
-         {{"g12_256_tca", kKeySpecSignature}, {"g12_256_b", kKeySpecExchange}}, kCorruptMasks,
-         CertPath("g12_256_b.der"), CertPath("g12_256_tca.der"), {"g12_256_tca", "g12_256_b"}, true},
-        {"no name.key", {{"g01_xa", kKeySpecExchange}}, kNoName, CertPath("g01_xa.pem"), "",
-         {"g01_xa"}, true},
+         {{"g12_256_tca", kKeySpecSignature}, {"g12_256_b", kKeySpecExchange}},
+         kCorruptMasks,
+         CertPath("g12_256_b.der"),
+         CertPath("g12_256_tca.der"),
+         {"g12_256_tca", "g12_256_b"},
+         true},
+        {"no name.key",
+         {{"g01_xa", kKeySpecExchange}},
+         kNoName,
+         CertPath("g01_xa.pem"),
+         "",
+         {"g01_xa"},
+         true},
         {"2001 pair, only the signature certificate, no header",
-         {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}}, kNoHeader, "",
-         CertPath("g01_b.der"), {"g01_a", "g01_b"}, false},
+         {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}},
+         kNoHeader,
+         "",
+         CertPath("g01_b.der"),
+         {"g01_a", "g01_b"},
+         false},
         {"primary.key lost its second key, no header",
-         {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}}, kCutPrimary,
-         CertPath("g01_a.der"), CertPath("g01_b.der"), {"g01_a", "g01_b"}, true},
+         {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}},
+         kCutPrimary,
+         CertPath("g01_a.der"),
+         CertPath("g01_b.der"),
+         {"g01_a", "g01_b"},
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         test::TempDir dir;
         std::string folder = BuildContainer(dir.path(), "abcdefghij", kPassword, c.uses);
         switch (c.damage) {
-            case kNoHeader: std::filesystem::remove(folder + "/header.key"); break;
-            case kGarbledHeader: FlipByte(folder + "/header.key", 40); break;
-            case kCorruptPrimary: FlipByte(folder + "/primary.key", 3); break;
-            case kCorruptMasks: FlipByte(folder + "/masks.key", 20); break;
-            case kNoName: std::filesystem::remove(folder + "/name.key"); break;
+            case kNoHeader:
+                std::filesystem::remove(folder + "/header.key");
+                break;
+            case kGarbledHeader:
+                FlipByte(folder + "/header.key", 40);
+                break;
+            case kCorruptPrimary:
+                FlipByte(folder + "/primary.key", 3);
+                break;
+            case kCorruptMasks:
+                FlipByte(folder + "/masks.key", 20);
+                break;
+            case kNoName:
+                std::filesystem::remove(folder + "/name.key");
+                break;
             case kCutPrimary: {
                 Bytes file = test::ReadFileBytes(folder + "/primary.key");
                 KeyFileRecord record;
@@ -199,14 +243,16 @@ TEST(Repair, RebuildsDamagedContainers) {
                 ASSERT_TRUE(DecodeKeyFile(file.data(), file.size(), record));
                 record.secondKey.Reset();
                 ASSERT_TRUE(EncodeKeyFile(record, encoded));
-                ASSERT_TRUE(test::WriteFileBytes(folder + "/primary.key",
-                                                 Bytes(encoded.data(), encoded.data() + encoded.size())));
+                ASSERT_TRUE(
+                    test::WriteFileBytes(folder + "/primary.key",
+                                         Bytes(encoded.data(), encoded.data() + encoded.size())));
                 std::filesystem::remove(folder + "/header.key");
                 break;
             }
         }
         ASSERT_EQ(OpenContainerStrict(folder.c_str(), kPassword), nullptr);
-        ContainerImagePtr before = OpenContainerTolerant(folder.c_str(), kPassword,
+        ContainerImagePtr before = OpenContainerTolerant(
+            folder.c_str(), kPassword,
             DefaultParamSet(ProviderTypeOfOid(LoadKey(c.order[0]).cert.algorithmOid.c_str())),
             ProviderTypeOfOid(LoadKey(c.order[0]).cert.algorithmOid.c_str()), false);
         ASSERT_NE(before, nullptr);
@@ -248,21 +294,77 @@ TEST(Repair, FlagsAndAlgorithmsFollowPurposeAndOptions) {
         uint8_t headerFlags;
     };
     const Case cases[] = {
-        {"exchange", {"g01_a", kKeySpecExchange}, true, false, true, true, kPassword, {0x20},
-         "1.2.643.2.2.98", 0xC0},
-        {"exportable exchange", {"g01_a", kKeySpecExchange}, true, true, false, false, kPassword,
-         {0xA0}, "1.2.643.2.2.98", 0xC0},
-        {"2001 signature, dh ignored", {"g01_b", kKeySpecSignature}, false, true, false, true,
-         u"", {}, "1.2.643.2.2.19", 0x40},
-        {"exportable 2001 signature", {"g01_b", kKeySpecSignature}, false, false, true, true,
-         kPassword, {0x80}, "1.2.643.2.2.19", 0xC0},
-        {"2012 signature, dh", {"g12_256_b", kKeySpecSignature}, false, false, false, true,
-         kPassword, {0x08}, "1.2.643.7.1.1.1.1", 0xC0},
-        {"exportable 512 signature, dh", {"g12_512_a", kKeySpecSignature}, false, false, true,
-         true, kPassword, {0x88}, "1.2.643.7.1.1.1.2", 0xC0},
+        {"exchange",
+         {"g01_a", kKeySpecExchange},
+         true,
+         false,
+         true,
+         true,
+         kPassword,
+         {0x20},
+         "1.2.643.2.2.98",
+         0xC0},
+        {"exportable exchange",
+         {"g01_a", kKeySpecExchange},
+         true,
+         true,
+         false,
+         false,
+         kPassword,
+         {0xA0},
+         "1.2.643.2.2.98",
+         0xC0},
+        {"2001 signature, dh ignored",
+         {"g01_b", kKeySpecSignature},
+         false,
+         true,
+         false,
+         true,
+         u"",
+         {},
+         "1.2.643.2.2.19",
+         0x40},
+        {"exportable 2001 signature",
+         {"g01_b", kKeySpecSignature},
+         false,
+         false,
+         true,
+         true,
+         kPassword,
+         {0x80},
+         "1.2.643.2.2.19",
+         0xC0},
+        {"2012 signature, dh",
+         {"g12_256_b", kKeySpecSignature},
+         false,
+         false,
+         false,
+         true,
+         kPassword,
+         {0x08},
+         "1.2.643.7.1.1.1.1",
+         0xC0},
+        {"exportable 512 signature, dh",
+         {"g12_512_a", kKeySpecSignature},
+         false,
+         false,
+         true,
+         true,
+         kPassword,
+         {0x88},
+         "1.2.643.7.1.1.1.2",
+         0xC0},
         // A key stored as a signature key is set up as exchange key by -certex.
-        {"signature key repaired as exchange", {"g12_512_a", kKeySpecSignature}, true, false,
-         false, false, kPassword, {0x20}, "1.2.643.7.1.1.6.2", 0xC0},
+        {"signature key repaired as exchange",
+         {"g12_512_a", kKeySpecSignature},
+         true,
+         false,
+         false,
+         false,
+         kPassword,
+         {0x20},
+         "1.2.643.7.1.1.6.2",
+         0xC0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -281,8 +383,9 @@ TEST(Repair, FlagsAndAlgorithmsFollowPurposeAndOptions) {
         const KeyProperties& props = image->header.firstKey;
         EXPECT_EQ(Bytes(props.flags.data(), props.flags.data() + props.flags.size()), c.keyFlags);
         EXPECT_STREQ(props.algorithm.c_str(), c.algorithm);
-        EXPECT_EQ(Bytes(props.certificate.data(), props.certificate.data() + props.certificate.size()),
-                  test::ReadFileBytes(cert));
+        EXPECT_EQ(
+            Bytes(props.certificate.data(), props.certificate.data() + props.certificate.size()),
+            test::ReadFileBytes(cert));
         ASSERT_EQ(image->header.flags.size(), 1u);
         EXPECT_EQ(image->header.flags[0], c.headerFlags);
         EXPECT_EQ(image->header.passwordCheck.empty(), c.password[0] == 0);
@@ -292,8 +395,9 @@ TEST(Repair, FlagsAndAlgorithmsFollowPurposeAndOptions) {
 
 TEST(Repair, RefusesAndLeavesTheFolderUntouched) {
     test::TempDir dir;
-    const std::string folder = BuildContainer(
-        dir.path(), "refuse", kPassword, {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
+    const std::string folder =
+        BuildContainer(dir.path(), "refuse", kPassword,
+                       {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
     std::filesystem::remove(folder + "/header.key");
     const Snapshot original = TakeSnapshot(folder);
     const std::string a = CertPath("g01_a.der"), b = CertPath("g01_b.der");
@@ -340,8 +444,9 @@ TEST(Repair, RefusesAndLeavesTheFolderUntouched) {
 
 TEST(Repair, ExtendedHeaderIs3075Bytes) {
     test::TempDir dir;
-    std::string folder = BuildContainer(dir.path(), "ext", kPassword, {{"g12_512_a", kKeySpecExchange},
-                                                                        {"g12_512_c", kKeySpecSignature}});
+    std::string folder =
+        BuildContainer(dir.path(), "ext", kPassword,
+                       {{"g12_512_a", kKeySpecExchange}, {"g12_512_c", kKeySpecSignature}});
     std::string ex = CertPath("g12_512_a.der"), sg = CertPath("g12_512_c.der");
     RepairOptions o = Options(folder, ex.c_str(), sg.c_str());
     o.extendHeader = true;
@@ -356,8 +461,9 @@ TEST(Repair, KeepsAKeyWhoseCurveNoCertificateConfirms) {
     for (bool certifyFirst : {true, false}) {
         SCOPED_TRACE(certifyFirst ? "exchange certificate only" : "signature certificate only");
         test::TempDir dir;
-        std::string folder = BuildContainer(dir.path(), "twocurve", kPassword,
-                                            {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
+        std::string folder =
+            BuildContainer(dir.path(), "twocurve", kPassword,
+                           {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
         std::string ex = CertPath("g01_a.der"), sg = CertPath("g01_b.der");
         ASSERT_TRUE(RepairContainer(Options(folder, certifyFirst ? ex.c_str() : nullptr,
                                             certifyFirst ? nullptr : sg.c_str())));
@@ -378,12 +484,15 @@ TEST(Repair, KeepsAKeyWhoseCurveNoCertificateConfirms) {
 // itself is swept by the container store's tests.)
 TEST(Repair, FailedRewriteLeavesKeysRecoverable) {
     test::TempDir dir;
-    std::string folder = BuildContainer(dir.path(), "faults", kPassword,
-                                        {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
+    std::string folder =
+        BuildContainer(dir.path(), "faults", kPassword,
+                       {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
     std::filesystem::remove(folder + "/header.key");
     std::string ex = CertPath("g01_a.der"), sg = CertPath("g01_b.der");
-    const std::pair<FileOp, uint32_t> faults[] = {{FileOp::kWrite, 3}, {FileOp::kFlush, 6},
-                                                  {FileOp::kReplace, 1}, {FileOp::kReplace, 2},
+    const std::pair<FileOp, uint32_t> faults[] = {{FileOp::kWrite, 3},
+                                                  {FileOp::kFlush, 6},
+                                                  {FileOp::kReplace, 1},
+                                                  {FileOp::kReplace, 2},
                                                   {FileOp::kReplace, 4}};
     for (auto [op, n] : faults) {
         SCOPED_TRACE(testing::Message() << "operation " << static_cast<int>(op) << " #" << n);
@@ -420,25 +529,27 @@ TEST(Repair, FolderFallbackName) {
 // recovers both public keys on their own curves; a refusal prints message 111.
 TEST(RepairCommand, RepairsThenExportsPublicKeys) {
     test::TempDir dir;
-    std::string folder = BuildContainer(dir.path(), "e2e", kPassword,
-                                        {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
+    std::string folder = BuildContainer(
+        dir.path(), "e2e", kPassword, {{"g01_a", kKeySpecExchange}, {"g01_b", kKeySpecSignature}});
     std::filesystem::remove(folder + "/header.key");
     const Snapshot damaged = TakeSnapshot(folder);
-    test::RunResult refused = test::RunKeymend(
-        {"-kvrepair", "-contfolder", folder, "-certsg", CertPath("g01_xa.pem"), "-passkv", "s3cret"});
+    test::RunResult refused = test::RunKeymend({"-kvrepair", "-contfolder", folder, "-certsg",
+                                                CertPath("g01_xa.pem"), "-passkv", "s3cret"});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.out, "Unable to repair Kalvion CSP key container.\nFailed while executing.\n");
+    EXPECT_EQ(refused.out,
+              "Unable to repair Kalvion CSP key container.\nFailed while executing.\n");
     EXPECT_EQ(TakeSnapshot(folder), damaged);
 
-    test::RunResult repaired = test::RunKeymend(
-        {"-kvrepair", "-contfolder", folder + "/", "-certex", CertPath("g01_a.p7b"), "-passkv", "s3cret"});
+    test::RunResult repaired =
+        test::RunKeymend({"-kvrepair", "-contfolder", folder + "/", "-certex",
+                          CertPath("g01_a.p7b"), "-passkv", "s3cret"});
     EXPECT_EQ(repaired.exitCode, 0) << repaired.out;
     EXPECT_EQ(repaired.out, "Successfully finished.\n");
 
     std::filesystem::remove(folder + "/header.key");
-    test::RunResult exported = test::RunKeymend({"-kvpublic", "-contfolder", folder, "-passkv", "s3cret",
-                                                 "-provtype", "75", "-oid", "1.2.643.2.2.35.1",
-                                                 "-oid2", "1.2.643.2.2.35.2"});
+    test::RunResult exported =
+        test::RunKeymend({"-kvpublic", "-contfolder", folder, "-passkv", "s3cret", "-provtype",
+                          "75", "-oid", "1.2.643.2.2.35.1", "-oid2", "1.2.643.2.2.35.2"});
     EXPECT_EQ(exported.exitCode, 0) << exported.out;
     Bytes public1 = {0x04, 0x40}, public2 = {0x04, 0x40};
     Bytes a = LoadKey("g01_a").pub, b = LoadKey("g01_b").pub;
