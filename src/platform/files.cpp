@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -30,6 +31,14 @@ bool InjectFault(FileOp kind) {
         return true;
     }
     return false;
+}
+
+uint32_t gCrashAt = 0;
+uint32_t gCrashSteps = 0;
+
+// Crash seam: kills the process at the chosen file-changing step.
+void CrashPoint() {
+    if (gCrashAt != 0 && ++gCrashSteps == gCrashAt) ::raise(SIGKILL);
 }
 
 class Fd {
@@ -67,11 +76,17 @@ bool WriteAll(int fd, const uint8_t* data, size_t length) {
 bool WriteFile(const char* path, const uint8_t* data, size_t length, bool isPrivate) {
     if (path == nullptr || (data == nullptr && length != 0)) return false;
     const mode_t mode = isPrivate ? 0600 : 0644;
-    Fd fd(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
+    Fd fd(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
     if (fd.get() < 0) return false;
     // The umask may have taken bits away, and an existing file keeps its old mode: force it.
     if (isPrivate && ::fchmod(fd.get(), 0600) != 0) return false;
-    if (InjectFault(FileOp::kWrite) || !WriteAll(fd.get(), data, length)) return false;
+    CrashPoint();
+    if (InjectFault(FileOp::kWrite)) return false;
+    const size_t half = length / 2;
+    if (!WriteAll(fd.get(), data, half)) return false;
+    CrashPoint();
+    if (!WriteAll(fd.get(), data + half, length - half)) return false;
+    CrashPoint();
     if (InjectFault(FileOp::kFlush) || ::fsync(fd.get()) != 0) return false;
     return fd.Close();
 }
@@ -112,7 +127,8 @@ size_t Utf8CharLength(const unsigned char* s, size_t n) {
 bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator allocate,
                      void* context) {
     if (path == nullptr || allocate == nullptr) return false;
-    Fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO or a device is refused below instead of waiting for a writer.
+    Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) return false;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -164,6 +180,7 @@ bool WritePublicFile(const char* path, const uint8_t* data, size_t length) {
 
 bool ReplaceFile(const char* from, const char* to) {
     if (from == nullptr || to == nullptr) return false;
+    CrashPoint();
     if (InjectFault(FileOp::kReplace) || ::rename(from, to) != 0) return false;
     SyncParentFolder(to);
     return true;
@@ -171,6 +188,7 @@ bool ReplaceFile(const char* from, const char* to) {
 
 bool RemoveFile(const char* path) {
     if (path == nullptr) return false;
+    CrashPoint();
     return ::unlink(path) == 0 || errno == ENOENT;
 }
 
@@ -216,6 +234,13 @@ size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
     }
     return done;
 }
+
+void SetCrashAtFileStepForTesting(uint32_t nth) {
+    gCrashAt = nth;
+    gCrashSteps = 0;
+}
+
+uint32_t FileStepCount() { return gCrashSteps; }
 
 void SetFileFaultForTesting(FileOp kind, uint32_t nth) {
     ResetFileOpCounts();

@@ -54,4 +54,12 @@ void SetFileFaultForTesting(FileOp kind, uint32_t nth);
 uint32_t FileOpCount(FileOp kind);
 void ResetFileOpCounts();
 
+// Crash seam. After SetCrashAtFileStepForTesting(n) the process kills itself with SIGKILL at the
+// n-th file-changing step counted from this call (n = 0 disables). Steps: before a file's
+// content is written, halfway through it, before it is flushed, before a file is replaced or
+// removed. FileStepCount() gives the steps counted so far (with the seam set to a step that is
+// never reached, the number of steps a run takes).
+void SetCrashAtFileStepForTesting(uint32_t nth);
+uint32_t FileStepCount();
+
 }  // namespace keymend

@@ -5,6 +5,7 @@
 // sanitizer build checks every access); a sample also runs through the binary, which must exit
 // with code 1 and the command's message, never by a signal.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -198,6 +199,69 @@ TEST(BadInput, PublicExportOfDamagedContainers) {
     std::printf("[ bad input ] -kvpublic: %zu damaged containers, %zu refused, %zu wrong keys\n",
                 tried, refused, wrong);
     EXPECT_EQ(wrong, 0u);
+}
+
+// Files that are too large (sparse, so nothing is written to disk) or not regular files at all
+// are refused with the message for a file of their kind, before anything is read or allocated;
+// a FIFO must not make the command wait for a writer.
+TEST(BadInput, OversizedAndSpecialFilesAreRefused) {
+    TempDir dir;
+    const std::string folder = MakeFixtureContainer(dir / "reader", "", false);
+    ASSERT_FALSE(folder.empty());
+    const FolderSnapshot pristine = Snapshot(folder);
+    auto makeSparse = [](const std::string& path, uintmax_t size) {
+        std::filesystem::remove(path);
+        ASSERT_TRUE(WriteFileBytes(path, {0x30}));
+        std::filesystem::resize_file(path, size);
+    };
+    auto makeFifo = [](const std::string& path) {
+        std::filesystem::remove(path);
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    };
+    const std::string input = dir / "input";
+    const std::string reader = dir / "empty-reader";
+    ASSERT_TRUE(std::filesystem::create_directory(reader));
+    // 16 MiB + 1 and 4 GiB + 1 (whose length does not fit 32 bits).
+    const std::vector<std::function<void()>> inputs = {
+        [&] { makeSparse(input, (16u << 20) + 1); },
+        [&] { makeSparse(input, (uintmax_t{1} << 32) + 1); },
+        [&] { makeFifo(input); }};
+    size_t tried = 0;
+    for (const auto& make : inputs) {
+        make();
+        SCOPED_TRACE("input " + std::to_string(tried));
+        ++tried;
+        const CommandResult import = RunCommandInProcess(
+            {"-p12tokv", "-sg", "-infile", input, "-passp12", "secret", "-contname", "big",
+             "-rdrfolder", reader});
+        EXPECT_FALSE(import.ok);
+        EXPECT_TRUE(import.messageId == kMsgReadPkcs12 || import.messageId == 102)
+            << import.messageId;
+        EXPECT_TRUE(Entries(reader).empty());
+        const CommandResult repair =
+            RunCommandInProcess({"-kvrepair", "-contfolder", folder, "-certsg", input});
+        EXPECT_FALSE(repair.ok);
+        EXPECT_EQ(repair.messageId, kMsgRepair);
+        EXPECT_TRUE(Snapshot(folder) == pristine);
+        // The same as a container file.
+        for (const char* file : {kHeaderFile, kPrimaryFile}) {
+            SCOPED_TRACE(file);
+            std::filesystem::remove(folder + "/" + file);
+            std::filesystem::rename(input, folder + "/" + file);
+            EXPECT_EQ(RunCommandInProcess({"-p12addtokv", "-ex", "-infile", ExchangeKey().pfx,
+                                           "-passp12", "secret", "-contfolder", folder})
+                          .messageId,
+                      kMsgOpenContainer);
+            // -kvpublic does without either: the second copy holds the key, and the provider
+            // type comes from the command line when the header is unusable.
+            const CommandResult exported =
+                RunCommandInProcess({"-kvpublic", "-contfolder", folder, "-provtype", "75"});
+            EXPECT_TRUE(exported.ok) << exported.messageId;
+            std::filesystem::remove(folder + "/public1");
+            Restore(folder, pristine);
+            make();
+        }
+    }
 }
 
 }  // namespace

@@ -52,7 +52,10 @@ void Restore(const std::string& folder, const FolderSnapshot& files) {
     // makes the file system flush it, which costs milliseconds per file.
     for (const auto& [name, bytes] : files) {
         const std::string path = folder + "/" + name;
-        if (FileExists(path) && ReadFileBytes(path) == bytes) continue;
+        if (fs::is_regular_file(path, error) && fs::file_size(path, error) == bytes.size() &&
+            ReadFileBytes(path) == bytes) {
+            continue;
+        }
         fs::remove(path, error);
         ASSERT_TRUE(WriteFileBytes(path, bytes)) << name;
     }
@@ -107,6 +110,8 @@ bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Byte
 
 std::string MakeFixtureContainer(const std::string& reader, const std::string& password,
                                  bool secondKey) {
+    std::error_code error;
+    fs::create_directories(reader, error);
     const std::vector<std::string> before = Entries(reader);
     if (!RunCommandInProcess({"-p12tokv", "-sg", "-infile", SignKey().pfx, "-passp12", "secret",
                               "-contname", "fixture", "-rdrfolder", reader, "-passkv", password})
