@@ -11,6 +11,7 @@ int CommandLineFuzzOne(const uint8_t* data, size_t size);
 int ContainerRecordsFuzzOne(const uint8_t* data, size_t size);
 int ContainerFolderFuzzOne(const uint8_t* data, size_t size);
 int Pkcs12FuzzOne(const uint8_t* data, size_t size);
+int CertificateFileFuzzOne(const uint8_t* data, size_t size);
 }
 
 namespace keymend {
@@ -47,7 +48,8 @@ INSTANTIATE_TEST_SUITE_P(Targets, FuzzCorpus,
                              FuzzTarget{"command_line", fuzz::CommandLineFuzzOne, 8},
                              FuzzTarget{"container_records", fuzz::ContainerRecordsFuzzOne, 8},
                              FuzzTarget{"container_folder", fuzz::ContainerFolderFuzzOne, 8},
-                             FuzzTarget{"pkcs12", fuzz::Pkcs12FuzzOne, 20}),
+                             FuzzTarget{"pkcs12", fuzz::Pkcs12FuzzOne, 20},
+                             FuzzTarget{"certificate_file", fuzz::CertificateFileFuzzOne, 8}),
                          TargetName);
 
 }  // namespace
