@@ -32,9 +32,9 @@ struct Damage {
 };
 
 // Every prefix at most `stride` apart (always the empty file and the last one) and, at every
-// position, one changed byte: a flipped bit (the bit moving with the position), and on every
-// fourth position also 0x00 and 0xFF.
-std::vector<Damage> Damages(const Bytes& original, size_t stride) {
+// `positionStride`-th position, one changed byte: a flipped bit (the bit moving with the
+// position), and on every fourth position also 0x00 and 0xFF.
+std::vector<Damage> Damages(const Bytes& original, size_t stride, size_t positionStride = 1) {
     std::vector<Damage> damages;
     for (size_t length = 0; length < original.size(); length += stride) {
         damages.push_back({"cut to " + std::to_string(length),
@@ -43,7 +43,7 @@ std::vector<Damage> Damages(const Bytes& original, size_t stride) {
             length = original.size() - 1 - stride;  // the prefix one byte short comes next
         }
     }
-    for (size_t i = 0; i < original.size(); ++i) {
+    for (size_t i = 0; i < original.size(); i += positionStride) {
         const uint8_t values[3] = {static_cast<uint8_t>(original[i] ^ (1u << (i % 8))), 0x00, 0xFF};
         for (size_t v = 0; v < (i % 4 == 0 ? 3u : 1u); ++v) {
             const uint8_t value = values[v];
@@ -113,13 +113,13 @@ TEST(BadInput, Pkcs12ImportFailsCleanlyOnEveryDamage) {
 // Sweeps every container file through `check`, which runs one command over the damaged
 // container in `folder` and checks its outcome. The container is restored after each run.
 // Returns the number of damaged containers tried.
-size_t SweepContainerFiles(const std::string& folder, size_t stride,
+size_t SweepContainerFiles(const std::string& folder, size_t stride, size_t positionStride,
                            const std::function<void(const std::string& file, size_t n)>& check) {
     const FolderSnapshot pristine = Snapshot(folder);
     size_t tried = 0;
     for (const char* file : {kNameFile, kHeaderFile, kPrimaryFile, kMasksFile, kPrimary2File,
                              kMasks2File}) {
-        const std::vector<Damage> damages = Damages(pristine.at(file), stride);
+        const std::vector<Damage> damages = Damages(pristine.at(file), stride, positionStride);
         for (const Damage& damage : damages) {
             SCOPED_TRACE(std::string(file) + ": " + damage.description);
             FolderSnapshot damaged = pristine;
@@ -143,7 +143,7 @@ TEST(BadInput, SecondKeyImportRefusesDamagedContainers) {
                                            "-passp12", "secret", "-contfolder", folder,
                                            "-passkv", ""};
     size_t refused = 0;
-    const size_t tried = SweepContainerFiles(folder, 2, [&](const std::string&, size_t n) {
+    const size_t tried = SweepContainerFiles(folder, 2, 1, [&](const std::string&, size_t n) {
         const FolderSnapshot before = Snapshot(folder);
         const CommandResult result = RunCommandInProcess(args);
         if (!result.ok) {
@@ -171,7 +171,7 @@ TEST(BadInput, PublicExportOfDamagedContainers) {
     ASSERT_FALSE(folder.empty());
     const std::vector<std::string> args = {"-kvpublic", "-contfolder", folder, "-passkv", ""};
     size_t refused = 0, wrong = 0;
-    const size_t tried = SweepContainerFiles(folder, 2, [&](const std::string&, size_t n) {
+    const size_t tried = SweepContainerFiles(folder, 2, 1, [&](const std::string&, size_t n) {
         Bytes primary, secondary;
         const bool exported = RecoverPublicKeys(folder, u"", primary, secondary);
         if (!exported) {
@@ -199,6 +199,36 @@ TEST(BadInput, PublicExportOfDamagedContainers) {
     std::printf("[ bad input ] -kvpublic: %zu damaged containers, %zu refused, %zu wrong keys\n",
                 tried, refused, wrong);
     EXPECT_EQ(wrong, 0u);
+}
+
+// A damaged container under -kvrepair: refused with message 111 and left exactly as it was, or
+// repaired into a container that opens strictly with both keys. A repair flushes six files, so
+// this sweep samples more thinly.
+TEST(BadInput, RepairOfDamagedContainers) {
+    TempDir dir;
+    const std::string folder = MakeFixtureContainer(dir.path(), "", true);
+    ASSERT_FALSE(folder.empty());
+    const std::vector<std::string> args = {"-kvrepair", "-contfolder", folder, "-certsg",
+                                           SignKey().certificate, "-certex",
+                                           ExchangeKey().certificate, "-passkv", ""};
+    size_t refused = 0;
+    const size_t tried = SweepContainerFiles(folder, 32, 16, [&](const std::string&, size_t n) {
+        const FolderSnapshot before = Snapshot(folder);
+        const CommandResult result = RunCommandInProcess(args);
+        if (!result.ok) {
+            ++refused;
+            ASSERT_EQ(result.messageId, kMsgRepair);
+            ASSERT_TRUE(Snapshot(folder) == before) << "a refused container was changed";
+            if (n % 20 == 0) ExpectBinaryFailure(args, kMsgRepair);
+            return;
+        }
+        ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u""));
+        Bytes primary, secondary;
+        ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary));
+        EXPECT_EQ(primary, SignKey().publicKey);
+        EXPECT_EQ(secondary, ExchangeKey().publicKey);
+    });
+    std::printf("[ bad input ] -kvrepair: %zu damaged containers, %zu refused\n", tried, refused);
 }
 
 // Files that are too large (sparse, so nothing is written to disk) or not regular files at all

@@ -70,6 +70,7 @@ bool CryptoContextRelease() {
     if (alloc.scratch != nullptr && alloc.libraryBlock != nullptr) {
         size_t used = kScratchUsable - ctx.scratch.lowWater;
         if (used != 0) SecureWipe(ctx.scratch.start, used);
+        NotifyRelease(ctx.scratch.start, used);
         g_lastWipe = used;
         LibFree(alloc, alloc.scratch, 0);
     }

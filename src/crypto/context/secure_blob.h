@@ -53,7 +53,10 @@ private:
 template <size_t N>
 struct SecureArray {
     uint8_t bytes[N] = {};
-    ~SecureArray() { SecureWipe(bytes, N); }
+    ~SecureArray() {
+        SecureWipe(bytes, N);
+        NotifyRelease(bytes, N);
+    }
     uint8_t* data() { return bytes; }
     const uint8_t* data() const { return bytes; }
     static constexpr size_t size() { return N; }
