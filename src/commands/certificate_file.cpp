@@ -181,8 +181,10 @@ bool ParseDer(const uint8_t* data, size_t size, CertificateInfo& out) {
     return ParseCertificate(whole, out);
 }
 
+// A line starts at the beginning of the text, after a UTF-8 byte order mark (which some
+// editors put in front of PEM files), or after a line feed.
 bool StartsLine(std::string_view text, size_t at) {
-    return at == 0 || text[at - 1] == '\n';
+    return at == 0 || text[at - 1] == '\n' || (at == 3 && text.substr(0, 3) == "\xEF\xBB\xBF");
 }
 
 // The first PEM block labelled CERTIFICATE or PKCS7 (RFC 7468); text around blocks is ignored.

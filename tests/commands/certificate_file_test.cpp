@@ -79,6 +79,17 @@ TEST(CertificateFile, PemTextMayStartLikeDer) {
     EXPECT_EQ(ToBytes(info.encoding), ReadFileBytes(DataPath("certs/g01_a.der")));
 }
 
+TEST(CertificateFile, PemMayFollowAByteOrderMark) {
+    Bytes pem = ReadFileBytes(DataPath("certs/g01_a.pem"));
+    pem.insert(pem.begin(), {0xEF, 0xBB, 0xBF});
+    CertificateInfo info;
+    ASSERT_TRUE(ParseCertificateFile(pem.data(), pem.size(), info));
+    EXPECT_EQ(ToBytes(info.encoding), ReadFileBytes(DataPath("certs/g01_a.der")));
+    // Anything else in front of the BEGIN line on the same line is still refused.
+    pem.insert(pem.begin(), 'x');
+    EXPECT_FALSE(ParseCertificateFile(pem.data(), pem.size(), info));
+}
+
 TEST(CertificateFile, TakesTheFirstCertificateOfABundle) {
     Bytes bundle = ReadFileBytes(DataPath("certs/two.p7b"));
     CertificateInfo info;
