@@ -19,26 +19,6 @@ namespace {
 
 using namespace keymend::test;
 
-Bytes Tlv(uint8_t identifier, const Bytes& content) {
-    Bytes out{identifier};
-    const size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<uint8_t>(n));
-    } else if (n < 0x100) {
-        out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-    } else {
-        out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 // OBJECT IDENTIFIER element of a dotted text.
 Bytes Oid(const std::string& text) {
     std::vector<uint64_t> arcs;

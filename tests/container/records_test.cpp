@@ -11,26 +11,8 @@ namespace {
 using test::Bytes;
 using test::FromHex;
 using test::ToHex;
-
-Bytes Tlv(uint8_t tag, const Bytes& content) {
-    Bytes out{tag};
-    const size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<uint8_t>(n));
-    } else if (n < 0x100) {
-        out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-    } else {
-        out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using test::Cat;
+using test::Tlv;
 
 Bytes ToBytes(const SecureBlob& b) {
     return Bytes(b.data(), b.data() + b.size());

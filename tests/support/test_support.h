@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@ using Bytes = std::vector<uint8_t>;
 Bytes FromHex(const std::string& hex);  // aborts the test on malformed hex
 std::string ToHex(const uint8_t* p, size_t n);
 inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+
+// A DER element with a short or one/two-octet long length, and concatenation of byte strings.
+Bytes Tlv(uint8_t identifier, const Bytes& content);
+Bytes Cat(std::initializer_list<Bytes> parts);
 
 std::string DataPath(const std::string& relative);  // under tests/data
 Bytes ReadFileBytes(const std::string& path);       // empty when missing
