@@ -133,6 +133,28 @@ size_t SweepContainerFiles(const std::string& folder, size_t stride, size_t posi
     return tried;
 }
 
+// Runs a rewriting command on a damaged container: refused with `message` and the folder left
+// exactly as it was (every `binaryEvery`-th case also through the binary), or a result that opens
+// strictly with both keys. Counts the refusals.
+void ExpectRefusedUnchangedOrBothKeys(const std::string& folder,
+                                      const std::vector<std::string>& args, int message,
+                                      size_t n, size_t binaryEvery, size_t& refused) {
+    const FolderSnapshot before = Snapshot(folder);
+    const CommandResult result = RunCommandInProcess(args);
+    if (!result.ok) {
+        ++refused;
+        ASSERT_EQ(result.messageId, message);
+        ASSERT_TRUE(Snapshot(folder) == before) << "a refused container was changed";
+        if (n % binaryEvery == 0) ExpectBinaryFailure(args, message);
+        return;
+    }
+    ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u""));
+    Bytes primary, secondary;
+    ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary));
+    EXPECT_EQ(primary, SignKey().publicKey);
+    EXPECT_EQ(secondary, ExchangeKey().publicKey);
+}
+
 // A damaged container under -p12addtokv: refused with message 105 and left exactly as it was,
 // or (a harmless change) the second key is added and both keys are recovered.
 TEST(BadInput, SecondKeyImportRefusesDamagedContainers) {
@@ -144,20 +166,7 @@ TEST(BadInput, SecondKeyImportRefusesDamagedContainers) {
                                            "-passkv", ""};
     size_t refused = 0;
     const size_t tried = SweepContainerFiles(folder, 2, 1, [&](const std::string&, size_t n) {
-        const FolderSnapshot before = Snapshot(folder);
-        const CommandResult result = RunCommandInProcess(args);
-        if (!result.ok) {
-            ++refused;
-            ASSERT_EQ(result.messageId, kMsgOpenContainer);
-            ASSERT_TRUE(Snapshot(folder) == before) << "a refused container was changed";
-            if (n % 50 == 0) ExpectBinaryFailure(args, kMsgOpenContainer);
-            return;
-        }
-        ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u""));
-        Bytes primary, secondary;
-        ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary));
-        EXPECT_EQ(primary, SignKey().publicKey);
-        EXPECT_EQ(secondary, ExchangeKey().publicKey);
+        ExpectRefusedUnchangedOrBothKeys(folder, args, kMsgOpenContainer, n, 50, refused);
     });
     std::printf("[ bad input ] -p12addtokv: %zu damaged containers, %zu refused\n", tried, refused);
 }
@@ -213,20 +222,7 @@ TEST(BadInput, RepairOfDamagedContainers) {
                                            ExchangeKey().certificate, "-passkv", ""};
     size_t refused = 0;
     const size_t tried = SweepContainerFiles(folder, 32, 16, [&](const std::string&, size_t n) {
-        const FolderSnapshot before = Snapshot(folder);
-        const CommandResult result = RunCommandInProcess(args);
-        if (!result.ok) {
-            ++refused;
-            ASSERT_EQ(result.messageId, kMsgRepair);
-            ASSERT_TRUE(Snapshot(folder) == before) << "a refused container was changed";
-            if (n % 20 == 0) ExpectBinaryFailure(args, kMsgRepair);
-            return;
-        }
-        ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u""));
-        Bytes primary, secondary;
-        ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary));
-        EXPECT_EQ(primary, SignKey().publicKey);
-        EXPECT_EQ(secondary, ExchangeKey().publicKey);
+        ExpectRefusedUnchangedOrBothKeys(folder, args, kMsgRepair, n, 20, refused);
     });
     std::printf("[ bad input ] -kvrepair: %zu damaged containers, %zu refused\n", tried, refused);
 }
