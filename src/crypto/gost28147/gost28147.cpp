@@ -50,26 +50,48 @@ KM_ALWAYS_INLINE void Round(const uint32_t* t, const uint32_t (&a)[W], uint32_t 
 }
 
 // The serial chains (CFB encryption, MAC) are bound by the latency of a round, so their round
-// is tuned for it: T1..T3 sit in base registers of their own (no index additions), and the
-// lookups are combined as a tree with b folded in early, byte 2 (two operations to extract)
-// last. The empty asm statements stop the compiler from undoing either choice.
+// is tuned for it: the two lookups whose index takes one operation to extract (bytes 0 and 3)
+// are folded into b first, the two that take longer (bytes 1 and 2) are combined with each
+// other, and the two halves meet last. On x86-64 the round is written out so that byte 1 comes
+// from the high-byte register in one operation; elsewhere the compiler's code is used, with
+// empty asm statements (GCC, Clang) keeping the tree from being reassociated into a chain.
 struct SerialTables {
-    const uint32_t *t0, *t1, *t2, *t3;
-    explicit SerialTables(const uint32_t* t) : t0(t), t1(t + 256), t2(t + 512), t3(t + 768) {
-#if defined(__GNUC__)
-        asm("" : "+r"(t1), "+r"(t2), "+r"(t3));
-#endif
-    }
+    const uint32_t* t;
+    explicit SerialTables(const uint32_t* table) : t(table) {}
 };
 
 KM_ALWAYS_INLINE void SerialRound(const SerialTables& t, uint32_t a, uint32_t& b, uint32_t key) {
-    size_t x = static_cast<uint32_t>(a + key);
-    uint32_t y0 = t.t0[x & 0xFF] ^ t.t1[(x >> 8) & 0xFF];
-    uint32_t y1 = t.t3[x >> 24] ^ b;
+#if defined(__x86_64__) && defined(__GNUC__)
+    uint32_t x, i1, i2, i3, u, v;
+    asm("movl %[a], %[x]\n\t"
+        "addl %[key], %[x]\n\t"
+        "movzbl %h[x], %[i1]\n\t"
+        "movl %[x], %[i2]\n\t"
+        "shrl $16, %[i2]\n\t"
+        "movl %[x], %[i3]\n\t"
+        "shrl $24, %[i3]\n\t"
+        "movzbl %b[x], %[x]\n\t"
+        "movzbl %b[i2], %[i2]\n\t"
+        "movl %[b], %[u]\n\t"
+        "xorl (%[t],%q[x],4), %[u]\n\t"
+        "xorl 3072(%[t],%q[i3],4), %[u]\n\t"
+        "movl 1024(%[t],%q[i1],4), %[v]\n\t"
+        "xorl 2048(%[t],%q[i2],4), %[v]\n\t"
+        "xorl %[v], %[u]"
+        : [x] "=&Q"(x), [i1] "=&R"(i1), [i2] "=&r"(i2), [i3] "=&r"(i3), [u] "=&r"(u),
+          [v] "=&r"(v)
+        : [a] "r"(a), [b] "r"(b), [key] "rm"(key), [t] "r"(t.t),
+          "m"(*reinterpret_cast<const uint32_t(*)[1024]>(t.t)));
+    b = u;
+#else
+    uint32_t x = a + key;
+    uint32_t u = b ^ t.t[x & 0xFF] ^ t.t[768 + (x >> 24)];
+    uint32_t v = t.t[256 + ((x >> 8) & 0xFF)] ^ t.t[512 + ((x >> 16) & 0xFF)];
 #if defined(__GNUC__)
-    asm("" : "+r"(y0), "+r"(y1));
+    asm("" : "+r"(u), "+r"(v));
 #endif
-    b = (y0 ^ y1) ^ t.t2[(x >> 16) & 0xFF];
+    b = u ^ v;
+#endif
 }
 
 // kForwardPasses times the rounds K0..K7, then, if asked, the rounds K7..K0: 3 + 1 passes make
