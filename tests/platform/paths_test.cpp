@@ -1,31 +1,26 @@
 // Path composition with the platform separator.
+#include "platform/paths.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/paths.h"
+#include "support/test_support.h"
 
 namespace keymend {
 namespace {
 
 TEST(Paths, FoldersLoseTrailingSeparatorsButRootsStay) {
-    const struct {
-        const char* folder;
-        const char* normalized;
-        const char* joined;
-    } cases[] = {
-        {"r/c.000", "r/c.000", "r/c.000/name.key"},
-        {"r/c.000///", "r/c.000", "r/c.000/name.key"},
-        {"/", "/", "/name.key"},
-        {"//", "/", "/name.key"},
-        {".", ".", "./name.key"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(NormalizeFolderPath(c.folder), c.normalized) << c.folder;
-        EXPECT_EQ(JoinPath(c.folder, "name.key"), c.joined) << c.folder;
+    for (const auto& r :
+         test::LoadVectors("platform/paths.vec", {"Folder", "Normalized", "Joined"})) {
+        const char* folder = r.Has("Folder") ? r.Get("Folder").c_str() : nullptr;
+        SCOPED_TRACE(folder ? folder : "(null)");
+        EXPECT_EQ(NormalizeFolderPath(folder), r.Get("Normalized"));
+        if (folder) {
+            EXPECT_EQ(JoinPath(folder, "name.key"), r.Get("Joined"));
+        }
     }
-    EXPECT_EQ(NormalizeFolderPath(nullptr), "");
     EXPECT_EQ(PathSeparator(), '/');
     EXPECT_TRUE(IsPathSeparator('/'));
-    EXPECT_FALSE(IsPathSeparator('\\'));  // an ordinary name character here
+    EXPECT_FALSE(IsPathSeparator('\\'));
 }
 
 }  // namespace
