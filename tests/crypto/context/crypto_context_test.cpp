@@ -1,3 +1,5 @@
+// The crypto context: scratch frames and their wipe on release, the key-meshing switch, the
+// random source, and SecureBlob.
 #include "crypto/context/crypto_context.h"
 
 #include <gtest/gtest.h>
@@ -10,22 +12,24 @@
 namespace keymend {
 namespace {
 
-// Re-initialises the context around a test so that low-water starts fresh.
+void Reinit(uint32_t keyMeshing) {
+    CryptoContextRelease();
+    ASSERT_TRUE(CryptoContextInit(keyMeshing));
+}
+
+// Re-initialises the context around a test so that the low-water mark starts fresh.
 class FreshContext : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CryptoContextRelease();
-        ASSERT_TRUE(CryptoContextInit(1));
-    }
+  protected:
+    void SetUp() override { Reinit(1); }
     void TearDown() override {
         ScratchSetLimitForTesting(0);
         SetRandomSourceForTesting(nullptr);
+        Reinit(1);
     }
 };
 
-TEST_F(FreshContext, ScratchFramesNestAndRestore) {
-    const size_t start = ScratchFree();
-    EXPECT_EQ(start, kScratchUsable);
+TEST_F(FreshContext, ScratchFramesNestRestoreAndStayInTheirRoom) {
+    EXPECT_EQ(ScratchFree(), kScratchUsable);
     {
         ScratchFrame a(64);
         ASSERT_TRUE(a.ok());
@@ -34,34 +38,27 @@ TEST_F(FreshContext, ScratchFramesNestAndRestore) {
             ScratchFrame b(1024);
             ASSERT_TRUE(b.ok());
             EXPECT_EQ(b.data(), a.data() + 64);
-            EXPECT_EQ(ScratchFree(), start - 1088);
+            EXPECT_EQ(ScratchFree(), kScratchUsable - 1088);
         }
-        EXPECT_EQ(ScratchFree(), start - 64);
+        EXPECT_EQ(ScratchFree(), kScratchUsable - 64);
+        EXPECT_EQ(ScratchLowWater(), kScratchUsable - 1088);
+        ScratchFrame rest(kScratchUsable - 64);
+        ASSERT_TRUE(rest.ok());
+        ScratchFrame more(8);  // beyond the room: fails without a change
+        EXPECT_FALSE(more.ok());
+        EXPECT_EQ(ScratchFree(), 0u);
     }
-    EXPECT_EQ(ScratchFree(), start);
-    EXPECT_EQ(ScratchLowWater(), start - 1088);
-}
-
-TEST_F(FreshContext, PushBeyondFreeFailsWithoutChange) {
-    ScratchFrame all(kScratchUsable);
-    ASSERT_TRUE(all.ok());
-    ScratchFrame more(8);
-    EXPECT_FALSE(more.ok());
-    EXPECT_EQ(ScratchFree(), 0u);
-}
-
-TEST_F(FreshContext, LimitForTestingBoundsPushes) {
+    EXPECT_EQ(ScratchFree(), kScratchUsable);
     ASSERT_TRUE(ScratchSetLimitForTesting(100));
-    ScratchFrame ok(96);
-    EXPECT_TRUE(ok.ok());
+    ScratchFrame fits(96);
+    EXPECT_TRUE(fits.ok());
     ScratchFrame tooMuch(8);
     EXPECT_FALSE(tooMuch.ok());
 }
 
 TEST_F(FreshContext, ReleaseWipesExactlyTheHighWaterMark) {
     for (size_t used : {0u, 8u, 200u, 4096u}) {
-        CryptoContextRelease();
-        ASSERT_TRUE(CryptoContextInit(1));
+        Reinit(1);
         if (used != 0) {
             ScratchFrame f(used);
             ASSERT_TRUE(f.ok());
@@ -74,16 +71,10 @@ TEST_F(FreshContext, ReleaseWipesExactlyTheHighWaterMark) {
     }
 }
 
-TEST_F(FreshContext, KeyMeshingSwitchFollowsInit) {
+TEST_F(FreshContext, KeyMeshingSwitchAndRandomBytesFollowTheirSources) {
     EXPECT_EQ(KeyMeshingSwitch(), 1u);
-    CryptoContextRelease();
-    ASSERT_TRUE(CryptoContextInit(0));
+    Reinit(0);
     EXPECT_EQ(KeyMeshingSwitch(), 0u);
-    CryptoContextRelease();
-    ASSERT_TRUE(CryptoContextInit(1));
-}
-
-TEST_F(FreshContext, RandomBytesFollowTheSource) {
     uint8_t a[32] = {}, b[32] = {};
     ASSERT_TRUE(RandomBytes(sizeof a, a));
     ASSERT_TRUE(RandomBytes(sizeof b, b));
@@ -92,12 +83,18 @@ TEST_F(FreshContext, RandomBytesFollowTheSource) {
     EXPECT_FALSE(RandomBytes(sizeof a, a));
 }
 
-TEST(SecureBlobTest, AssignMoveAndReset) {
+int g_released = 0;
+int g_nonZero = 0;
+
+TEST(SecureBlobTest, AssignMoveResetAndWipe) {
+    SetReleaseObserverForTesting([](const uint8_t* p, size_t n) {
+        ++g_released;
+        for (size_t i = 0; i < n; ++i) g_nonZero += p[i] != 0;
+    });
     const uint8_t bytes[] = {1, 2, 3, 4, 5};
     SecureBlob a;
     EXPECT_TRUE(a.empty());
     ASSERT_TRUE(a.Assign(bytes, sizeof bytes));
-    EXPECT_EQ(a.size(), 5u);
     EXPECT_EQ(std::memcmp(a.data(), bytes, 5), 0);
     SecureBlob b = static_cast<SecureBlob&&>(a);
     EXPECT_TRUE(a.empty());
@@ -106,26 +103,17 @@ TEST(SecureBlobTest, AssignMoveAndReset) {
     ASSERT_TRUE(b.Assign(b.data() + 1, 3));  // overlapping self-assignment keeps the bytes
     EXPECT_EQ(b[0], 2);
     EXPECT_EQ(b.size(), 3u);
-    b.Reset();
-    EXPECT_TRUE(b.empty());
     EXPECT_FALSE(b.Assign(nullptr, 3));
-}
-
-TEST(SecureBlobTest, ReleasedBuffersAreZero) {
-    static int nonZero = 0;
-    static int seen = 0;
-    SetReleaseObserverForTesting([](const uint8_t* p, size_t n) {
-        ++seen;
-        for (size_t i = 0; i < n; ++i) nonZero += p[i] != 0;
-    });
     {
         SecureBlob s;
         ASSERT_TRUE(s.Allocate(64));
         std::memset(s.data(), 0x5A, 64);
     }
+    b.Reset();
+    EXPECT_TRUE(b.empty());
     SetReleaseObserverForTesting(nullptr);
-    EXPECT_EQ(seen, 1);
-    EXPECT_EQ(nonZero, 0);
+    EXPECT_EQ(g_released, 3);  // the replaced 5 bytes, the 64 bytes and the 3 bytes
+    EXPECT_EQ(g_nonZero, 0);
 }
 
 }  // namespace

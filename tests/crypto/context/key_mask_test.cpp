@@ -1,5 +1,5 @@
-// Key masks: multiplication and division modulo q, the failure rules (key unchanged, curve checked
-// before random bytes are drawn, failing random source) and ReplaceMask.
+// Key masks: multiplication and division modulo q against OpenSSL's BIGNUM, the failure rules
+// (key unchanged, lengths and curve checked before random bytes are drawn) and ReplaceMask.
 #include "crypto/context/key_mask.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <cstring>
 #include <vector>
 
-#include "crypto/context/crypto_context.h"
 #include "crypto/ec/curve.h"
 #include "platform/random.h"
 
@@ -18,7 +17,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 int g_draws = 0;
-bool CountingSource(uint8_t* buffer, size_t n) {
+bool FixedSource(uint8_t* buffer, size_t n) {
     ++g_draws;
     std::memset(buffer, 0x5C, n);
     return true;
@@ -29,7 +28,8 @@ bool FailingSource(uint8_t*, size_t) {
 }
 
 class KeyMask : public ::testing::Test {
-protected:
+  protected:
+    void SetUp() override { g_draws = 0; }
     void TearDown() override { SetRandomSourceForTesting(nullptr); }
 };
 
@@ -38,18 +38,18 @@ Bytes Order(const char* oid) {
     return Bytes(q, q + CurveKeyLength(oid));
 }
 
-// (a * b) mod q by OpenSSL's BIGNUM, the independent reference.
-Bytes MulModQ(const Bytes& a, const Bytes& b, const char* oid) {
+// (a * b) mod q by OpenSSL's BIGNUM, the independent reference; b = 1 reduces a.
+Bytes MulModQ(const Bytes& a, const char* oid, Bytes b = {1}) {
     const int w = static_cast<int>(a.size());
+    b.resize(a.size());
     BN_CTX* ctx = BN_CTX_new();
     BIGNUM* x = BN_lebin2bn(a.data(), w, nullptr);
     BIGNUM* y = BN_lebin2bn(b.data(), w, nullptr);
     BIGNUM* q = BN_lebin2bn(CurveOrderByOid(oid), w, nullptr);
-    BIGNUM* r = BN_new();
-    BN_mod_mul(r, x, y, q, ctx);
+    BN_mod_mul(x, x, y, q, ctx);
     Bytes out(a.size());
-    BN_bn2lebinpad(r, out.data(), w);
-    BN_free(x), BN_free(y), BN_free(q), BN_free(r), BN_CTX_free(ctx);
+    BN_bn2lebinpad(x, out.data(), w);
+    BN_free(x), BN_free(y), BN_free(q), BN_CTX_free(ctx);
     return out;
 }
 
@@ -57,75 +57,65 @@ TEST_F(KeyMask, MultiplyThenDivideGivesTheKeyReducedModQ) {
     for (const char* oid : kAcceptedParamSets) {
         SCOPED_TRACE(oid);
         const size_t w = CurveKeyLength(oid);
-        Bytes q = Order(oid);
-        Bytes key(w, 0xFF);  // above q: comes back reduced
+        const Bytes key(w, 0xFF);  // above q: comes back reduced
         Bytes mask(w);
         for (size_t i = 0; i < w; ++i) mask[i] = static_cast<uint8_t>(i * 13 + 1);
         mask[w - 1] = 0x01;
         Bytes k = key;
         ASSERT_TRUE(ApplyStoredMask(k.data(), w, mask.data(), w, oid, false));
-        EXPECT_EQ(k, MulModQ(key, mask, oid));
+        EXPECT_EQ(k, MulModQ(key, oid, mask));
         ASSERT_TRUE(ApplyStoredMask(k.data(), w, mask.data(), w, oid, true));
-        Bytes one(w, 0);
-        one[0] = 1;
-        EXPECT_EQ(k, MulModQ(key, one, oid));
+        EXPECT_EQ(k, MulModQ(key, oid));
     }
 }
 
-TEST_F(KeyMask, FailuresLeaveTheKeyUnchanged) {
+TEST_F(KeyMask, FailuresLeaveTheKeyUnchangedAndDrawNothing) {
     const char* a256 = "1.2.643.2.2.35.1";
     const Bytes original(64, 0x21);
-    Bytes zero(64, 0), q = Order(a256);
+    const Bytes zero(64, 0);
+    Bytes q = Order(a256);
     q.resize(64, 0);
-    struct Case {
+    const struct {
         const char* name;
         size_t keyLength, maskLength;
         const char* oid;
-        const Bytes* mask;
+        const Bytes& mask;
         bool invert;
-        bool expectDraw;
+    } cases[] = {
+        {"length 48", 48, 48, a256, zero, false},
+        {"length 0", 0, 0, a256, zero, false},
+        {"32 with 64", 32, 64, a256, zero, false},
+        {"64 on a 256-bit set", 64, 64, a256, zero, false},
+        {"32 on a 512-bit set", 32, 32, "1.2.643.7.1.2.1.2.1", zero, false},
+        {"unknown curve", 32, 32, "1.2.643.2.2.35.99", zero, false},
+        {"null curve", 32, 32, nullptr, zero, false},
+        {"inverse of zero", 32, 32, a256, zero, true},
+        {"inverse of q", 32, 32, a256, q, true},
     };
-    const Case cases[] = {
-        {"length 48", 48, 48, a256, &zero, false, false},
-        {"length 0", 0, 0, a256, &zero, false, false},
-        {"32 with 64", 32, 64, a256, &zero, false, false},
-        {"64 on a 256-bit set", 64, 64, a256, &zero, false, false},
-        {"32 on a 512-bit set", 32, 32, "1.2.643.7.1.2.1.2.1", &zero, false, false},
-        {"unknown curve", 32, 32, "1.2.643.2.2.35.99", &zero, false, false},
-        {"null curve", 32, 32, nullptr, &zero, false, false},
-        {"inverse of zero", 32, 32, a256, &zero, true, false},
-        {"inverse of q", 32, 32, a256, &q, true, false},
-    };
-    SetRandomSourceForTesting(CountingSource);
-    for (const Case& c : cases) {
+    SetRandomSourceForTesting(FixedSource);
+    for (const auto& c : cases) {
         for (bool generate : {false, true}) {
-            if (generate && c.mask != &zero) continue;
-            Bytes key = original, mask = *c.mask;
-            g_draws = 0;
-            bool ok = ApplyMask(key.data(), c.keyLength, mask.data(), c.maskLength, c.oid,
-                                c.invert, generate && c.invert == false);
-            EXPECT_FALSE(ok) << c.name;
-            EXPECT_EQ(key, original) << c.name;
-            EXPECT_EQ(g_draws, 0) << c.name << ": drew random bytes before failing";
-            if (!generate) {
-                EXPECT_EQ(mask, *c.mask) << c.name;
-            }
+            if (generate && c.invert) continue;  // a fresh mask would be invertible
+            SCOPED_TRACE(testing::Message() << c.name << (generate ? ", generating" : ""));
+            Bytes key = original, mask = c.mask;
+            EXPECT_FALSE(ApplyMask(key.data(), c.keyLength, mask.data(), c.maskLength, c.oid,
+                                   c.invert, generate));
+            EXPECT_EQ(key, original);
+            EXPECT_EQ(mask, c.mask);
+            EXPECT_EQ(g_draws, 0) << "drew random bytes before failing";
         }
     }
-    // Null key or mask.
     Bytes key = original;
-    EXPECT_FALSE(ApplyMask(nullptr, 32, zero.data(), 32, a256, false, false));
+    Bytes mask = zero;
+    EXPECT_FALSE(ApplyMask(nullptr, 32, mask.data(), 32, a256, false, false));
     EXPECT_FALSE(ApplyMask(key.data(), 32, nullptr, 32, a256, false, true));
     EXPECT_EQ(g_draws, 0);
     // Without inversion a zero mask is accepted and zeroes the key.
-    ASSERT_TRUE(ApplyMask(key.data(), 32, zero.data(), 32, a256, false, false));
+    ASSERT_TRUE(ApplyMask(key.data(), 32, mask.data(), 32, a256, false, false));
     EXPECT_EQ(Bytes(key.begin(), key.begin() + 32), Bytes(32, 0));
-
     // A failing random source: false, key unchanged.
     SetRandomSourceForTesting(FailingSource);
     key = original;
-    Bytes mask(32, 0x33);
-    g_draws = 0;
     EXPECT_FALSE(ApplyFreshMask(key.data(), 32, mask.data(), 32, a256, true, true));
     EXPECT_EQ(g_draws, 1);
     EXPECT_EQ(key, original);
@@ -134,30 +124,28 @@ TEST_F(KeyMask, FailuresLeaveTheKeyUnchanged) {
 TEST_F(KeyMask, ReplaceMaskRemasksAndRestoresOnFailure) {
     const char* oid = "1.2.643.7.1.2.1.2.3";
     const size_t w = 64;
-    Bytes d(w, 0x3C), oldMask(w, 0x07), k = d;
+    Bytes d(w, 0x3C), oldMask(w, 0x07), fresh(w, 0);
     d[w - 1] = 0x01;
-    k = d;
-    // Stored pair (k, oldMask) with d = k / oldMask.
+    // The stored pair (k, oldMask) with d = k / oldMask.
+    Bytes k = d;
     ASSERT_TRUE(ApplyStoredMask(k.data(), w, oldMask.data(), w, oid, false));
-    SetRandomSourceForTesting(CountingSource);
-    Bytes fresh(w, 0);
+    SetRandomSourceForTesting(FixedSource);
     Bytes key = k;
     ASSERT_TRUE(ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, true, true, true));
     EXPECT_EQ(fresh, Bytes(w, 0x5C));
-    // Same private key under the new mask: key / fresh = d.
+    // The same private key under the new mask: key / fresh = d.
     ASSERT_TRUE(ApplyStoredMask(key.data(), w, fresh.data(), w, oid, true));
-    Bytes one(w, 0);
-    one[0] = 1;
-    EXPECT_EQ(key, MulModQ(d, one, oid));
+    EXPECT_EQ(key, MulModQ(d, oid));
 
-    // Second step fails (old mask not invertible): the key keeps its value from before the call.
-    Bytes q = Order(oid);
+    // The second step fails (old mask not invertible): the key keeps its value from before.
+    const Bytes q = Order(oid);
     key = k;
     EXPECT_FALSE(ReplaceMask(key.data(), w, q.data(), w, fresh.data(), oid, true, true, true));
     EXPECT_EQ(key, k);
-    // First step fails: nothing changes either.
+    // The first step fails: nothing changes either.
     SetRandomSourceForTesting(FailingSource);
-    EXPECT_FALSE(ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, true, true, true));
+    EXPECT_FALSE(
+        ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, true, true, true));
     EXPECT_EQ(key, k);
 }
 
