@@ -16,31 +16,28 @@
 namespace keymend {
 namespace {
 
+std::string Text(const char* p) {
+    return p ? p : "-";
+}
+std::string Text(uint32_t n) {
+    return std::to_string(n);
+}
+std::string Text(const char16_t* p) {
+    char out[1024];
+    size_t n = 0;
+    return Utf16ToUtf8(p, out, sizeof out, &n) ? std::string(out, n) : "not UTF-16";
+}
+
 // Every Settings field as text: '-' for a null reference, passwords in UTF-8.
 std::map<std::string, std::string> FieldsOf(const Settings& s) {
-    auto text = [](const char* p) { return std::string(p ? p : "-"); };
-    char password[1024];
-    size_t n = 0;
-    const bool utf16Ok = Utf16ToUtf8(s.containerPassword, password, sizeof password, &n);
-    return {{"command", text(s.command)},
-            {"contFolder", text(s.contFolder)},
-            {"rdrFolder", text(s.rdrFolder)},
-            {"inFile", text(s.inFile)},
-            {"contName", text(s.contName)},
-            {"certEx", text(s.certEx)},
-            {"certSg", text(s.certSg)},
-            {"containerPassword", utf16Ok ? std::string(password, n) : "not UTF-16"},
-            {"p12Password", s.p12Password},
-            {"primaryOid", s.primaryOid},
-            {"secondaryOid", s.secondaryOid},
-            {"keySpec", std::to_string(s.keySpec)},
-            {"provType", std::to_string(s.provType)},
-            {"useKeyMeshing", std::to_string(s.useKeyMeshing)},
-            {"exportableEx", std::to_string(s.exportableEx)},
-            {"exportableSg", std::to_string(s.exportableSg)},
-            {"dhAllowed", std::to_string(s.dhAllowed)},
-            {"extendHeader", std::to_string(s.extendHeader)},
-            {"noMacVerify", std::to_string(s.noMacVerify)}};
+#define FIELD(name) \
+    { #name, Text(s.name) }
+    return {FIELD(command),     FIELD(contFolder),    FIELD(rdrFolder),    FIELD(inFile),
+            FIELD(contName),    FIELD(certEx),        FIELD(certSg),       FIELD(containerPassword),
+            FIELD(p12Password), FIELD(primaryOid),    FIELD(secondaryOid), FIELD(keySpec),
+            FIELD(provType),    FIELD(useKeyMeshing), FIELD(exportableEx), FIELD(exportableSg),
+            FIELD(dhAllowed),   FIELD(extendHeader),  FIELD(noMacVerify)};
+#undef FIELD
 }
 
 TEST(CommandLine, Vectors) {
