@@ -10,6 +10,7 @@
 
 #include "crypto/ec/curve.h"
 #include "platform/random.h"
+#include "support/test_support.h"
 
 namespace keymend {
 namespace {
@@ -75,33 +76,22 @@ TEST_F(KeyMask, FailuresLeaveTheKeyUnchangedAndDrawNothing) {
     const Bytes zero(64, 0);
     Bytes q = Order(a256);
     q.resize(64, 0);
-    const struct {
-        const char* name;
-        size_t keyLength, maskLength;
-        const char* oid;
-        const Bytes& mask;
-        bool invert;
-    } cases[] = {
-        {"length 48", 48, 48, a256, zero, false},
-        {"length 0", 0, 0, a256, zero, false},
-        {"32 with 64", 32, 64, a256, zero, false},
-        {"64 on a 256-bit set", 64, 64, a256, zero, false},
-        {"32 on a 512-bit set", 32, 32, "1.2.643.7.1.2.1.2.1", zero, false},
-        {"unknown curve", 32, 32, "1.2.643.2.2.35.99", zero, false},
-        {"null curve", 32, 32, nullptr, zero, false},
-        {"inverse of zero", 32, 32, a256, zero, true},
-        {"inverse of q", 32, 32, a256, q, true},
-    };
     SetRandomSourceForTesting(FixedSource);
-    for (const auto& c : cases) {
-        for (bool generate : {false, true}) {
-            if (generate && c.invert) continue;  // a fresh mask would be invertible
-            SCOPED_TRACE(testing::Message() << c.name << (generate ? ", generating" : ""));
-            Bytes key = original, mask = c.mask;
-            EXPECT_FALSE(ApplyMask(key.data(), c.keyLength, mask.data(), c.maskLength, c.oid,
-                                   c.invert, generate));
+    const auto cases =
+        test::LoadVectors("context/mask_failures.vec", {"Key", "Mask", "Curve", "Value", "Invert"});
+    for (const auto& r : cases) {
+        const size_t keyLength = std::stoul(r.Get("Key"));
+        const size_t maskLength = r.Has("Mask") ? std::stoul(r.Get("Mask")) : keyLength;
+        const char* curve = r.Has("Curve") ? r.Get("Curve").c_str() : nullptr;
+        const Bytes& value = r.Get("Value") == "q" ? q : zero;
+        for (bool generate : {false, !r.Has("Invert")}) {
+            SCOPED_TRACE(testing::Message() << keyLength << " " << maskLength << " " << curve
+                                            << (generate ? ", generating" : ""));
+            Bytes key = original, mask = value;
+            EXPECT_FALSE(ApplyMask(key.data(), keyLength, mask.data(), maskLength, curve,
+                                   r.Has("Invert"), generate));
             EXPECT_EQ(key, original);
-            EXPECT_EQ(mask, c.mask);
+            EXPECT_EQ(mask, value);
             EXPECT_EQ(g_draws, 0) << "drew random bytes before failing";
         }
     }
