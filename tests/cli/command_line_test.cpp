@@ -1,5 +1,6 @@
 // Command lines over the cases of command_line.vec (acceptance, the fields filled, passwords from
-// the locale's codeset), UTF-16 to UTF-8, the interface language and console output conversion.
+// the locale's codeset), UTF-16 to UTF-8, the interface language, console output conversion, and
+// runs of the built binary printing the manual and the refused-line message.
 #include "cli/command_line.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,36 @@ TEST(Console, OutputIsConvertedOnlyForAnotherCodeset) {
     ASSERT_TRUE(ConsoleWrite(text.data(), text.size()));
     ConsoleFlush();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\xF0\xD2\xC9\xD7\xC5\xD4 ok\n" + text);
+}
+
+// End-to-end: the manual and the refused-line message, byte for byte, with exit code 0.
+TEST(Run, ManualAndRefusedLinesPrintTheirTextsByteForByte) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> env;
+        const char* expected;  // file under tests/data/cli
+    } runs[] = {
+        {{"-help"}, {"LANG=C"}, "help_en.txt"},
+        // The Russian locale need not be installed: the texts then come out in UTF-8.
+        {{"-help"}, {"LANG=ru_RU.UTF-8"}, "help_ru.txt"},
+        {{"-help", "-contfolder", "x", "-noKVKM"}, {"LC_MESSAGES=ru_RU"}, "help_ru.txt"},
+        {{"-help"}, {"LC_ALL=C.UTF-8", "LANG=ru_RU.UTF-8"}, "help_en.txt"},  // LC_ALL wins
+        {{}, {"LANG=C"}, "refused_en.txt"},
+        {{"-help", "bogus"}, {"LANG=C"}, "refused_en.txt"},
+        {{"-kvpublic"}, {"LANG=C"}, "refused_en.txt"},
+        {{"-kvpublic", "-contfolder"}, {"LANG=C"}, "refused_en.txt"},
+        {{"-kvpublic", "-contfolder", "c", "-passkv", "\xC3"}, {"LANG=C"}, "refused_en.txt"},
+        {{"-HELP"}, {"LANG=ru_RU.UTF-8"}, "refused_ru.txt"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.args.empty() ? "(no arguments)" : run.args.back());
+        const test::Bytes golden =
+            test::ReadFileBytes(test::DataPath(std::string("cli/") + run.expected));
+        ASSERT_FALSE(golden.empty()) << run.expected;
+        const test::RunResult r = test::RunKeymend(run.args, run.env);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, std::string(golden.begin(), golden.end())) << run.expected;
+    }
 }
 
 }  // namespace

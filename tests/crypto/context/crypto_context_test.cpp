@@ -1,13 +1,20 @@
 // The crypto context: scratch frames and their wipe on release, the key-meshing switch, the
-// random source, and SecureBlob.
+// random source and SecureBlob; key masks: multiplication and division modulo q against OpenSSL's
+// BIGNUM, the failure rules (key unchanged, lengths and curve checked before random bytes are
+// drawn) and ReplaceMask.
 #include "crypto/context/crypto_context.h"
 
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
 
 #include <cstring>
+#include <vector>
 
+#include "crypto/context/key_mask.h"
 #include "crypto/context/secure_blob.h"
+#include "crypto/ec/curve.h"
 #include "platform/random.h"
+#include "support/test_support.h"
 
 namespace keymend {
 namespace {
@@ -114,6 +121,130 @@ TEST(SecureBlobTest, AssignMoveResetAndWipe) {
     SetReleaseObserverForTesting(nullptr);
     EXPECT_EQ(g_released, 3);  // the replaced 5 bytes, the 64 bytes and the 3 bytes
     EXPECT_EQ(g_nonZero, 0);
+}
+
+using Bytes = std::vector<uint8_t>;
+
+int g_draws = 0;
+bool FixedSource(uint8_t* buffer, size_t n) {
+    ++g_draws;
+    std::memset(buffer, 0x5C, n);
+    return true;
+}
+bool FailingSource(uint8_t*, size_t) {
+    ++g_draws;
+    return false;
+}
+
+class KeyMask : public ::testing::Test {
+  protected:
+    void SetUp() override { g_draws = 0; }
+    void TearDown() override { SetRandomSourceForTesting(nullptr); }
+};
+
+Bytes Order(const char* oid) {
+    const uint8_t* q = CurveOrderByOid(oid);
+    return Bytes(q, q + CurveKeyLength(oid));
+}
+
+// (a * b) mod q by OpenSSL's BIGNUM, the independent reference; b = 1 reduces a.
+Bytes MulModQ(const Bytes& a, const char* oid, Bytes b = {1}) {
+    const int w = static_cast<int>(a.size());
+    b.resize(a.size());
+    BN_CTX* ctx = BN_CTX_new();
+    BIGNUM* x = BN_lebin2bn(a.data(), w, nullptr);
+    BIGNUM* y = BN_lebin2bn(b.data(), w, nullptr);
+    BIGNUM* q = BN_lebin2bn(CurveOrderByOid(oid), w, nullptr);
+    BN_mod_mul(x, x, y, q, ctx);
+    Bytes out(a.size());
+    BN_bn2lebinpad(x, out.data(), w);
+    BN_free(x), BN_free(y), BN_free(q), BN_CTX_free(ctx);
+    return out;
+}
+
+TEST_F(KeyMask, MultiplyThenDivideGivesTheKeyReducedModQ) {
+    for (const char* oid : kAcceptedParamSets) {
+        SCOPED_TRACE(oid);
+        const size_t w = CurveKeyLength(oid);
+        const Bytes key(w, 0xFF);  // above q: comes back reduced
+        Bytes mask(w);
+        for (size_t i = 0; i < w; ++i) mask[i] = static_cast<uint8_t>(i * 13 + 1);
+        mask[w - 1] = 0x01;
+        Bytes k = key;
+        ASSERT_TRUE(ApplyStoredMask(k.data(), w, mask.data(), w, oid, false));
+        EXPECT_EQ(k, MulModQ(key, oid, mask));
+        ASSERT_TRUE(ApplyStoredMask(k.data(), w, mask.data(), w, oid, true));
+        EXPECT_EQ(k, MulModQ(key, oid));
+    }
+}
+
+TEST_F(KeyMask, FailuresLeaveTheKeyUnchangedAndDrawNothing) {
+    const char* a256 = "1.2.643.2.2.35.1";
+    const Bytes original(64, 0x21);
+    const Bytes zero(64, 0);
+    Bytes q = Order(a256);
+    q.resize(64, 0);
+    SetRandomSourceForTesting(FixedSource);
+    const auto cases =
+        test::LoadVectors("context/mask_failures.vec", {"Key", "Mask", "Curve", "Value", "Invert"});
+    for (const auto& r : cases) {
+        const size_t keyLength = std::stoul(r.Get("Key"));
+        const size_t maskLength = r.Has("Mask") ? std::stoul(r.Get("Mask")) : keyLength;
+        const char* curve = r.Has("Curve") ? r.Get("Curve").c_str() : nullptr;
+        const Bytes& value = r.Get("Value") == "q" ? q : zero;
+        for (bool generate : {false, !r.Has("Invert")}) {
+            SCOPED_TRACE(testing::Message() << keyLength << " " << maskLength << " " << curve
+                                            << (generate ? ", generating" : ""));
+            Bytes key = original, mask = value;
+            EXPECT_FALSE(ApplyMask(key.data(), keyLength, mask.data(), maskLength, curve,
+                                   r.Has("Invert"), generate));
+            EXPECT_EQ(key, original);
+            EXPECT_EQ(mask, value);
+            EXPECT_EQ(g_draws, 0) << "drew random bytes before failing";
+        }
+    }
+    Bytes key = original;
+    Bytes mask = zero;
+    EXPECT_FALSE(ApplyMask(nullptr, 32, mask.data(), 32, a256, false, false));
+    EXPECT_FALSE(ApplyMask(key.data(), 32, nullptr, 32, a256, false, true));
+    EXPECT_EQ(g_draws, 0);
+    // Without inversion a zero mask is accepted and zeroes the key.
+    ASSERT_TRUE(ApplyMask(key.data(), 32, mask.data(), 32, a256, false, false));
+    EXPECT_EQ(Bytes(key.begin(), key.begin() + 32), Bytes(32, 0));
+    // A failing random source: false, key unchanged.
+    SetRandomSourceForTesting(FailingSource);
+    key = original;
+    EXPECT_FALSE(ApplyFreshMask(key.data(), 32, mask.data(), 32, a256, true, true));
+    EXPECT_EQ(g_draws, 1);
+    EXPECT_EQ(key, original);
+}
+
+TEST_F(KeyMask, ReplaceMaskRemasksAndRestoresOnFailure) {
+    const char* oid = "1.2.643.7.1.2.1.2.3";
+    const size_t w = 64;
+    Bytes d(w, 0x3C), oldMask(w, 0x07), fresh(w, 0);
+    d[w - 1] = 0x01;
+    // The stored pair (k, oldMask) with d = k / oldMask.
+    Bytes k = d;
+    ASSERT_TRUE(ApplyStoredMask(k.data(), w, oldMask.data(), w, oid, false));
+    SetRandomSourceForTesting(FixedSource);
+    Bytes key = k;
+    ASSERT_TRUE(ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, true, true, true));
+    EXPECT_EQ(fresh, Bytes(w, 0x5C));
+    // The same private key under the new mask: key / fresh = d.
+    ASSERT_TRUE(ApplyStoredMask(key.data(), w, fresh.data(), w, oid, true));
+    EXPECT_EQ(key, MulModQ(d, oid));
+
+    // The second step fails (old mask not invertible): the key keeps its value from before.
+    const Bytes q = Order(oid);
+    key = k;
+    EXPECT_FALSE(ReplaceMask(key.data(), w, q.data(), w, fresh.data(), oid, true, true, true));
+    EXPECT_EQ(key, k);
+    // The first step fails: nothing changes either.
+    SetRandomSourceForTesting(FailingSource);
+    EXPECT_FALSE(
+        ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, true, true, true));
+    EXPECT_EQ(key, k);
 }
 
 }  // namespace
