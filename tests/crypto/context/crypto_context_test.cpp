@@ -192,7 +192,8 @@ TEST_F(KeyMask, FailuresLeaveTheKeyUnchangedAndDrawNothing) {
         const size_t maskLength = r.Has("Mask") ? std::stoul(r.Get("Mask")) : keyLength;
         const char* curve = r.Has("Curve") ? r.Get("Curve").c_str() : nullptr;
         const Bytes& value = r.Get("Value") == "q" ? q : zero;
-        for (bool generate : {false, !r.Has("Invert")}) {
+        for (bool generate : {false, true}) {
+            if (generate && r.Has("Invert")) continue;  // a fresh mask would be invertible
             SCOPED_TRACE(testing::Message() << keyLength << " " << maskLength << " " << curve
                                             << (generate ? ", generating" : ""));
             Bytes key = original, mask = value;
