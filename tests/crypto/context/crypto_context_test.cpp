@@ -63,7 +63,13 @@ TEST_F(FreshContext, ScratchFramesNestRestoreAndStayInTheirRoom) {
     EXPECT_FALSE(tooMuch.ok());
 }
 
+size_t g_nonZero = 0;
+
 TEST_F(FreshContext, ReleaseWipesExactlyTheHighWaterMark) {
+    g_nonZero = 0;
+    SetReleaseObserverForTesting([](const uint8_t* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) g_nonZero += p[i] != 0;
+    });
     for (size_t used : {0u, 8u, 200u, 4096u}) {
         Reinit(1);
         if (used != 0) {
@@ -76,6 +82,8 @@ TEST_F(FreshContext, ReleaseWipesExactlyTheHighWaterMark) {
         EXPECT_EQ(ScratchLastWipeCount(), used == 0 ? 8u : used) << used;
         ASSERT_TRUE(CryptoContextInit(1));
     }
+    SetReleaseObserverForTesting(nullptr);
+    EXPECT_EQ(g_nonZero, 0u);
 }
 
 TEST_F(FreshContext, KeyMeshingSwitchAndRandomBytesFollowTheirSources) {
@@ -91,9 +99,9 @@ TEST_F(FreshContext, KeyMeshingSwitchAndRandomBytesFollowTheirSources) {
 }
 
 int g_released = 0;
-int g_nonZero = 0;
 
 TEST(SecureBlobTest, AssignMoveResetAndWipe) {
+    g_nonZero = 0;
     SetReleaseObserverForTesting([](const uint8_t* p, size_t n) {
         ++g_released;
         for (size_t i = 0; i < n; ++i) g_nonZero += p[i] != 0;
@@ -120,7 +128,7 @@ TEST(SecureBlobTest, AssignMoveResetAndWipe) {
     EXPECT_TRUE(b.empty());
     SetReleaseObserverForTesting(nullptr);
     EXPECT_EQ(g_released, 3);  // the replaced 5 bytes, the 64 bytes and the 3 bytes
-    EXPECT_EQ(g_nonZero, 0);
+    EXPECT_EQ(g_nonZero, 0u);
 }
 
 using Bytes = std::vector<uint8_t>;
