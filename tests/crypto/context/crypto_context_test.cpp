@@ -24,10 +24,15 @@ void Reinit(uint32_t keyMeshing) {
     ASSERT_TRUE(CryptoContextInit(keyMeshing));
 }
 
+int g_draws = 0;
+
 // Re-initialises the context around a test so that the low-water mark starts fresh.
 class FreshContext : public ::testing::Test {
   protected:
-    void SetUp() override { Reinit(1); }
+    void SetUp() override {
+        g_draws = 0;
+        Reinit(1);
+    }
     void TearDown() override {
         ScratchSetLimitForTesting(0);
         SetRandomSourceForTesting(nullptr);
@@ -133,7 +138,6 @@ TEST(SecureBlobTest, AssignMoveResetAndWipe) {
 
 using Bytes = std::vector<uint8_t>;
 
-int g_draws = 0;
 bool FixedSource(uint8_t* buffer, size_t n) {
     ++g_draws;
     std::memset(buffer, 0x5C, n);
@@ -144,11 +148,7 @@ bool FailingSource(uint8_t*, size_t) {
     return false;
 }
 
-class KeyMask : public ::testing::Test {
-  protected:
-    void SetUp() override { g_draws = 0; }
-    void TearDown() override { SetRandomSourceForTesting(nullptr); }
-};
+using KeyMask = FreshContext;
 
 Bytes Order(const char* oid) {
     const uint8_t* q = CurveOrderByOid(oid);
