@@ -1,0 +1,210 @@
+// Hashes, HMAC and PBKDF2: known answers (every hash vector also through the streaming contract),
+// identifier and argument rules, and OpenSSL's digests and HMACs of random inputs.
+#include "crypto/hash/hash.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+
+#include "support/test_support.h"
+
+namespace keymend {
+namespace {
+
+using test::Bytes;
+using test::LoadVectors;
+using test::ToHex;
+
+Bytes Message(const test::VectorRecord& v) {
+    Bytes unit = v.Hex("Msg"), msg;
+    const size_t repeat = v.Has("Repeat") ? std::stoul(v.Get("Repeat")) : 1;
+    for (size_t i = 0; i < repeat; ++i) msg.insert(msg.end(), unit.begin(), unit.end());
+    return msg;
+}
+
+// Misaligned input split at every point (at two for long messages): the head fed byte by byte
+// into a state restarted after its previous use, the tail in one piece into the state and into a
+// copy of it (the copy goes first: it must share nothing with the original), each finished twice.
+template <typename State, typename Start, typename Update, typename Finish>
+void CheckStreaming(Start start, Update update, Finish finish, const Bytes& msg,
+                    const Bytes& want) {
+    Bytes shifted(msg.size() + 1), out(want.size());
+    std::copy(msg.begin(), msg.end(), shifted.begin() + 1);
+    const uint8_t* data = shifted.data() + 1;
+    std::vector<size_t> cuts = {33, msg.size() / 2 + 1};
+    if (msg.size() <= 300) {
+        cuts.resize(msg.size() + 1);
+        std::iota(cuts.begin(), cuts.end(), size_t{0});
+    }
+    State state;
+    for (size_t cut : cuts) {
+        start(state);
+        for (size_t i = 0; i < cut; ++i) ASSERT_TRUE(update(state, data + i, 1));
+        State copy = state;
+        for (State* s : {&copy, &state}) {
+            ASSERT_TRUE(update(*s, data + cut, msg.size() - cut));
+            for (int twice = 0; twice < 2; ++twice) {
+                ASSERT_TRUE(finish(*s, out.data()));
+                ASSERT_EQ(ToHex(out), ToHex(want)) << "split at " << cut;
+            }
+        }
+    }
+}
+
+TEST(HashVectors, GostR341194) {
+    uint8_t zero[32] = {}, ones[32];
+    std::memset(ones, 1, sizeof ones);
+    for (const auto& v : LoadVectors("hash/gostr341194.vec", {"Msg", "Repeat", "Hash"})) {
+        SCOPED_TRACE(v.Get("Msg").substr(0, 40) + " x" + (v.Has("Repeat") ? v.Get("Repeat") : "1"));
+        const Bytes msg = Message(v), want = v.Hex("Hash");
+        Bytes out(32), viaId(32), explicitZero(32), otherStart(32);
+        ASSERT_TRUE(GostR341194Hash(msg.data(), msg.size(), out.data()));
+        ASSERT_TRUE(HashById(msg.data(), msg.size(), viaId.data(), 32, kAlgGostR341194));
+        ASSERT_TRUE(GostR341194Hash(msg.data(), msg.size(), explicitZero.data(), zero));
+        ASSERT_TRUE(GostR341194Hash(msg.data(), msg.size(), otherStart.data(), ones));
+        EXPECT_EQ(ToHex(out), ToHex(want));
+        EXPECT_EQ(ToHex(viaId), ToHex(want));
+        EXPECT_EQ(ToHex(explicitZero), ToHex(want));
+        EXPECT_NE(ToHex(otherStart), ToHex(want));
+        CheckStreaming<GostR341194State>([](auto& s) { GostR341194Reset(s); }, GostR341194Update,
+                                         GostR341194Finish, msg, want);
+    }
+}
+
+TEST(HashVectors, Streebog) {
+    // The HMAC and the alternative identifiers start the same hashes.
+    const uint32_t ids[2][3] = {{kAlgStreebog256, kAlgHmacStreebog256, kAlgStreebog256Alt},
+                                {kAlgStreebog512, kAlgHmacStreebog512, kAlgStreebog512Alt}};
+    for (const auto& v :
+         LoadVectors("hash/streebog.vec", {"Msg", "Repeat", "Hash256", "Hash512"})) {
+        SCOPED_TRACE(v.Get("Msg").substr(0, 40));
+        const Bytes msg = Message(v);
+        for (int wide = 0; wide < 2; ++wide) {
+            const uint32_t id = ids[wide][0];
+            const Bytes want = v.Hex(wide ? "Hash512" : "Hash256");
+            Bytes out(want.size());
+            for (uint32_t alias : ids[wide]) {
+                if (msg.size() > 4096 && alias != id) continue;
+                ASSERT_TRUE(StreebogHash(alias, msg.data(), msg.size(), out.data())) << alias;
+                EXPECT_EQ(ToHex(out), ToHex(want)) << std::hex << alias;
+            }
+            ASSERT_TRUE(HashById(msg.data(), msg.size(), out.data(), out.size(), id));
+            EXPECT_EQ(ToHex(out), ToHex(want));
+            CheckStreaming<StreebogState>([id](auto& s) { ASSERT_TRUE(StreebogInit(s, id)); },
+                                          StreebogUpdate, StreebogFinish, msg, want);
+        }
+    }
+}
+
+TEST(HmacAndPbkdf2Vectors, KnownAnswers) {
+    const uint8_t none = 0;  // a valid pointer for empty keys and passwords
+    for (const auto& v : LoadVectors("hash/hmac.vec", {"Alg", "Key", "Data", "Mac"})) {
+        SCOPED_TRACE(v.Get("Alg") + " key " + v.Get("Key"));
+        const Bytes key = v.Hex("Key"), data = v.Hex("Data"), want = v.Hex("Mac");
+        Bytes out(want.size());
+        ASSERT_TRUE(HmacById(data.data(), data.size(), out.data(), out.size(),
+                             key.empty() ? &none : key.data(), key.size(),
+                             static_cast<uint32_t>(std::stoul(v.Get("Alg"), nullptr, 16))));
+        EXPECT_EQ(ToHex(out), ToHex(want));
+    }
+    for (const auto& v :
+         LoadVectors("hash/pbkdf2.vec", {"Prf", "Password", "Salt", "Iterations", "Index", "T"})) {
+        SCOPED_TRACE("prf " + v.Get("Prf") + ", " + v.Get("Iterations") + " iterations, block " +
+                     v.Get("Index") + ", password " + v.Get("Password"));
+        const Bytes password = v.Hex("Password"), salt = v.Hex("Salt"), t = v.Hex("T");
+        const uint32_t prf = static_cast<uint32_t>(std::stoul(v.Get("Prf")));
+        const uint64_t iterations = std::stoull(v.Get("Iterations"));
+        const uint32_t index = static_cast<uint32_t>(std::stoul(v.Get("Index")));
+        uint8_t out[32];
+        ASSERT_TRUE(Pbkdf2Block(out, 32, prf, password.empty() ? &none : password.data(),
+                                password.size(), salt.data(), salt.size(), iterations, index));
+        EXPECT_EQ(ToHex(out, 32), ToHex(t.data(), 32));
+        // The NUL-terminated form, where the password has no NUL (short runs only).
+        const std::string text(password.begin(), password.end());
+        if (iterations > 2 || text.find('\0') != std::string::npos) continue;
+        ASSERT_TRUE(
+            Pbkdf2Block(out, 32, prf, text.c_str(), salt.data(), salt.size(), iterations, index));
+        EXPECT_EQ(ToHex(out, 32), ToHex(t.data(), 32));
+    }
+}
+
+TEST(HashRules, IdentifiersLengthsAndArguments) {
+    const uint8_t msg[10] = {7}, key[20] = {5}, salt[4] = {'s', 'a', 'l', 't'};
+    uint8_t out[64], ref[64];
+    // By identifier: 0x801E and 0x8021 into 32 bytes, 0x8022 into 64; nothing else is a hash.
+    for (uint32_t id : {kAlgGostR341194, kAlgStreebog256, kAlgStreebog512, kAlgHmacStreebog512,
+                        kAlgStreebog512Alt, 0u}) {
+        for (size_t size : {20, 32, 64}) {
+            const bool ok =
+                (id == kAlgStreebog512 ? 64u : 32u) == size &&
+                (id == kAlgGostR341194 || id == kAlgStreebog256 || id == kAlgStreebog512);
+            EXPECT_EQ(HashById(msg, 3, out, size, id), ok) << std::hex << id << std::dec << size;
+        }
+    }
+    EXPECT_FALSE(HashById(nullptr, 3, out, 32, kAlgGostR341194));
+    EXPECT_TRUE(HashById(nullptr, 0, out, 32, kAlgGostR341194));
+    StreebogState state;
+    EXPECT_FALSE(StreebogInit(state, kAlgGostR341194));
+    EXPECT_FALSE(StreebogUpdate(state, msg, 3));  // a failed start leaves the state unusable
+    EXPECT_FALSE(StreebogFinish(state, out));
+    EXPECT_EQ(StreebogDigestSize(0x8036), 0u);
+
+    // HMAC: any identifier but 0x8027 and 0x8034 is computed as 0x8035, so needs 64 bytes.
+    ASSERT_TRUE(HmacById(msg, 10, ref, 64, key, 20, kAlgHmacStreebog512));
+    for (uint32_t id : {0u, 0x8009u, kAlgStreebog512, kAlgGostR341194}) {
+        ASSERT_TRUE(HmacById(msg, 10, out, 64, key, 20, id)) << std::hex << id;
+        EXPECT_EQ(ToHex(out, 64), ToHex(ref, 64));
+        EXPECT_FALSE(HmacById(msg, 10, out, 20, key, 20, id));
+        EXPECT_FALSE(HmacById(msg, 10, out, 32, key, 20, id));
+    }
+    EXPECT_FALSE(HmacById(msg, 10, out, 64, key, 20, kAlgHmacStreebog256));
+    EXPECT_FALSE(HmacById(msg, 10, out, 64, key, 20, kAlgHmacGostR341194));
+    EXPECT_FALSE(HmacById(msg, 10, out, 32, nullptr, 0, kAlgHmacGostR341194));
+    EXPECT_FALSE(HmacById(nullptr, 10, out, 32, key, 20, kAlgHmacGostR341194));
+
+    // PBKDF2: iteration counts 0 and 1 both give U1; every selector but 75 is HMAC 0x8035.
+    for (uint32_t prf : {kPrfGostR341194, kPrfStreebog512}) {
+        ASSERT_TRUE(Pbkdf2Block(out, 32, prf, "password", salt, 4, 0, 1));
+        ASSERT_TRUE(Pbkdf2Block(ref, 32, prf, "password", salt, 4, 1, 1));
+        EXPECT_EQ(ToHex(out, 32), ToHex(ref, 32));
+    }
+    ASSERT_TRUE(Pbkdf2Block(ref, 32, kPrfStreebog512, "password", salt, 4, 3, 2));
+    for (uint32_t prf : {0u, 1u, 80u, 0xFFFFFFFFu}) {
+        ASSERT_TRUE(Pbkdf2Block(out, 32, prf, "password", salt, 4, 3, 2));
+        EXPECT_EQ(ToHex(out, 32), ToHex(ref, 32)) << prf;
+    }
+    const char* noText = nullptr;
+    EXPECT_FALSE(Pbkdf2Block(out, 31, kPrfStreebog512, "password", salt, 4, 3, 1));
+    EXPECT_FALSE(Pbkdf2Block(out, 64, kPrfStreebog512, "password", salt, 4, 3, 1));
+    EXPECT_FALSE(Pbkdf2Block(nullptr, 32, kPrfStreebog512, "password", salt, 4, 3, 1));
+    EXPECT_FALSE(Pbkdf2Block(out, 32, kPrfStreebog512, noText, salt, 4, 3, 1));
+    EXPECT_FALSE(Pbkdf2Block(out, 32, kPrfStreebog512, "password", nullptr, 4, 3, 1));
+    EXPECT_TRUE(Pbkdf2Block(out, 32, kPrfStreebog512, "", nullptr, 0, 3, 1));
+}
+
+// OpenSSL's digests and HMACs of prefixes of one random message under prefixes of one random key.
+TEST(HashOpenSsl, HashAndHmacOnRandomInputs) {
+    Bytes data, key;
+    for (const auto& v : LoadVectors("hash/openssl.vec", {"Data", "Key", "Hash", "Hmac", "Length",
+                                                          "KeyLength", "Digest", "Mac"})) {
+        if (v.section == "Source") {
+            data = v.Hex("Data"), key = v.Hex("Key");
+            continue;
+        }
+        SCOPED_TRACE(v.Get("Hmac") + " length " + v.Get("Length") + " key " + v.Get("KeyLength"));
+        const size_t n = std::stoul(v.Get("Length")), keyLength = std::stoul(v.Get("KeyLength"));
+        const uint32_t hash = static_cast<uint32_t>(std::stoul(v.Get("Hash"), nullptr, 16));
+        Bytes out(hash == kAlgStreebog512 ? 64 : 32);
+        ASSERT_TRUE(HashById(data.data(), n, out.data(), out.size(), hash));
+        if (v.Has("Digest")) {
+            EXPECT_EQ(ToHex(out), v.Get("Digest"));
+        }
+        ASSERT_TRUE(HmacById(data.data(), n, out.data(), out.size(), key.data(), keyLength,
+                             static_cast<uint32_t>(std::stoul(v.Get("Hmac"), nullptr, 16))));
+        EXPECT_EQ(ToHex(out), v.Get("Mac"));
+    }
+}
+
+}  // namespace
+}  // namespace keymend
