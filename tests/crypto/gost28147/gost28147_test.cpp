@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <numeric>
 #include <random>
 
 #include "crypto/context/crypto_context.h"
@@ -123,32 +122,28 @@ TEST(Gost28147Kat, Ecb) {
     }
 }
 
-// Long messages also go through one key object in pieces, some ending exactly on a meshing
-// point: the result must be that of one call.
+// The 2,100-byte messages also go through one key object in pieces, some ending exactly on a
+// meshing point: the result must be that of one call.
 TEST(Gost28147Kat, CfbAndMac) {
     for (const auto& v : LoadVectors("gost28147/cfb.vec", {"Index", "Key", "Iv", "Length",
                                                            "Ciphertext", "Meshed", "Unmeshed"})) {
         SCOPED_TRACE(v.Get("Index") + " " + v.Get("Key") + " length " + v.Get("Length"));
         const Bytes key = v.Hex("Key"), iv = v.Hex("Iv"), plain = Pattern(v);
+        const char* oid = Oid(v);
         for (bool meshing : {true, false}) {
             // Up to 1,024 bytes there is one value for both.
             const Bytes want = v.Hex(v.Has("Ciphertext") ? "Ciphertext"
                                      : meshing           ? "Meshed"
                                                          : "Unmeshed");
-            EXPECT_EQ(Through(key, Oid(v), iv, kModeCfbEncrypt, plain, meshing), want) << meshing;
-            EXPECT_EQ(Through(key, Oid(v), iv, kModeCfbDecrypt, want, meshing), plain) << meshing;
-            for (size_t first = 0; plain.size() > 1024 && first <= 24; ++first) {
+            EXPECT_EQ(Through(key, oid, iv, kModeCfbEncrypt, plain, meshing), want) << meshing;
+            EXPECT_EQ(Through(key, oid, iv, kModeCfbDecrypt, want, meshing), plain) << meshing;
+            for (size_t first = 0; plain.size() == 2100 && first <= 24; ++first) {
                 for (std::vector<size_t> pieces : std::vector<std::vector<size_t>>{
                          {1}, {3, 5}, {7, 1000 - first}, {1024 - first}, {1030 - first, 1018}}) {
                     pieces.insert(pieces.begin(), first);
-                    if (std::accumulate(pieces.begin(), pieces.end(), size_t{0}) > plain.size()) {
-                        continue;
-                    }
                     SCOPED_TRACE(testing::Message() << first << " then " << pieces[1]);
-                    ASSERT_EQ(Through(key, Oid(v), iv, kModeCfbEncrypt, plain, meshing, pieces),
-                              want);
-                    ASSERT_EQ(Through(key, Oid(v), iv, kModeCfbDecrypt, want, meshing, pieces),
-                              plain);
+                    ASSERT_EQ(Through(key, oid, iv, kModeCfbEncrypt, plain, meshing, pieces), want);
+                    ASSERT_EQ(Through(key, oid, iv, kModeCfbDecrypt, want, meshing, pieces), plain);
                 }
             }
         }
@@ -199,15 +194,16 @@ TEST(Gost28147OpenSsl, CfbEcbAndMacOnRandomData) {
             continue;
         }
         const size_t n = std::stoul(v.Get("Length"));
-        Bytes data = Head(plain, n);
-        ASSERT_TRUE(Gost28147Crypt(data.data(), n, false, kGost28147Cfb, key.data(), 32, Oid(v),
-                                   iv.data()));
-        EXPECT_EQ(data, Head(meshed, n)) << n;
-        ASSERT_TRUE(
-            Gost28147Crypt(data.data(), n, true, kGost28147Cfb, key.data(), 32, Oid(v), iv.data()));
-        EXPECT_EQ(data, Head(plain, n)) << n;
+        auto cfb = [&](Bytes data, bool decrypt) {
+            EXPECT_TRUE(Gost28147Crypt(data.data(), n, decrypt, kGost28147Cfb, key.data(), 32,
+                                       Oid(v), iv.data()));
+            return data;
+        };
+        const Bytes head = Head(plain, n);
+        EXPECT_EQ(cfb(head, false), Head(meshed, n)) << n;
+        EXPECT_EQ(cfb(Head(meshed, n), true), head) << n;
         if (!unmeshed.empty()) {
-            EXPECT_EQ(Through(key, Oid(v), iv, kModeCfbEncrypt, data, false), Head(unmeshed, n));
+            EXPECT_EQ(Through(key, Oid(v), iv, kModeCfbEncrypt, head, false), Head(unmeshed, n));
         }
         uint8_t mac[4];
         ASSERT_TRUE(
