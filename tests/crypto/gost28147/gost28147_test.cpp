@@ -1,6 +1,5 @@
-// GOST 28147-89: known answers (parameter sets, ECB, CFB with and without key meshing, the MAC),
-// OpenSSL's results on random data, refused arguments, data fed in pieces, key meshing points and
-// the meshing switch.
+// GOST 28147-89: known answers, OpenSSL's results on random data, refused arguments, data fed in
+// pieces, key meshing points and the meshing switch.
 #include "crypto/gost28147/gost28147.h"
 
 #include <gtest/gtest.h>
@@ -168,11 +167,8 @@ TEST(Gost28147Kat, CfbAndMac) {
     }
 }
 
-// OpenSSL's results on random data: per set its CBC (c[i] = E(p[i] ^ c[i-1]), so ECB decryption
-// of c[i] gives p[i] ^ c[i-1]) and, at every short length and both sides of each meshing point,
-// its CFB (meshed; unmeshed for A and Z) and its MAC (which meshes like MacInPieces; the plain MAC
-// never meshes, so it agrees only up to 1,024 bytes). A CFB ciphertext prefix is the ciphertext
-// of the plaintext prefix.
+// Per set OpenSSL's CBC (ECB decryption of c[i] gives p[i] ^ c[i-1]) and, for each prefix length
+// of the Mac records, its CFB and its MAC, which meshes; the plain MAC agrees up to 1,024 bytes.
 TEST(Gost28147OpenSsl, CfbEcbAndMacOnRandomData) {
     Bytes key, iv, plain, meshed, unmeshed;
     for (const auto& v :
