@@ -1,7 +1,9 @@
 // PKCS#12 files made by OpenSSL with the GOST engine, described by their manifest: the committed
-// ones in tests/data/pkcs12, and a fresh set generated at run time when OpenSSL is present.
+// ones in tests/data/pkcs12, and a fresh set generated at run time when OpenSSL is present. And a
+// small DER tree to derive structures from them: parse, change one element, encode again.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,15 +23,26 @@ struct Pkcs12Fixture {
     std::string expect;     // ok, mac, meshing
 };
 
-std::vector<Pkcs12Fixture> LoadPkcs12Fixtures(const std::string& folder);
 std::vector<Pkcs12Fixture> CommittedPkcs12Fixtures();
 // Generated once per test run into a temporary folder; empty when OpenSSL with the GOST engine
 // or a C compiler is missing.
 const std::vector<Pkcs12Fixture>& GeneratedPkcs12Fixtures();
 const Pkcs12Fixture* FindFixture(const std::vector<Pkcs12Fixture>& all, const std::string& name);
-
-// The certificates of a PKCS#12 file in file order, as OpenSSL lists them (empty without
-// OpenSSL).
+// The certificates of a PKCS#12 file in file order, as OpenSSL lists them (empty without it).
 std::vector<Bytes> OpenSslCertificates(const Pkcs12Fixture& fixture);
+
+// Constructed elements (id & 0x20) hold children, primitive ones their content.
+struct Der {
+    uint8_t id = 0;
+    Bytes content;
+    std::vector<Der> kids;
+
+    static Der Prim(uint8_t id, Bytes content) { return Der{id, std::move(content), {}}; }
+    static Der Cons(uint8_t id, std::vector<Der> kids) { return Der{id, {}, std::move(kids)}; }
+    static Der Oid(const std::string& dotted);
+    static Der Parse(const Bytes& der);  // the first element; fails the test on bad input
+    Bytes Encode() const;
+    Der& operator[](size_t i) { return kids.at(i); }
+};
 
 }  // namespace keymend::test
