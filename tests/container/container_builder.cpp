@@ -6,22 +6,22 @@
 #include <filesystem>
 
 #include "container/protection.h"
-#include "crypto/context/crypto_context.h"
 #include "crypto/context/key_mask.h"
+#include "crypto/ec/keypair.h"
 
 namespace keymend::test {
 
 namespace {
 
-const char* DigestSet(uint32_t providerType) {
-    switch (providerType) {
-        case 75:
-            return "1.2.643.2.2.30.1";
-        case 80:
-            return "1.2.643.7.1.1.2.2";
-        default:
-            return "1.2.643.7.1.1.2.3";
-    }
+// By provider type 75, 80, 81: signature algorithm, key-agreement algorithm, digest set.
+const char* const kOids[3][3] = {
+    {"1.2.643.2.2.19", "1.2.643.2.2.98", "1.2.643.2.2.30.1"},
+    {"1.2.643.7.1.1.1.1", "1.2.643.7.1.1.6.1", "1.2.643.7.1.1.2.2"},
+    {"1.2.643.7.1.1.1.2", "1.2.643.7.1.1.6.2", "1.2.643.7.1.1.2.3"},
+};
+
+const char* const* OidsOf(uint32_t providerType) {
+    return kOids[providerType == 75 ? 0 : providerType == 80 ? 1 : 2];
 }
 
 // k = d * mask mod q, under a fresh mask unless `mask` already holds one.
@@ -35,7 +35,7 @@ bool MaskKey(const TestKey& key, SecureBlob& mask, SecureBlob& masked) {
 
 bool FillProperties(KeyProperties& props, const TestKey& key, const char* algorithm) {
     return props.algorithm.Set(algorithm) && props.publicKeyParamSet.Set(key.curve.c_str()) &&
-           props.digestParamSet.Set(DigestSet(ProviderTypeOfOid(algorithm))) &&
+           props.digestParamSet.Set(OidsOf(ProviderTypeOfOid(algorithm))[2]) &&
            props.publicKeyCheck.Assign(key.publicKey.data(), 8);
 }
 
@@ -61,15 +61,11 @@ const TestKey& Key(const std::string& curve, int n) {
 }
 
 const char* SignatureAlgorithm(uint32_t providerType) {
-    return providerType == 75   ? "1.2.643.2.2.19"
-           : providerType == 80 ? "1.2.643.7.1.1.1.1"
-                                : "1.2.643.7.1.1.1.2";
+    return OidsOf(providerType)[0];
 }
 
 const char* ExchangeAlgorithm(uint32_t providerType) {
-    return providerType == 75   ? "1.2.643.2.2.98"
-           : providerType == 80 ? "1.2.643.7.1.1.6.1"
-                                : "1.2.643.7.1.1.6.2";
+    return OidsOf(providerType)[1];
 }
 
 ContainerImagePtr NewImage(const TestKey& key, const char* algorithm) {
@@ -93,11 +89,9 @@ std::string MakeContainer(const std::string& readerFolder, const std::string& na
                           const TestKey& key, const char* algorithm, const char16_t* password) {
     ContainerImagePtr image = NewImage(key, algorithm);
     std::string folder;
-    if (!image ||
-        !WriteContainer(*image, readerFolder.c_str(), password, name.c_str(), kWriteNew, &folder)) {
-        return "";
-    }
-    return folder;
+    const bool ok = image && WriteContainer(*image, readerFolder.c_str(), password, name.c_str(),
+                                            kWriteNew, &folder);
+    return ok ? folder : "";
 }
 
 bool AddSecondKey(const std::string& folder, const TestKey& key, const char* algorithm,
@@ -138,6 +132,19 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+Bytes BlobBytes(const SecureBlob& blob) {
+    return Bytes(blob.data(), blob.data() + blob.size());
+}
+
+Bytes PublicOf(const SecureBlob& maskedKey, const SecureBlob& mask, const std::string& curve) {
+    Bytes out(2 * maskedKey.size());
+    if (maskedKey.empty() || !PublicKeyFromPrivate(out.data(), maskedKey.data(), maskedKey.size(),
+                                                   mask.data(), mask.size(), curve.c_str(), true)) {
+        return {};
+    }
+    return out;
 }
 
 }  // namespace keymend::test

@@ -47,4 +47,9 @@ void FlipByteFromEnd(const std::string& path, size_t offset);
 // Names in a folder, sorted.
 std::vector<std::string> FolderEntries(const std::string& folder);
 
+Bytes BlobBytes(const SecureBlob& blob);
+// The public key of a masked key (k = d * mask) on `curve`; empty when the key is empty or the
+// computation fails.
+Bytes PublicOf(const SecureBlob& maskedKey, const SecureBlob& mask, const std::string& curve);
+
 }  // namespace keymend::test

@@ -1,22 +1,27 @@
+// The container store: folders (paths, names, modes, interrupted writes) and the password
+// protection (algorithm table, password key, integrity values).
 #include "container/container.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "commands/public_export.h"
 #include "container/container_builder.h"
 #include "container/protection.h"
 #include "platform/files.h"
 
-namespace keymend {
+namespace keymend::test {
 namespace {
 
-using namespace keymend::test;
 namespace fs = std::filesystem;
 
 constexpr const char* kCurve = "1.2.643.2.2.35.1";
+constexpr const char* kSet = "1.2.643.7.1.2.5.1.1";
 
 // A folder under `base` whose path is exactly `length` bytes long (created).
 std::string FolderOfLength(const std::string& base, size_t length) {
@@ -31,54 +36,32 @@ std::string FolderOfLength(const std::string& base, size_t length) {
     return path;
 }
 
-mode_t ModeOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 0777;
-}
-
-class UmaskGuard {
-  public:
-    explicit UmaskGuard(mode_t mask) : old_(::umask(mask)) {}
-    ~UmaskGuard() { ::umask(old_); }
-
-  private:
-    mode_t old_;
-};
-
+// A container folder path may be 242 bytes ("<reader>/abc.000"), not 243; a reader folder for
+// a new container at most 250 (which leaves no room for the container). Nothing is created on
+// refusal, and a container copied one byte too far away cannot be opened or rewritten.
 TEST(ContainerFolder, PathLimits) {
     TempDir dir;
-    const TestKey& key = Key(kCurve);
-    // New folder path of 242 bytes ("<reader>/abc.000") is accepted, 243 is not.
-    for (size_t length : {242u, 243u}) {
-        const std::string reader =
-            FolderOfLength(dir.path() + "/r" + std::to_string(length), length - 8);
-        const std::string folder = MakeContainer(reader, "abc", key, SignatureAlgorithm(80), u"");
-        EXPECT_EQ(folder.empty(), length == 243) << length;
-        EXPECT_EQ(FolderEntries(reader).size(), length == 242 ? 1u : 0u);
-        if (length == 242) {
-            EXPECT_EQ(folder.size(), 242u);
-            EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u""));
-            // The same container one byte further away cannot be opened or rewritten.
-            const std::string far = FolderOfLength(dir.path() + "/far", 243);
-            RestoreFiles(far, SnapshotFiles(folder));
-            EXPECT_FALSE(OpenContainerStrict(far.c_str(), u""));
-            EXPECT_FALSE(OpenContainerTolerant(far.c_str(), u"", "1.2.643.7.1.2.5.1.1", 80, true));
-            ContainerImagePtr image = OpenContainerStrict(folder.c_str(), u"");
-            ASSERT_TRUE(image);
-            EXPECT_TRUE(WriteFolder(*image, folder.c_str(), "abc", kWriteRewrite, false));
-            EXPECT_FALSE(WriteFolder(*image, far.c_str(), "abc", kWriteRewrite, false));
-        }
+    std::string folder;
+    for (size_t length : {242u, 243u, 258u, 259u}) {
+        const std::string reader = FolderOfLength(dir / std::to_string(length), length - 8);
+        const std::string made = MakeContainer(reader, "abc", Key(kCurve), SignatureAlgorithm(80), u"");
+        EXPECT_EQ(made.size(), length == 242 ? 242u : 0u) << length;
+        EXPECT_EQ(FolderEntries(reader).size(), length == 242 ? 1u : 0u) << length;
+        if (length == 242) folder = made;
     }
-    // Reader folders of 250 and 251 bytes: refused either way, nothing is created.
-    for (size_t length : {250u, 251u}) {
-        const std::string reader =
-            FolderOfLength(dir.path() + "/s" + std::to_string(length), length);
-        EXPECT_TRUE(MakeContainer(reader, "", key, SignatureAlgorithm(80), u"").empty());
-        EXPECT_TRUE(FolderEntries(reader).empty());
-    }
+    const std::string far = FolderOfLength(dir / "far", 243);
+    RestoreFiles(far, SnapshotFiles(folder));
+    ContainerImagePtr image = OpenContainerStrict(folder.c_str(), u"");
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(OpenContainerStrict(far.c_str(), u""));
+    EXPECT_FALSE(OpenContainerTolerant(far.c_str(), u"", kSet, 80, true));
+    EXPECT_TRUE(WriteFolder(*image, folder.c_str(), "abc", kWriteRewrite, false));
+    EXPECT_FALSE(WriteFolder(*image, far.c_str(), "abc", kWriteRewrite, false));
 }
 
+// Folders are numbered from the first 8 bytes of the name (never splitting a character, never
+// holding a separator); name.key keeps the whole name. With .000 to .999 all taken, or the
+// reader folder missing, nothing is written.
 TEST(ContainerFolder, NumberingAndNames) {
     TempDir dir;
     const TestKey& key = Key(kCurve);
@@ -87,25 +70,22 @@ TEST(ContainerFolder, NumberingAndNames) {
     EXPECT_EQ(MakeContainer(dir.path() + "//", "MyContainerXYZ", key, alg, u""),
               dir / "MyContai.001");
     EXPECT_EQ(MakeContainer(dir.path(), "abc", key, alg, u""), dir / "abc.000");
-    // name.key keeps the full name.
+    EXPECT_TRUE(MakeContainer(dir.path(), "ab/../x", key, alg, u"").empty());
+    EXPECT_EQ(MakeContainer(dir.path(), "abcdefgh/tail", key, alg, u""), dir / "abcdefgh.000");
     ContainerImagePtr image = OpenContainerStrict((dir / "MyContai.001/").c_str(), u"");
     ASSERT_TRUE(image);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(image->name.data()), image->name.size()),
               "MyContainerXYZ");
-
-    // A separator inside the folder part is refused; past it, the name is kept whole.
-    EXPECT_TRUE(MakeContainer(dir.path(), "ab/../x", key, alg, u"").empty());
-    EXPECT_EQ(MakeContainer(dir.path(), "abcdefgh/tail", key, alg, u""), dir / "abcdefgh.000");
-
-    // A multibyte character is never split: three 3-byte characters leave 6 bytes.
-    std::string prefix;
-    ASSERT_TRUE(FolderNamePrefix("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", prefix));
-    EXPECT_EQ(prefix, "\xE6\x97\xA5\xE6\x9C\xAC");
-    ASSERT_TRUE(FolderNamePrefix("\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80\xD1\x8B\xD0\xB9", prefix));
-    EXPECT_EQ(prefix.size(), 8u);
-
-    // All of .000 to .999 taken (by files here: any existing name is taken, and files are
-    // quick to clean up): the write fails and nothing is written.
+    for (const auto& [name, prefix] : {std::pair<std::string, std::string>{
+                                           "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
+                                           "\xE6\x97\xA5\xE6\x9C\xAC"},
+                                       {"\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80\xD1\x8B\xD0\xB9",
+                                        "\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80"}}) {
+        std::string out;
+        ASSERT_TRUE(FolderNamePrefix(name.c_str(), out));
+        EXPECT_EQ(out, prefix);
+    }
+    // Taken by files here: any existing name is taken, and files are quick to clean up.
     TempDir full;
     for (int n = 0; n <= 999; ++n) {
         char name[16];
@@ -117,42 +97,46 @@ TEST(ContainerFolder, NumberingAndNames) {
     for (const auto& entry : fs::directory_iterator(full.path())) {
         EXPECT_TRUE(entry.is_regular_file() && entry.file_size() == 0) << entry.path();
     }
-    // A missing reader folder.
     EXPECT_TRUE(MakeContainer(dir / "missing", "x", key, alg, u"").empty());
     EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
 TEST(ContainerFolder, KeyFilesArePrivateWhateverTheUmask) {
-    const TestKey& key = Key(kCurve);
+    auto mode = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 0777;
+    };
     for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0777}}) {
         TempDir dir;
-        std::string folder;
-        {
-            UmaskGuard guard(mask);
-            folder = MakeContainer(dir.path(), "modes", key, SignatureAlgorithm(80), u"");
-            ASSERT_FALSE(folder.empty());
-            ASSERT_TRUE(AddSecondKey(folder, Key(kCurve, 1), ExchangeAlgorithm(80), u""));
-        }
-        EXPECT_EQ(ModeOf(folder), 0700u) << mask;
-        for (const std::string& name : FolderEntries(folder)) {
-            EXPECT_EQ(ModeOf(folder + "/" + name), 0600u) << name << " umask " << mask;
-        }
+        const mode_t old = ::umask(mask);
+        const std::string folder =
+            MakeContainer(dir.path(), "modes", Key(kCurve), SignatureAlgorithm(80), u"");
+        const bool added = AddSecondKey(folder, Key(kCurve, 1), ExchangeAlgorithm(80), u"");
+        ::umask(old);
+        ASSERT_TRUE(added) << mask;
+        EXPECT_EQ(mode(folder), 0700u) << mask;
         EXPECT_EQ(FolderEntries(folder).size(), 6u);
+        for (const std::string& name : FolderEntries(folder)) {
+            EXPECT_EQ(mode(folder + "/" + name), 0600u) << name << " umask " << mask;
+        }
     }
 }
 
-// Expected public keys after a rewrite of `folder`, whatever step it stopped at.
+// Both public keys as the export finds them (`second` null: only the first is required).
 void ExpectKeysRecoverable(const std::string& folder, const TestKey& first, const TestKey* second,
                            const std::string& context) {
     SecureBlob pub1, pub2;
     ASSERT_TRUE(ExportPublicKeys(folder.c_str(), u"", "", "", 0, pub1, pub2)) << context;
-    EXPECT_EQ(Bytes(pub1.data(), pub1.data() + pub1.size()), first.publicKey) << context;
+    EXPECT_EQ(BlobBytes(pub1), first.publicKey) << context;
     if (second != nullptr) {
-        EXPECT_EQ(Bytes(pub2.data(), pub2.data() + pub2.size()), second->publicKey) << context;
+        EXPECT_EQ(BlobBytes(pub2), second->publicKey) << context;
     }
 }
 
-// Breaks the n-th write, flush or replacement of a rewrite, for every n.
+// Breaks the n-th write, flush or replacement of a rewrite, for every n. Before the first
+// replacement the files are untouched; after it, the keys are still recoverable, and no
+// temporary file is ever left behind.
 void RunFaultSweep(const std::string& folder, ContainerImage& newImage, const TestKey& first,
                    const TestKey* second, std::initializer_list<FileOp> kinds) {
     const auto original = SnapshotFiles(folder);
@@ -173,9 +157,7 @@ void RunFaultSweep(const std::string& folder, ContainerImage& newImage, const Te
                 EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"")) << context;
             }
             ExpectKeysRecoverable(folder, first, replaced == 0 ? nullptr : second, context);
-            const ContainerImagePtr tolerant =
-                OpenContainerTolerant(folder.c_str(), u"", "1.2.643.7.1.2.5.1.1", 0, true);
-            EXPECT_TRUE(tolerant) << context;
+            EXPECT_TRUE(OpenContainerTolerant(folder.c_str(), u"", kSet, 0, true)) << context;
         }
     }
     RestoreFiles(folder, original);
@@ -189,8 +171,6 @@ TEST(ContainerFolder, FailedRewriteKeepsTheKeys) {
     const TestKey& second = Key(kCurve, 1);
     const std::string folder =
         MakeContainer(dir.path(), "fault", first, SignatureAlgorithm(80), u"");
-    ASSERT_FALSE(folder.empty());
-
     // Adding a key: the new image rewrites the key files with two keys.
     ContainerImagePtr added = OpenContainerStrict(folder.c_str(), u"");
     ASSERT_TRUE(added);
@@ -198,33 +178,158 @@ TEST(ContainerFolder, FailedRewriteKeepsTheKeys) {
     ASSERT_TRUE(ProtectSecondKey(*added, u""));
     RunFaultSweep(folder, *added, first, &second,
                   {FileOp::kWrite, FileOp::kFlush, FileOp::kReplace});
-
-    // A rewrite with fresh masks and salts (as a repair does): the pairs change together.
-    TempDir other;
-    const std::string source =
-        MakeContainer(other.path(), "fresh", first, SignatureAlgorithm(80), u"");
+    // A rewrite with fresh masks and salts (as a repair does): the pairs must change together.
+    // Writes and flushes fail before any replacement exactly as above.
+    const std::string source = MakeContainer(dir.path(), "fresh", first, SignatureAlgorithm(80), u"");
     ContainerImagePtr remasked = OpenContainerStrict(source.c_str(), u"");
     ASSERT_TRUE(remasked);
-    const std::string target =
-        MakeContainer(dir.path(), "fault2", first, SignatureAlgorithm(80), u"");
-    // Writes and flushes fail before any replacement exactly as above; the replacements matter.
+    const std::string target = MakeContainer(dir.path(), "fault2", first, SignatureAlgorithm(80), u"");
     RunFaultSweep(target, *remasked, first, nullptr, {FileOp::kReplace});
 }
 
 TEST(ContainerFolder, FailedNewContainerLeavesNothing) {
     TempDir dir;
-    const TestKey& key = Key(kCurve);
     for (FileOp kind : {FileOp::kWrite, FileOp::kFlush}) {
         for (uint32_t n = 1; n <= 6; ++n) {
             SetFileFaultForTesting(kind, n);
-            EXPECT_TRUE(MakeContainer(dir.path(), "new", key, SignatureAlgorithm(80), u"").empty())
-                << n;
+            const std::string folder =
+                MakeContainer(dir.path(), "new", Key(kCurve), SignatureAlgorithm(80), u"");
             SetFileFaultForTesting(kind, 0);
+            EXPECT_TRUE(folder.empty()) << n;
             EXPECT_TRUE(FolderEntries(dir.path()).empty()) << n;
         }
     }
-    EXPECT_EQ(MakeContainer(dir.path(), "new", key, SignatureAlgorithm(80), u""), dir / "new.000");
+    EXPECT_EQ(MakeContainer(dir.path(), "new", Key(kCurve), SignatureAlgorithm(80), u""),
+              dir / "new.000");
+}
+
+TEST(ContainerProtection, KeyAlgorithmTable) {
+    for (const VectorRecord& r :
+         LoadVectors("container/algorithms.vec", {"Oid", "ProviderType", "Agreement", "Signature",
+                                                  "Exchange", "Set", "Result"})) {
+        const uint32_t type = static_cast<uint32_t>(std::stoul(r.Get("ProviderType")));
+        if (r.section == "ParamSet") {
+            OidText set;
+            ASSERT_TRUE(set.Set(r.Get("Set").c_str()));
+            const char* result = ContainerParamSet(set, type);
+            EXPECT_EQ(result != nullptr ? result : "-", r.Get("Result")) << r.Get("Set");
+            continue;
+        }
+        const char* oid = r.Get("Oid").c_str();
+        SCOPED_TRACE(oid);
+        EXPECT_EQ(ProviderTypeOfOid(oid), type);
+        EXPECT_EQ(IsKeyAgreementOid(oid), r.Get("Agreement") == "yes");
+        EXPECT_EQ(CanonicalAlgorithmOid(oid) != nullptr, type != 0);
+        for (uint32_t keySpec : {1u, 2u}) {
+            OidText out;
+            const bool ok = AlgorithmOidForKeyUse(oid, keySpec, out);
+            EXPECT_EQ(ok ? out.c_str() : "-", r.Get(keySpec == 2 ? "Signature" : "Exchange"));
+        }
+    }
+}
+
+// The password key rebuilt on OpenSSL's GOST hashes (the GOST provider), as an independent check
+// of the hash selection, block sizes and concatenation layout.
+Bytes OpenSslDerive(uint32_t type, const std::u16string& password, const Bytes& salt) {
+    EVP_MD* md = EVP_MD_fetch(nullptr, type == 75 ? "md_gost94" : "md_gost12_256", nullptr);
+    if (md == nullptr) return {};
+    const size_t b = type == 75 ? 32 : 64;
+    auto h = [md](const Bytes& in) {
+        Bytes out(32);
+        unsigned int n = 0;
+        EVP_Digest(in.data(), in.size(), out.data(), &n, md, nullptr);
+        return out;
+    };
+    auto xored = [](const Bytes& x, uint8_t v, size_t n) {
+        Bytes out(x.begin(), x.begin() + static_cast<long>(n));
+        for (uint8_t& c : out) c ^= v;
+        return out;
+    };
+    Bytes p;
+    for (char16_t u : password) p.insert(p.end(), {uint8_t(u & 0xFF), uint8_t(u >> 8), 0, 0});
+    const Bytes m = h(Cat({salt, p}));
+    const std::string fixed = "KLOPRT415.902371568.ZXMWQBNVA.TU";
+    Bytes k(fixed.begin(), fixed.end());
+    k.resize(b, 0);
+    for (int i = 0, n = password.empty() ? 2 : 2000; i < n; ++i) {
+        k = h(Cat({xored(k, 0x36, b), m, xored(k, 0x5C, b), m}));
+        k.resize(b, 0);
+    }
+    const Bytes result = h(h(Cat({xored(k, 0x36, 32), salt, xored(k, 0x5C, 32), p})));
+    EVP_MD_free(md);
+    return result;
+}
+
+TEST(ContainerProtection, PasswordKeyMatchesOpenSslHashes) {
+    const Bytes salt = FromHex("a1a2a3a4a5a6a7a8a9aaabac");
+    uint8_t key[32];
+    EXPECT_FALSE(DerivePasswordKey(key, u"password", salt.data(), salt.size(), 0));
+    if (OSSL_PROVIDER_try_load(nullptr, "gostprov", 1) == nullptr) GTEST_SKIP();
+    const struct {
+        std::u16string password;
+        uint32_t type;
+        size_t saltLength;
+    } cases[] = {{u"\u043a\u043b\u044e\u0447 1", 75, 12}, {u"\u043a\u043b\u044e\u0447 1", 80, 12},
+                 {u"", 75, 12}, {u"", 80, 12}, {u"password", 81, 12}, {u"password", 80, 11}};
+    for (const auto& c : cases) {
+        const Bytes s(salt.begin(), salt.begin() + static_cast<long>(c.saltLength));
+        ASSERT_TRUE(DerivePasswordKey(key, c.password.c_str(), s.data(), s.size(), c.type));
+        EXPECT_EQ(ToHex(key, 32), ToHex(OpenSslDerive(c.type, c.password, s)))
+            << c.type << " " << c.password.size() << " " << c.saltLength;
+    }
+}
+
+// Each integrity value is checked by the strict open; the tolerant open still recovers the key
+// from each copy that the damage leaves usable (bit 0: the first copy, bit 1: the second).
+TEST(ContainerProtection, EachIntegrityValueIsChecked) {
+    // Rewrites header.key after `change`, with a valid MAC.
+    auto editHeader = [](const std::string& f, const std::function<void(HeaderRecord&)>& change) {
+        ContainerImagePtr image = CreateContainerImage();
+        ASSERT_TRUE(ReadWholeFile(f + "/header.key", ContainerFile::kHeader, *image));
+        change(image->header);
+        SecureBlob out;
+        ASSERT_TRUE(EncodeHeaderFile(image->header, false, out));
+        ASSERT_TRUE(WriteFileBytes(f + "/header.key", BlobBytes(out)));
+    };
+    const struct {
+        const char* what;
+        int usableCopies;
+        std::function<void(const std::string&)> damage;
+    } cases[] = {
+        {"masks.key", 2, [](const std::string& f) { FlipByteFromEnd(f + "/masks.key", 1); }},
+        {"masks2.key", 1, [](const std::string& f) { FlipByteFromEnd(f + "/masks2.key", 1); }},
+        {"header MAC", 3, [](const std::string& f) { FlipByteFromEnd(f + "/header.key", 1); }},
+        {"password check", 3,
+         [&](const std::string& f) { editHeader(f, [](HeaderRecord& h) { h.passwordCheck[0] ^= 1; }); }},
+        {"public-key check value", 3,
+         [&](const std::string& f) {
+             editHeader(f, [](HeaderRecord& h) { h.firstKey.publicKeyCheck[7] ^= 1; });
+         }},
+        {"primary.key", 2, [](const std::string& f) { FlipByteFromEnd(f + "/primary.key", 1); }},
+        {"primary2.key", 1, [](const std::string& f) { FlipByteFromEnd(f + "/primary2.key", 1); }},
+        {"missing name.key", 3, [](const std::string& f) { fs::remove(f + "/name.key"); }},
+    };
+    TempDir dir;
+    const TestKey& key = Key(kCurve);
+    const std::string folder = MakeContainer(dir.path(), "neg", key, SignatureAlgorithm(80), u"pw");
+    const auto original = SnapshotFiles(folder);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RestoreFiles(folder, original);
+        c.damage(folder);
+        EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"pw"));
+        ContainerImagePtr image = OpenContainerTolerant(folder.c_str(), u"pw", kSet, 0, true);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(PublicOf(image->primary.firstKeyDecrypted, image->masks.mask, kCurve) ==
+                      key.publicKey,
+                  (c.usableCopies & 1) != 0);
+        EXPECT_EQ(PublicOf(image->primary2.firstKeyDecrypted, image->masks2.mask, kCurve) ==
+                      key.publicKey,
+                  (c.usableCopies & 2) != 0);
+    }
+    RestoreFiles(folder, original);
+    EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));
 }
 
 }  // namespace
-}  // namespace keymend
+}  // namespace keymend::test
