@@ -24,8 +24,9 @@ const char* const* OidsOf(uint32_t providerType) {
     return kOids[providerType == 75 ? 0 : providerType == 80 ? 1 : 2];
 }
 
-// k = d * mask mod q, under a fresh mask unless `mask` already holds one.
-bool MaskKey(const TestKey& key, SecureBlob& mask, SecureBlob& masked) {
+// k = d * mask mod q, under a fresh mask unless `mask` already holds one; and the key's
+// properties as the PKCS#12 reader leaves them.
+bool Place(const TestKey& key, SecureBlob& mask, SecureBlob& masked) {
     const uint32_t n = static_cast<uint32_t>(key.d.size());
     const bool fresh = mask.empty();
     if (fresh && !mask.Allocate(n)) return false;
@@ -33,7 +34,7 @@ bool MaskKey(const TestKey& key, SecureBlob& mask, SecureBlob& masked) {
            ApplyMask(masked.data(), n, mask.data(), n, key.curve.c_str(), false, fresh);
 }
 
-bool FillProperties(KeyProperties& props, const TestKey& key, const char* algorithm) {
+bool Describe(KeyProperties& props, const TestKey& key, const char* algorithm) {
     return props.algorithm.Set(algorithm) && props.publicKeyParamSet.Set(key.curve.c_str()) &&
            props.digestParamSet.Set(OidsOf(ProviderTypeOfOid(algorithm))[2]) &&
            props.publicKeyCheck.Assign(key.publicKey.data(), 8);
@@ -68,30 +69,22 @@ const char* ExchangeAlgorithm(uint32_t providerType) {
     return OidsOf(providerType)[1];
 }
 
-ContainerImagePtr NewImage(const TestKey& key, const char* algorithm) {
+std::string MakeContainer(const std::string& readerFolder, const std::string& name,
+                          const TestKey& key, const char* algorithm, const char16_t* password) {
     ContainerImagePtr image = CreateContainerImage();
-    if (!image || !MaskKey(key, image->masks.mask, image->primary.firstKey) ||
-        !MaskKey(key, image->masks2.mask, image->primary2.firstKey) ||
-        !FillProperties(image->header.firstKey, key, algorithm)) {
-        ADD_FAILURE() << "cannot build image";
-        return nullptr;
-    }
-    return image;
+    std::string folder;
+    const bool ok =
+        image && Place(key, image->masks.mask, image->primary.firstKey) &&
+        Place(key, image->masks2.mask, image->primary2.firstKey) &&
+        Describe(image->header.firstKey, key, algorithm) &&
+        WriteContainer(*image, readerFolder.c_str(), password, name.c_str(), kWriteNew, &folder);
+    return ok ? folder : "";
 }
 
 bool PlaceSecondKey(ContainerImage& image, const TestKey& key, const char* algorithm) {
-    return MaskKey(key, image.masks.mask, image.primary.secondKey) &&
-           MaskKey(key, image.masks2.mask, image.primary2.secondKey) &&
-           FillProperties(image.header.secondKey, key, algorithm);
-}
-
-std::string MakeContainer(const std::string& readerFolder, const std::string& name,
-                          const TestKey& key, const char* algorithm, const char16_t* password) {
-    ContainerImagePtr image = NewImage(key, algorithm);
-    std::string folder;
-    const bool ok = image && WriteContainer(*image, readerFolder.c_str(), password, name.c_str(),
-                                            kWriteNew, &folder);
-    return ok ? folder : "";
+    return Place(key, image.masks.mask, image.primary.secondKey) &&
+           Place(key, image.masks2.mask, image.primary2.secondKey) &&
+           Describe(image.header.secondKey, key, algorithm);
 }
 
 bool AddSecondKey(const std::string& folder, const TestKey& key, const char* algorithm,
@@ -140,11 +133,10 @@ Bytes BlobBytes(const SecureBlob& blob) {
 
 Bytes PublicOf(const SecureBlob& maskedKey, const SecureBlob& mask, const std::string& curve) {
     Bytes out(2 * maskedKey.size());
-    if (maskedKey.empty() || !PublicKeyFromPrivate(out.data(), maskedKey.data(), maskedKey.size(),
-                                                   mask.data(), mask.size(), curve.c_str(), true)) {
-        return {};
-    }
-    return out;
+    const bool ok =
+        !maskedKey.empty() && PublicKeyFromPrivate(out.data(), maskedKey.data(), maskedKey.size(),
+                                                   mask.data(), mask.size(), curve.c_str(), true);
+    return ok ? out : Bytes{};
 }
 
 }  // namespace keymend::test

@@ -17,39 +17,28 @@ struct TestKey {
     Bytes d;
     Bytes publicKey;
 };
-// All pairs, in file order; Key(curve, n) picks the n-th pair of a curve.
-const std::vector<TestKey>& TestKeys();
-const TestKey& Key(const std::string& curve, int n = 0);
-
-// Algorithm OIDs by provider type: signature and key-agreement key.
-const char* SignatureAlgorithm(uint32_t providerType);
-const char* ExchangeAlgorithm(uint32_t providerType);
-
-// A new image holding `key` as first key in both copies under two fresh random masks, with its
-// properties (algorithm, curve, digest set, check value), as the PKCS#12 reader leaves it.
-ContainerImagePtr NewImage(const TestKey& key, const char* algorithm);
-// Places `key` as second key into an opened image (masked under each copy's mask).
-bool PlaceSecondKey(ContainerImage& image, const TestKey& key, const char* algorithm);
+const std::vector<TestKey>& TestKeys();                   // in file order
+const TestKey& Key(const std::string& curve, int n = 0);  // the n-th pair of a curve
+const char* SignatureAlgorithm(uint32_t providerType);    // key algorithm OIDs by
+const char* ExchangeAlgorithm(uint32_t providerType);     // provider type 75, 80, 81
 
 // Creates a new container in `readerFolder` (mode 0); returns its folder or "" on failure.
 std::string MakeContainer(const std::string& readerFolder, const std::string& name,
                           const TestKey& key, const char* algorithm, const char16_t* password);
-// Adds a second key to the container in `folder` (strict open, then mode 1 write).
+// Places `key` as second key into an opened image (masked under each copy's mask); adds it to
+// the container in `folder` (strict open, then a mode 1 write).
+bool PlaceSecondKey(ContainerImage& image, const TestKey& key, const char* algorithm);
 bool AddSecondKey(const std::string& folder, const TestKey& key, const char* algorithm,
                   const char16_t* password);
 
-// The six file contents of a container folder, by name; and restoring them.
+// The six file contents of a container folder by name, and restoring them.
 std::vector<std::pair<std::string, Bytes>> SnapshotFiles(const std::string& folder);
 void RestoreFiles(const std::string& folder,
                   const std::vector<std::pair<std::string, Bytes>>& files);
-// Flips one byte of a file at `offset` from the end (1 = last byte).
-void FlipByteFromEnd(const std::string& path, size_t offset);
-// Names in a folder, sorted.
-std::vector<std::string> FolderEntries(const std::string& folder);
-
+void FlipByteFromEnd(const std::string& path, size_t offset);       // 1 = last byte
+std::vector<std::string> FolderEntries(const std::string& folder);  // sorted names
 Bytes BlobBytes(const SecureBlob& blob);
-// The public key of a masked key (k = d * mask) on `curve`; empty when the key is empty or the
-// computation fails.
+// The public key of a masked key (k = d * mask) on `curve`; empty when there is none.
 Bytes PublicOf(const SecureBlob& maskedKey, const SecureBlob& mask, const std::string& curve);
 
 }  // namespace keymend::test

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "commands/public_export.h"
 #include "container/container_builder.h"
@@ -22,6 +21,11 @@ namespace fs = std::filesystem;
 
 constexpr const char* kCurve = "1.2.643.2.2.35.1";
 constexpr const char* kSet = "1.2.643.7.1.2.5.1.1";
+
+std::string Make(const std::string& reader, const std::string& name,
+                 const char16_t* password = u"") {
+    return MakeContainer(reader, name, Key(kCurve), SignatureAlgorithm(80), password);
+}
 
 // A folder under `base` whose path is exactly `length` bytes long (created).
 std::string FolderOfLength(const std::string& base, size_t length) {
@@ -44,7 +48,7 @@ TEST(ContainerFolder, PathLimits) {
     std::string folder;
     for (size_t length : {242u, 243u, 258u, 259u}) {
         const std::string reader = FolderOfLength(dir / std::to_string(length), length - 8);
-        const std::string made = MakeContainer(reader, "abc", Key(kCurve), SignatureAlgorithm(80), u"");
+        const std::string made = Make(reader, "abc");
         EXPECT_EQ(made.size(), length == 242 ? 242u : 0u) << length;
         EXPECT_EQ(FolderEntries(reader).size(), length == 242 ? 1u : 0u) << length;
         if (length == 242) folder = made;
@@ -59,45 +63,30 @@ TEST(ContainerFolder, PathLimits) {
     EXPECT_FALSE(WriteFolder(*image, far.c_str(), "abc", kWriteRewrite, false));
 }
 
-// Folders are numbered from the first 8 bytes of the name (never splitting a character, never
-// holding a separator); name.key keeps the whole name. With .000 to .999 all taken, or the
-// reader folder missing, nothing is written.
-TEST(ContainerFolder, NumberingAndNames) {
+// The folder is named from at most 8 bytes of the name, never splitting a character nor holding
+// a separator (numbering and name.key: ImportCommand, ForeignContainer). With .000 to .999 all
+// taken (by files here: any existing name is taken), or no reader folder, nothing is written.
+TEST(ContainerFolder, Names) {
     TempDir dir;
-    const TestKey& key = Key(kCurve);
-    const char* alg = SignatureAlgorithm(80);
-    EXPECT_EQ(MakeContainer(dir.path(), "MyContainerName", key, alg, u""), dir / "MyContai.000");
-    EXPECT_EQ(MakeContainer(dir.path() + "//", "MyContainerXYZ", key, alg, u""),
-              dir / "MyContai.001");
-    EXPECT_EQ(MakeContainer(dir.path(), "abc", key, alg, u""), dir / "abc.000");
-    EXPECT_TRUE(MakeContainer(dir.path(), "ab/../x", key, alg, u"").empty());
-    EXPECT_EQ(MakeContainer(dir.path(), "abcdefgh/tail", key, alg, u""), dir / "abcdefgh.000");
-    ContainerImagePtr image = OpenContainerStrict((dir / "MyContai.001/").c_str(), u"");
-    ASSERT_TRUE(image);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image->name.data()), image->name.size()),
-              "MyContainerXYZ");
-    for (const auto& [name, prefix] : {std::pair<std::string, std::string>{
-                                           "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E",
-                                           "\xE6\x97\xA5\xE6\x9C\xAC"},
-                                       {"\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80\xD1\x8B\xD0\xB9",
-                                        "\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80"}}) {
-        std::string out;
-        ASSERT_TRUE(FolderNamePrefix(name.c_str(), out));
-        EXPECT_EQ(out, prefix);
-    }
-    // Taken by files here: any existing name is taken, and files are quick to clean up.
+    EXPECT_EQ(Make(dir.path() + "//", "MyContainerName"), dir / "MyContai.000");
+    EXPECT_TRUE(Make(dir.path(), "ab/../x").empty());
+    EXPECT_EQ(Make(dir.path(), "abcdefgh/tail"), dir / "abcdefgh.000");
+    EXPECT_EQ(Make(dir.path(), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"),
+              dir / "\xE6\x97\xA5\xE6\x9C\xAC.000");
+    EXPECT_EQ(Make(dir.path(), "\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80\xD1\x8B\xD0\xB9"),
+              dir / "\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80.000");
     TempDir full;
     for (int n = 0; n <= 999; ++n) {
         char name[16];
         std::snprintf(name, sizeof name, "full.%03d", n);
         ASSERT_TRUE(WriteFileBytes(full / name, {}));
     }
-    EXPECT_TRUE(MakeContainer(full.path(), "full", key, alg, u"").empty());
+    EXPECT_TRUE(Make(full.path(), "full").empty());
     EXPECT_EQ(FolderEntries(full.path()).size(), 1000u);
     for (const auto& entry : fs::directory_iterator(full.path())) {
         EXPECT_TRUE(entry.is_regular_file() && entry.file_size() == 0) << entry.path();
     }
-    EXPECT_TRUE(MakeContainer(dir / "missing", "x", key, alg, u"").empty());
+    EXPECT_TRUE(Make(dir / "missing", "x").empty());
     EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
@@ -110,8 +99,7 @@ TEST(ContainerFolder, KeyFilesArePrivateWhateverTheUmask) {
     for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0777}}) {
         TempDir dir;
         const mode_t old = ::umask(mask);
-        const std::string folder =
-            MakeContainer(dir.path(), "modes", Key(kCurve), SignatureAlgorithm(80), u"");
+        const std::string folder = Make(dir.path(), "modes");
         const bool added = AddSecondKey(folder, Key(kCurve, 1), ExchangeAlgorithm(80), u"");
         ::umask(old);
         ASSERT_TRUE(added) << mask;
@@ -123,31 +111,26 @@ TEST(ContainerFolder, KeyFilesArePrivateWhateverTheUmask) {
     }
 }
 
-// Both public keys as the export finds them (`second` null: only the first is required).
-void ExpectKeysRecoverable(const std::string& folder, const TestKey& first, const TestKey* second,
-                           const std::string& context) {
-    SecureBlob pub1, pub2;
-    ASSERT_TRUE(ExportPublicKeys(folder.c_str(), u"", "", "", 0, pub1, pub2)) << context;
-    EXPECT_EQ(BlobBytes(pub1), first.publicKey) << context;
-    if (second != nullptr) {
-        EXPECT_EQ(BlobBytes(pub2), second->publicKey) << context;
-    }
-}
-
-// Breaks the n-th write, flush or replacement of a rewrite, for every n. Before the first
-// replacement the files are untouched; after it, the keys are still recoverable, and no
-// temporary file is ever left behind.
-void RunFaultSweep(const std::string& folder, ContainerImage& newImage, const TestKey& first,
-                   const TestKey* second, std::initializer_list<FileOp> kinds) {
+// Breaks the n-th write, flush or replacement of a rewrite of `folder` into `image`, for every
+// n: the write fails and leaves no temporary file; before the first replacement the files are
+// untouched; after it, the first key (and the second once replaced) is still recoverable.
+void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestKey* second,
+                   std::initializer_list<FileOp> kinds) {
     const auto original = SnapshotFiles(folder);
     const auto entries = FolderEntries(folder);
+    auto expectKeys = [&](bool withSecond, const std::string& context) {
+        SecureBlob pub1, pub2;
+        ASSERT_TRUE(ExportPublicKeys(folder.c_str(), u"", "", "", 0, pub1, pub2)) << context;
+        EXPECT_EQ(BlobBytes(pub1), Key(kCurve).publicKey) << context;
+        EXPECT_TRUE(!withSecond || BlobBytes(pub2) == second->publicKey) << context;
+    };
     for (FileOp kind : kinds) {
         for (uint32_t n = 1; n <= 6; ++n) {
             const std::string context =
                 "kind " + std::to_string(static_cast<int>(kind)) + " n " + std::to_string(n);
             RestoreFiles(folder, original);
             SetFileFaultForTesting(kind, n);
-            EXPECT_FALSE(WriteFolder(newImage, folder.c_str(), "faulty", kWriteRewrite, false))
+            EXPECT_FALSE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false))
                 << context;
             const uint32_t replaced = FileOpCount(FileOp::kReplace) - (kind == FileOp::kReplace);
             SetFileFaultForTesting(kind, 0);
@@ -156,35 +139,30 @@ void RunFaultSweep(const std::string& folder, ContainerImage& newImage, const Te
                 EXPECT_EQ(SnapshotFiles(folder), original) << context;
                 EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"")) << context;
             }
-            ExpectKeysRecoverable(folder, first, replaced == 0 ? nullptr : second, context);
+            expectKeys(replaced != 0 && second != nullptr, context);
             EXPECT_TRUE(OpenContainerTolerant(folder.c_str(), u"", kSet, 0, true)) << context;
         }
     }
     RestoreFiles(folder, original);
-    EXPECT_TRUE(WriteFolder(newImage, folder.c_str(), "faulty", kWriteRewrite, false));
-    ExpectKeysRecoverable(folder, first, second, "complete");
+    EXPECT_TRUE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false));
+    expectKeys(second != nullptr, "complete");
 }
 
 TEST(ContainerFolder, FailedRewriteKeepsTheKeys) {
     TempDir dir;
-    const TestKey& first = Key(kCurve);
-    const TestKey& second = Key(kCurve, 1);
-    const std::string folder =
-        MakeContainer(dir.path(), "fault", first, SignatureAlgorithm(80), u"");
     // Adding a key: the new image rewrites the key files with two keys.
+    const std::string folder = Make(dir.path(), "fault");
     ContainerImagePtr added = OpenContainerStrict(folder.c_str(), u"");
     ASSERT_TRUE(added);
-    ASSERT_TRUE(PlaceSecondKey(*added, second, ExchangeAlgorithm(80)));
+    ASSERT_TRUE(PlaceSecondKey(*added, Key(kCurve, 1), ExchangeAlgorithm(80)));
     ASSERT_TRUE(ProtectSecondKey(*added, u""));
-    RunFaultSweep(folder, *added, first, &second,
+    RunFaultSweep(folder, *added, &Key(kCurve, 1),
                   {FileOp::kWrite, FileOp::kFlush, FileOp::kReplace});
     // A rewrite with fresh masks and salts (as a repair does): the pairs must change together.
     // Writes and flushes fail before any replacement exactly as above.
-    const std::string source = MakeContainer(dir.path(), "fresh", first, SignatureAlgorithm(80), u"");
-    ContainerImagePtr remasked = OpenContainerStrict(source.c_str(), u"");
+    ContainerImagePtr remasked = OpenContainerStrict(Make(dir.path(), "fresh").c_str(), u"");
     ASSERT_TRUE(remasked);
-    const std::string target = MakeContainer(dir.path(), "fault2", first, SignatureAlgorithm(80), u"");
-    RunFaultSweep(target, *remasked, first, nullptr, {FileOp::kReplace});
+    RunFaultSweep(Make(dir.path(), "fault2"), *remasked, nullptr, {FileOp::kReplace});
 }
 
 TEST(ContainerFolder, FailedNewContainerLeavesNothing) {
@@ -192,21 +170,19 @@ TEST(ContainerFolder, FailedNewContainerLeavesNothing) {
     for (FileOp kind : {FileOp::kWrite, FileOp::kFlush}) {
         for (uint32_t n = 1; n <= 6; ++n) {
             SetFileFaultForTesting(kind, n);
-            const std::string folder =
-                MakeContainer(dir.path(), "new", Key(kCurve), SignatureAlgorithm(80), u"");
+            const std::string folder = Make(dir.path(), "new");
             SetFileFaultForTesting(kind, 0);
             EXPECT_TRUE(folder.empty()) << n;
             EXPECT_TRUE(FolderEntries(dir.path()).empty()) << n;
         }
     }
-    EXPECT_EQ(MakeContainer(dir.path(), "new", Key(kCurve), SignatureAlgorithm(80), u""),
-              dir / "new.000");
+    EXPECT_EQ(Make(dir.path(), "new"), dir / "new.000");
 }
 
 TEST(ContainerProtection, KeyAlgorithmTable) {
-    for (const VectorRecord& r :
-         LoadVectors("container/algorithms.vec", {"Oid", "ProviderType", "Agreement", "Signature",
-                                                  "Exchange", "Set", "Result"})) {
+    for (const VectorRecord& r : LoadVectors(
+             "container/algorithms.vec",
+             {"Oid", "ProviderType", "Agreement", "Signature", "Exchange", "Set", "Result"})) {
         const uint32_t type = static_cast<uint32_t>(std::stoul(r.Get("ProviderType")));
         if (r.section == "ParamSet") {
             OidText set;
@@ -265,12 +241,13 @@ TEST(ContainerProtection, PasswordKeyMatchesOpenSslHashes) {
     uint8_t key[32];
     EXPECT_FALSE(DerivePasswordKey(key, u"password", salt.data(), salt.size(), 0));
     if (OSSL_PROVIDER_try_load(nullptr, "gostprov", 1) == nullptr) GTEST_SKIP();
+    const std::u16string cyrillic = u"\u043a\u043b\u044e\u0447 1";
     const struct {
         std::u16string password;
         uint32_t type;
         size_t saltLength;
-    } cases[] = {{u"\u043a\u043b\u044e\u0447 1", 75, 12}, {u"\u043a\u043b\u044e\u0447 1", 80, 12},
-                 {u"", 75, 12}, {u"", 80, 12}, {u"password", 81, 12}, {u"password", 80, 11}};
+    } cases[] = {{cyrillic, 75, 12}, {cyrillic, 80, 12}, {u"", 75, 12},
+                 {u"", 80, 12},      {u"pass", 81, 12},  {u"pass", 80, 11}};
     for (const auto& c : cases) {
         const Bytes s(salt.begin(), salt.begin() + static_cast<long>(c.saltLength));
         ASSERT_TRUE(DerivePasswordKey(key, c.password.c_str(), s.data(), s.size(), c.type));
@@ -279,39 +256,38 @@ TEST(ContainerProtection, PasswordKeyMatchesOpenSslHashes) {
     }
 }
 
+// Rewrites header.key after `change`, with a valid MAC.
+void EditHeader(const std::string& folder, void (*change)(HeaderRecord&)) {
+    ContainerImagePtr image = CreateContainerImage();
+    ASSERT_TRUE(ReadWholeFile(folder + "/header.key", ContainerFile::kHeader, *image));
+    change(image->header);
+    SecureBlob out;
+    ASSERT_TRUE(EncodeHeaderFile(image->header, false, out));
+    ASSERT_TRUE(WriteFileBytes(folder + "/header.key", BlobBytes(out)));
+}
+
 // Each integrity value is checked by the strict open; the tolerant open still recovers the key
 // from each copy that the damage leaves usable (bit 0: the first copy, bit 1: the second).
 TEST(ContainerProtection, EachIntegrityValueIsChecked) {
-    // Rewrites header.key after `change`, with a valid MAC.
-    auto editHeader = [](const std::string& f, const std::function<void(HeaderRecord&)>& change) {
-        ContainerImagePtr image = CreateContainerImage();
-        ASSERT_TRUE(ReadWholeFile(f + "/header.key", ContainerFile::kHeader, *image));
-        change(image->header);
-        SecureBlob out;
-        ASSERT_TRUE(EncodeHeaderFile(image->header, false, out));
-        ASSERT_TRUE(WriteFileBytes(f + "/header.key", BlobBytes(out)));
-    };
+    using F = const std::string&;
     const struct {
         const char* what;
-        int usableCopies;
-        std::function<void(const std::string&)> damage;
+        int usable;
+        void (*damage)(F);
     } cases[] = {
-        {"masks.key", 2, [](const std::string& f) { FlipByteFromEnd(f + "/masks.key", 1); }},
-        {"masks2.key", 1, [](const std::string& f) { FlipByteFromEnd(f + "/masks2.key", 1); }},
-        {"header MAC", 3, [](const std::string& f) { FlipByteFromEnd(f + "/header.key", 1); }},
+        {"masks.key", 2, [](F f) { FlipByteFromEnd(f + "/masks.key", 1); }},
+        {"masks2.key", 1, [](F f) { FlipByteFromEnd(f + "/masks2.key", 1); }},
+        {"header MAC", 3, [](F f) { FlipByteFromEnd(f + "/header.key", 1); }},
         {"password check", 3,
-         [&](const std::string& f) { editHeader(f, [](HeaderRecord& h) { h.passwordCheck[0] ^= 1; }); }},
-        {"public-key check value", 3,
-         [&](const std::string& f) {
-             editHeader(f, [](HeaderRecord& h) { h.firstKey.publicKeyCheck[7] ^= 1; });
-         }},
-        {"primary.key", 2, [](const std::string& f) { FlipByteFromEnd(f + "/primary.key", 1); }},
-        {"primary2.key", 1, [](const std::string& f) { FlipByteFromEnd(f + "/primary2.key", 1); }},
-        {"missing name.key", 3, [](const std::string& f) { fs::remove(f + "/name.key"); }},
+         [](F f) { EditHeader(f, [](HeaderRecord& h) { h.passwordCheck[0] ^= 1; }); }},
+        {"public-key check", 3,
+         [](F f) { EditHeader(f, [](HeaderRecord& h) { h.firstKey.publicKeyCheck[7] ^= 1; }); }},
+        {"primary.key", 2, [](F f) { FlipByteFromEnd(f + "/primary.key", 1); }},
+        {"primary2.key", 1, [](F f) { FlipByteFromEnd(f + "/primary2.key", 1); }},
+        {"no name.key", 3, [](F f) { fs::remove(f + "/name.key"); }},
     };
     TempDir dir;
-    const TestKey& key = Key(kCurve);
-    const std::string folder = MakeContainer(dir.path(), "neg", key, SignatureAlgorithm(80), u"pw");
+    const std::string folder = Make(dir.path(), "neg", u"pw");
     const auto original = SnapshotFiles(folder);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -320,12 +296,12 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
         EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"pw"));
         ContainerImagePtr image = OpenContainerTolerant(folder.c_str(), u"pw", kSet, 0, true);
         ASSERT_TRUE(image);
-        EXPECT_EQ(PublicOf(image->primary.firstKeyDecrypted, image->masks.mask, kCurve) ==
-                      key.publicKey,
-                  (c.usableCopies & 1) != 0);
-        EXPECT_EQ(PublicOf(image->primary2.firstKeyDecrypted, image->masks2.mask, kCurve) ==
-                      key.publicKey,
-                  (c.usableCopies & 2) != 0);
+        const Bytes& expected = Key(kCurve).publicKey;
+        EXPECT_EQ(PublicOf(image->primary.firstKeyDecrypted, image->masks.mask, kCurve) == expected,
+                  (c.usable & 1) != 0);
+        EXPECT_EQ(
+            PublicOf(image->primary2.firstKeyDecrypted, image->masks2.mask, kCurve) == expected,
+            (c.usable & 2) != 0);
     }
     RestoreFiles(folder, original);
     EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));

@@ -122,9 +122,8 @@ TEST(Pkcs12Reader, EnvelopeAndPbes2Deviations) {
     EXPECT_TRUE(Read(pfx.Encode(), f->password));
     EXPECT_TRUE(decrypts(pbes2));
     WipeCheck wipe;
-    for (const VectorRecord& r : LoadVectors("pkcs12/deviations.vec", {"Case", "Path", "Change",
-                                                                       "Value", "Oid", "NoMac",
-                                                                       "Ok"})) {
+    for (const VectorRecord& r : LoadVectors(
+             "pkcs12/deviations.vec", {"Case", "Path", "Change", "Value", "Oid", "NoMac", "Ok"})) {
         SCOPED_TRACE(r.section + ": " + r.Get("Case"));
         const bool envelope = r.section == "Envelope";
         Der changed = envelope ? pfx : pbes2;
@@ -142,18 +141,18 @@ Bytes EncryptedSafe(Bytes plain) {
     const char* sbox = "1.2.643.2.2.31.1";
     uint8_t key[32];
     EXPECT_TRUE(Pbkdf2Block(key, 32, kPrfStreebog512, "secret", salt.data(), 8, 1, 1));
-    EXPECT_TRUE(Gost28147Crypt(plain.data(), plain.size(), false, kGost28147Cfb, key, 32, sbox,
-                               iv.data()));
+    EXPECT_TRUE(
+        Gost28147Crypt(plain.data(), plain.size(), false, kGost28147Cfb, key, 32, sbox, iv.data()));
     const Der prf = Der::Cons(0x30, {Der::Oid("1.2.643.7.1.1.4.2"), Der::Prim(0x05, {})});
-    const Der kdf = Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.5.12"),
-                                     Der::Cons(0x30, {Der::Prim(0x04, salt),
-                                                      Der::Prim(0x02, {1}), prf})});
+    const Der kdf =
+        Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.5.12"),
+                         Der::Cons(0x30, {Der::Prim(0x04, salt), Der::Prim(0x02, {1}), prf})});
     const Der cipher = Der::Cons(
         0x30, {Der::Oid("1.2.643.2.2.21"), Der::Cons(0x30, {Der::Prim(0x04, iv), Der::Oid(sbox)})});
     const Der algorithm =
         Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.5.13"), Der::Cons(0x30, {kdf, cipher})});
-    const Der data = Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.7.1"), algorithm,
-                                      Der::Prim(0x80, plain)});
+    const Der data =
+        Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.7.1"), algorithm, Der::Prim(0x80, plain)});
     return Der::Cons(0x30, {Der::Prim(0x02, {0}), data}).Encode();
 }
 
@@ -185,8 +184,8 @@ TEST(Pkcs12Reader, SafeContentsWalk) {
 TEST(StorePrivateKey, BlobFormsParametersAndVersions) {
     WipeCheck wipe;
     for (const VectorRecord& r :
-         LoadVectors("pkcs12/private_keys.vec", {"Case", "Pkcs8", "Ok", "Key", "Factor", "KeySpec",
-                                                 "Algorithm", "Digest"})) {
+         LoadVectors("pkcs12/private_keys.vec",
+                     {"Case", "Pkcs8", "Ok", "Key", "Factor", "KeySpec", "Algorithm", "Digest"})) {
         SCOPED_TRACE(r.Get("Case"));
         ContainerImagePtr image = CreateContainerImage();
         Pkcs12ReadState state;
