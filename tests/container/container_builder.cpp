@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-
 #include "container/protection.h"
 #include "crypto/context/key_mask.h"
 #include "crypto/ec/keypair.h"
@@ -95,36 +92,11 @@ bool AddSecondKey(const std::string& folder, const TestKey& key, const char* alg
     return WriteContainer(*image, folder.c_str(), password, name.c_str(), kWriteRewrite);
 }
 
-std::vector<std::pair<std::string, Bytes>> SnapshotFiles(const std::string& folder) {
-    std::vector<std::pair<std::string, Bytes>> files;
-    for (const char* name :
-         {kNameFile, kHeaderFile, kPrimaryFile, kPrimary2File, kMasksFile, kMasks2File}) {
-        files.emplace_back(name, ReadFileBytes(folder + "/" + name));
-    }
-    return files;
-}
-
-void RestoreFiles(const std::string& folder,
-                  const std::vector<std::pair<std::string, Bytes>>& files) {
-    for (const auto& [name, bytes] : files) {
-        ASSERT_TRUE(WriteFileBytes(folder + "/" + name, bytes)) << name;
-    }
-}
-
 void FlipByteFromEnd(const std::string& path, size_t offset) {
     Bytes bytes = ReadFileBytes(path);
     ASSERT_GE(bytes.size(), offset) << path;
     bytes[bytes.size() - offset] ^= 0x01;
     ASSERT_TRUE(WriteFileBytes(path, bytes));
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 Bytes BlobBytes(const SecureBlob& blob) {

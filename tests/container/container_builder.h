@@ -31,12 +31,7 @@ bool PlaceSecondKey(ContainerImage& image, const TestKey& key, const char* algor
 bool AddSecondKey(const std::string& folder, const TestKey& key, const char* algorithm,
                   const char16_t* password);
 
-// The six file contents of a container folder by name, and restoring them.
-std::vector<std::pair<std::string, Bytes>> SnapshotFiles(const std::string& folder);
-void RestoreFiles(const std::string& folder,
-                  const std::vector<std::pair<std::string, Bytes>>& files);
-void FlipByteFromEnd(const std::string& path, size_t offset);       // 1 = last byte
-std::vector<std::string> FolderEntries(const std::string& folder);  // sorted names
+void FlipByteFromEnd(const std::string& path, size_t offset);  // 1 = last byte
 Bytes BlobBytes(const SecureBlob& blob);
 // The public key of a masked key (k = d * mask) on `curve`; empty when there is none.
 Bytes PublicOf(const SecureBlob& maskedKey, const SecureBlob& mask, const std::string& curve);

@@ -12,6 +12,7 @@
 #include "commands/public_export.h"
 #include "container/container_builder.h"
 #include "container/protection.h"
+#include "hardening/hardening_support.h"
 #include "platform/files.h"
 
 namespace keymend::test {
@@ -50,11 +51,11 @@ TEST(ContainerFolder, PathLimits) {
         const std::string reader = FolderOfLength(dir / std::to_string(length), length - 8);
         const std::string made = Make(reader, "abc");
         EXPECT_EQ(made.size(), length == 242 ? 242u : 0u) << length;
-        EXPECT_EQ(FolderEntries(reader).size(), length == 242 ? 1u : 0u) << length;
+        EXPECT_EQ(Entries(reader).size(), length == 242 ? 1u : 0u) << length;
         if (length == 242) folder = made;
     }
     const std::string far = FolderOfLength(dir / "far", 243);
-    RestoreFiles(far, SnapshotFiles(folder));
+    Restore(far, Snapshot(folder));
     ContainerImagePtr image = OpenContainerStrict(folder.c_str(), u"");
     ASSERT_TRUE(image);
     EXPECT_FALSE(OpenContainerStrict(far.c_str(), u""));
@@ -83,7 +84,7 @@ TEST(ContainerFolder, NewFolders) {
         ASSERT_TRUE(WriteFileBytes(full / name, {}));
     }
     EXPECT_TRUE(Make(full.path(), "full").empty());
-    EXPECT_EQ(FolderEntries(full.path()).size(), 1000u);
+    EXPECT_EQ(Entries(full.path()).size(), 1000u);
     for (const auto& entry : fs::directory_iterator(full.path())) {
         EXPECT_TRUE(entry.is_regular_file() && entry.file_size() == 0) << entry.path();
     }
@@ -96,7 +97,7 @@ TEST(ContainerFolder, NewFolders) {
             const std::string folder = Make(faulty.path(), "new");
             SetFileFaultForTesting(kind, 0);
             EXPECT_TRUE(folder.empty()) << n;
-            EXPECT_TRUE(FolderEntries(faulty.path()).empty()) << n;
+            EXPECT_TRUE(Entries(faulty.path()).empty()) << n;
         }
     }
     EXPECT_EQ(Make(faulty.path(), "new"), faulty / "new.000");
@@ -116,8 +117,8 @@ TEST(ContainerFolder, KeyFilesArePrivateWhateverTheUmask) {
         ::umask(old);
         ASSERT_TRUE(added) << mask;
         EXPECT_EQ(mode(folder), 0700u) << mask;
-        EXPECT_EQ(FolderEntries(folder).size(), 6u);
-        for (const std::string& name : FolderEntries(folder)) {
+        EXPECT_EQ(Entries(folder).size(), 6u);
+        for (const std::string& name : Entries(folder)) {
             EXPECT_EQ(mode(folder + "/" + name), 0600u) << name << " umask " << mask;
         }
     }
@@ -128,8 +129,8 @@ TEST(ContainerFolder, KeyFilesArePrivateWhateverTheUmask) {
 // untouched; after it, the first key (and the second once replaced) is still recoverable.
 void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestKey* second,
                    std::initializer_list<FileOp> kinds) {
-    const auto original = SnapshotFiles(folder);
-    const auto entries = FolderEntries(folder);
+    const auto original = Snapshot(folder);
+    const auto entries = Entries(folder);
     auto expectKeys = [&](bool withSecond, const std::string& context) {
         SecureBlob pub1, pub2;
         ASSERT_TRUE(ExportPublicKeys(folder.c_str(), u"", "", "", 0, pub1, pub2)) << context;
@@ -140,21 +141,21 @@ void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestK
         for (uint32_t n = 1; n <= 6; ++n) {
             const std::string context =
                 "kind " + std::to_string(static_cast<int>(kind)) + " n " + std::to_string(n);
-            RestoreFiles(folder, original);
+            Restore(folder, original);
             SetFileFaultForTesting(kind, n);
             EXPECT_FALSE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false))
                 << context;
             const uint32_t replaced = FileOpCount(FileOp::kReplace) - (kind == FileOp::kReplace);
             SetFileFaultForTesting(kind, 0);
-            EXPECT_EQ(FolderEntries(folder), entries) << context << ": temporary file left";
+            EXPECT_EQ(Entries(folder), entries) << context << ": temporary file left";
             if (replaced == 0) {
-                EXPECT_EQ(SnapshotFiles(folder), original) << context;
+                EXPECT_EQ(Snapshot(folder), original) << context;
                 EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"")) << context;
             }
             expectKeys(replaced != 0 && second != nullptr, context);
         }
     }
-    RestoreFiles(folder, original);
+    Restore(folder, original);
     EXPECT_TRUE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false));
     expectKeys(second != nullptr, "complete");
 }
@@ -285,10 +286,10 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
     };
     TempDir dir;
     const std::string folder = Make(dir.path(), "neg", u"pw");
-    const auto original = SnapshotFiles(folder);
+    const auto original = Snapshot(folder);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        RestoreFiles(folder, original);
+        Restore(folder, original);
         c.damage(folder);
         EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"pw"));
         ContainerImagePtr image = OpenContainerTolerant(folder.c_str(), u"pw", kSet, 0, true);
@@ -300,7 +301,7 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
             PublicOf(image->primary2.firstKeyDecrypted, image->masks2.mask, kCurve) == expected,
             (c.usable & 2) != 0);
     }
-    RestoreFiles(folder, original);
+    Restore(folder, original);
     EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));
 }
 
