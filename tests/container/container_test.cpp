@@ -9,7 +9,6 @@
 
 #include <filesystem>
 
-#include "commands/public_export.h"
 #include "container/container_builder.h"
 #include "container/protection.h"
 #include "hardening/hardening_support.h"
@@ -30,13 +29,9 @@ std::string Make(const std::string& reader, const std::string& name,
 
 // A folder under `base` whose path is exactly `length` bytes long (created).
 std::string FolderOfLength(const std::string& base, size_t length) {
-    std::string path = base;
-    while (path.size() < length) {
-        size_t chunk = std::min<size_t>(length - path.size() - 1, 200);
-        if (length - path.size() - 1 - chunk == 1) --chunk;  // never leave room for "/" alone
-        path += "/" + std::string(chunk, 'd');
-    }
-    EXPECT_EQ(path.size(), length);
+    const size_t rest = length - base.size() - 2;
+    const std::string path =
+        base + "/" + std::string(rest / 2, 'd') + "/" + std::string(rest - rest / 2, 'e');
     fs::create_directories(path);
     return path;
 }
@@ -132,10 +127,10 @@ void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestK
     const auto original = Snapshot(folder);
     const auto entries = Entries(folder);
     auto expectKeys = [&](bool withSecond, const std::string& context) {
-        SecureBlob pub1, pub2;
-        ASSERT_TRUE(ExportPublicKeys(folder.c_str(), u"", "", "", 0, pub1, pub2)) << context;
-        EXPECT_EQ(BlobBytes(pub1), Key(kCurve).publicKey) << context;
-        EXPECT_TRUE(!withSecond || BlobBytes(pub2) == second->publicKey) << context;
+        Bytes pub1, pub2;
+        ASSERT_TRUE(RecoverPublicKeys(folder, u"", pub1, pub2)) << context;
+        EXPECT_EQ(pub1, Key(kCurve).publicKey) << context;
+        EXPECT_TRUE(!withSecond || pub2 == second->publicKey) << context;
     };
     for (FileOp kind : kinds) {
         for (uint32_t n = 1; n <= 6; ++n) {
@@ -239,18 +234,17 @@ TEST(ContainerProtection, PasswordKeyMatchesOpenSslHashes) {
     uint8_t key[32];
     EXPECT_FALSE(DerivePasswordKey(key, u"password", salt.data(), salt.size(), 0));
     if (OSSL_PROVIDER_try_load(nullptr, "gostprov", 1) == nullptr) GTEST_SKIP();
-    const std::u16string cyrillic = u"\u043a\u043b\u044e\u0447 1";
-    const struct {
-        std::u16string password;
-        uint32_t type;
-        size_t saltLength;
-    } cases[] = {{cyrillic, 75, 12}, {cyrillic, 80, 12}, {u"", 75, 12},
-                 {u"", 80, 12},      {u"pass", 81, 12},  {u"pass", 80, 11}};
-    for (const auto& c : cases) {
-        const Bytes s(salt.begin(), salt.begin() + static_cast<long>(c.saltLength));
-        ASSERT_TRUE(DerivePasswordKey(key, c.password.c_str(), s.data(), s.size(), c.type));
-        EXPECT_EQ(ToHex(key, 32), ToHex(OpenSslDerive(c.type, c.password, s)))
-            << c.type << " " << c.password.size() << " " << c.saltLength;
+    // Provider types with a Cyrillic, an empty and an ASCII password; the last one with an
+    // 11-byte salt.
+    const std::u16string passwords[] = {u"\u043a\u043b\u044e\u0447 1", u"", u"pass"};
+    for (uint32_t type : {75u, 80u, 81u}) {
+        for (const std::u16string& password : passwords) {
+            const size_t saltLength = password == u"pass" && type == 81 ? 11 : 12;
+            const Bytes s(salt.begin(), salt.begin() + static_cast<long>(saltLength));
+            ASSERT_TRUE(DerivePasswordKey(key, password.c_str(), s.data(), s.size(), type));
+            EXPECT_EQ(ToHex(key, 32), ToHex(OpenSslDerive(type, password, s)))
+                << type << " " << password.size();
+        }
     }
 }
 

@@ -65,32 +65,6 @@ TEST(ContainerRecords, MalformedFilesAreRejected) {
 
 // ---- Containers laid out byte by byte ----------------------------------------------------------
 
-struct ForeignCase {
-    std::string what, curve, algorithm;
-    std::string encryptionSet;  // empty: KeyParameters of two OIDs
-    bool formatOid;
-    std::u16string password;
-    bool secondKey;
-    Bytes contentTail;  // appended inside HeaderContent
-    Bytes fileTail;     // appended after the header SEQUENCE
-};
-
-std::vector<ForeignCase> ForeignCases() {
-    std::vector<ForeignCase> out;
-    for (const VectorRecord& r : LoadVectors(
-             "container/foreign.vec", {"Case", "Curve", "Algorithm", "EncryptionSet", "FormatOid",
-                                       "Password", "SecondKey", "ContentTail", "FileTail"})) {
-        const std::string& pw = r.Get("Password");
-        out.push_back({r.Get("Case"), r.Get("Curve"), r.Get("Algorithm"),
-                       r.Has("EncryptionSet") ? r.Get("EncryptionSet") : "",
-                       r.Get("FormatOid") == "yes", std::u16string(pw.begin(), pw.end()),
-                       r.Get("SecondKey") == "yes",
-                       r.Has("ContentTail") ? r.Hex("ContentTail") : Bytes{},
-                       r.Has("FileTail") ? r.Hex("FileTail") : Bytes{}});
-    }
-    return out;
-}
-
 // Mask and salt of one copy.
 struct CopySecrets {
     Bytes mask;
@@ -115,65 +89,73 @@ Bytes Kek(const std::u16string& password, const Bytes& salt, uint32_t providerTy
     return kek;
 }
 
-const char* ParamSetOf(const ForeignCase& c) {
-    if (!c.encryptionSet.empty()) return c.encryptionSet.c_str();
-    return ProviderTypeOfOid(c.algorithm.c_str()) == 75 ? "1.2.643.2.2.31.1"
-                                                        : "1.2.643.7.1.2.5.1.1";
+std::u16string Password(const VectorRecord& c) {
+    return std::u16string(c.Get("Password").begin(), c.Get("Password").end());
 }
 
-Bytes KeyProperties(const ForeignCase& c, const std::string& algorithm) {
+// The cipher set of a foreign.vec record: its own, or the provider's default.
+std::string ParamSetOf(const VectorRecord& c) {
+    if (c.Has("EncryptionSet")) return c.Get("EncryptionSet");
+    return ProviderTypeOfOid(c.Get("Algorithm").c_str()) == 75 ? "1.2.643.2.2.31.1"
+                                                               : "1.2.643.7.1.2.5.1.1";
+}
+
+Bytes KeyProperties(const VectorRecord& c, const std::string& algorithm) {
     const uint32_t type = ProviderTypeOfOid(algorithm.c_str());
+    Bytes params = Cat({Oid(c.Get("Curve")), Oid(type == 75   ? "1.2.643.2.2.30.1"
+                                                 : type == 80 ? "1.2.643.7.1.1.2.2"
+                                                              : "1.2.643.7.1.1.2.3")});
+    if (c.Has("EncryptionSet")) params = Cat({params, Oid(c.Get("EncryptionSet"))});
     const bool exchange = algorithm == ExchangeAlgorithm(type);
-    Bytes params = Cat({Oid(c.curve), Oid(type == 75   ? "1.2.643.2.2.30.1"
-                                          : type == 80 ? "1.2.643.7.1.1.2.2"
-                                                       : "1.2.643.7.1.1.2.3")});
-    if (!c.encryptionSet.empty()) params = Cat({params, Oid(c.encryptionSet)});
     const Bytes flags = exchange ? Bytes{0x05, 0xA0} : Bytes{0x07, 0x80};
     return Cat({Tlv(0x03, flags), Tlv(0xA0, Cat({Oid(algorithm), Tlv(0x30, params)}))});
 }
 
-// The six files, by name.
-std::vector<std::pair<std::string, Bytes>> BuildForeign(const ForeignCase& c,
+// The six files, by name, of the container a foreign.vec record describes.
+std::vector<std::pair<std::string, Bytes>> BuildForeign(const VectorRecord& c,
                                                         const CopySecrets (&copies)[2],
                                                         const std::string& name) {
-    const uint32_t type = ProviderTypeOfOid(c.algorithm.c_str());
-    const char* paramSet = ParamSetOf(c);
-    const size_t n = Key(c.curve).d.size();
+    const std::string& curve = c.Get("Curve");
+    const uint32_t type = ProviderTypeOfOid(c.Get("Algorithm").c_str());
+    const std::string paramSet = ParamSetOf(c);
+    const std::u16string password = Password(c);
+    const bool secondKey = c.Get("SecondKey") == "yes";
+    const size_t n = Key(curve).d.size();
     Bytes keys[2], masks[2];
     for (int i = 0; i < 2; ++i) {
         const Bytes& mask = copies[i].mask;
-        const Bytes kek = Kek(c.password, copies[i].salt, type);
+        const Bytes kek = Kek(password, copies[i].salt, type);
         auto encrypted = [&](Bytes k) {
-            EXPECT_TRUE(ApplyStoredMask(k.data(), n, mask.data(), n, c.curve.c_str(), false));
-            EXPECT_TRUE(Gost28147Crypt(k.data(), n, false, kGost28147Ecb, kek.data(), 32, paramSet,
-                                       nullptr));
+            EXPECT_TRUE(ApplyStoredMask(k.data(), n, mask.data(), n, curve.c_str(), false));
+            EXPECT_TRUE(Gost28147Crypt(k.data(), n, false, kGost28147Ecb, kek.data(), 32,
+                                       paramSet.c_str(), nullptr));
             return k;
         };
-        keys[i] = Tlv(0x04, encrypted(Key(c.curve, 0).d));
-        if (c.secondKey) keys[i] = Cat({keys[i], Tlv(0x80, encrypted(Key(c.curve, 1).d))});
-        const Bytes maskCheck = Mac(copies[i].salt, mask.data() + n - 32, paramSet);
+        keys[i] = Tlv(0x04, encrypted(Key(curve, 0).d));
+        if (secondKey) keys[i] = Cat({keys[i], Tlv(0x80, encrypted(Key(curve, 1).d))});
+        const Bytes maskCheck = Mac(copies[i].salt, mask.data() + n - 32, paramSet.c_str());
         masks[i] =
             Tlv(0x30, Cat({Tlv(0x04, mask), Tlv(0x04, copies[i].salt), Tlv(0x04, maskCheck)}));
     }
-    const Bytes check1(Key(c.curve, 0).publicKey.begin(), Key(c.curve, 0).publicKey.begin() + 8);
-    const Bytes check2(Key(c.curve, 1).publicKey.begin(), Key(c.curve, 1).publicKey.begin() + 8);
-    const bool password = !c.password.empty();
-    Bytes content = c.formatOid ? Tlv(0xA0, Oid("1.2.643.2.2.37.2.1")) : Bytes{};
-    content = Cat({content, Tlv(0x03, {0x06, static_cast<uint8_t>(password ? 0xC0 : 0x40)}),
-                   Tlv(0x30, KeyProperties(c, c.algorithm))});
-    if (password) {
-        const Bytes checkKey = Kek(c.password, check1, type);
-        content = Cat({content, Tlv(0x82, Mac(Bytes(16, 0), checkKey.data(), paramSet))});
+    const Bytes check1(Key(curve, 0).publicKey.begin(), Key(curve, 0).publicKey.begin() + 8);
+    const Bytes check2(Key(curve, 1).publicKey.begin(), Key(curve, 1).publicKey.begin() + 8);
+    Bytes content = c.Get("FormatOid") == "yes" ? Tlv(0xA0, Oid("1.2.643.2.2.37.2.1")) : Bytes{};
+    content = Cat({content, Tlv(0x03, {0x06, static_cast<uint8_t>(password.empty() ? 0x40 : 0xC0)}),
+                   Tlv(0x30, KeyProperties(c, c.Get("Algorithm")))});
+    if (!password.empty()) {
+        const Bytes checkKey = Kek(password, check1, type);
+        content = Cat({content, Tlv(0x82, Mac(Bytes(16, 0), checkKey.data(), paramSet.c_str()))});
     }
-    if (c.secondKey) content = Cat({content, Tlv(0xA4, KeyProperties(c, ExchangeAlgorithm(type)))});
+    if (secondKey) content = Cat({content, Tlv(0xA4, KeyProperties(c, ExchangeAlgorithm(type)))});
     content = Cat({content, Tlv(0x8A, check1)});
-    if (c.secondKey) content = Cat({content, Tlv(0x8B, check2)});
-    const Bytes headerContent = Tlv(0x30, Cat({content, c.contentTail}));
+    if (secondKey) content = Cat({content, Tlv(0x8B, check2)});
+    if (c.Has("ContentTail")) content = Cat({content, c.Hex("ContentTail")});
+    const Bytes headerContent = Tlv(0x30, content);
     const uint8_t zeroKey[32] = {};
-    const char* macSet = type == 75 ? "1.2.643.2.2.31.1" : paramSet;
-    const Bytes header =
-        Cat({Tlv(0x30, Cat({headerContent, Tlv(0x04, Mac(headerContent, zeroKey, macSet))})),
-             c.fileTail});
+    const std::string macSet = type == 75 ? "1.2.643.2.2.31.1" : paramSet;
+    Bytes header =
+        Tlv(0x30, Cat({headerContent, Tlv(0x04, Mac(headerContent, zeroKey, macSet.c_str()))}));
+    if (c.Has("FileTail")) header = Cat({header, c.Hex("FileTail")});
     return {{"header.key", header},
             {"masks.key", masks[0]},
             {"masks2.key", masks[1]},
@@ -182,45 +164,52 @@ std::vector<std::pair<std::string, Bytes>> BuildForeign(const ForeignCase& c,
             {"primary2.key", Tlv(0x30, keys[1])}};
 }
 
-// Each opens strictly, and not under another password. Where there is one key, a key added by
-// this tool keeps the container openable: it is encrypted under the container's cipher set
-// (the tolerant open needs that set), and the rewritten header drops what it does not know (a
-// late password check value is never read: it would fail the check). Then both public keys are
-// exported; also without a header and with the first copy's masks broken (the cipher set found
+// Each hand-laid container opens strictly, and not under another password. Where it has one
+// key, a key added by this tool keeps it openable: encrypted under the container's cipher set
+// (the tolerant open needs that set), with the rewritten header dropping what it does not know
+// (a late password check value is never read: it would fail the check). Both public keys are
+// exported, also without a header and with the first copy's masks broken (the cipher set found
 // by trial, the keys from the second copy, the curve and provider type given).
-TEST(ForeignContainer, OpensStrictlyAndExports) {
+// The other direction: what the tool writes, with one key and after adding a second, is byte
+// for byte the same layout (with a format OID and three-OID key parameters) for its own masks
+// and salts, fresh for each copy; name.key keeps the full name however long.
+TEST(ForeignContainer, ReadAndWrittenLayouts) {
     TempDir dir;
     int n = 0;
-    for (const ForeignCase& c : ForeignCases()) {
-        SCOPED_TRACE(c.what);
+    for (const VectorRecord& c : LoadVectors(
+             "container/foreign.vec", {"Case", "Curve", "Algorithm", "EncryptionSet", "FormatOid",
+                                       "Password", "SecondKey", "ContentTail", "FileTail"})) {
+        SCOPED_TRACE(c.Get("Case"));
+        const std::string& curve = c.Get("Curve");
+        const std::u16string password = Password(c);
+        const uint32_t type = ProviderTypeOfOid(c.Get("Algorithm").c_str());
+        const std::string paramSet = ParamSetOf(c);
         const std::string folder = dir / std::to_string(n++);
-        const size_t length = Key(c.curve).d.size();
-        CopySecrets copies[2] = {{Bytes(length, 0x5B), Bytes(12, 0x21)},
-                                 {Bytes(length, 0x3D), Bytes(12, 0x42)}};
-        for (CopySecrets& copy : copies) copy.mask.back() = 0x01;  // below every q
+        const size_t length = Key(curve).d.size();
+        CopySecrets fixed[2] = {{Bytes(length, 0x5B), Bytes(12, 0x21)},
+                                {Bytes(length, 0x3D), Bytes(12, 0x42)}};
+        for (CopySecrets& copy : fixed) copy.mask.back() = 0x01;  // below every q
         std::filesystem::create_directories(folder);
-        for (const auto& [file, bytes] : BuildForeign(c, copies, "for")) {
+        for (const auto& [file, bytes] : BuildForeign(c, fixed, "for")) {
             ASSERT_TRUE(WriteFileBytes(folder + "/" + file, bytes));
         }
-        const char16_t* password = c.password.c_str();
         EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"wrong"));
-        ContainerImagePtr image = OpenContainerStrict(folder.c_str(), password);
+        ContainerImagePtr image = OpenContainerStrict(folder.c_str(), password.c_str());
         ASSERT_TRUE(image);
-        EXPECT_EQ(image->primary2.secondKeyDecrypted.empty(), !c.secondKey);
-        const uint32_t type = ProviderTypeOfOid(c.algorithm.c_str());
-        const char* paramSet = ParamSetOf(c);
-        if (!c.secondKey) {
-            ASSERT_TRUE(AddSecondKey(folder, Key(c.curve, 1), ExchangeAlgorithm(type), password));
-            image = OpenContainerStrict(folder.c_str(), password);
+        EXPECT_EQ(image->primary2.secondKeyDecrypted.empty(), c.Get("SecondKey") == "no");
+        if (c.Get("SecondKey") == "no") {
+            ASSERT_TRUE(
+                AddSecondKey(folder, Key(curve, 1), ExchangeAlgorithm(type), password.c_str()));
+            image = OpenContainerStrict(folder.c_str(), password.c_str());
             ASSERT_TRUE(image);
-            EXPECT_STREQ(image->header.secondKey.encryptionParamSet.c_str(), paramSet);
-            const bool set311 = std::string(paramSet) == "1.2.643.2.2.31.1";
-            EXPECT_TRUE(OpenContainerTolerant(folder.c_str(), password, paramSet, 0, true));
-            EXPECT_FALSE(OpenContainerTolerant(folder.c_str(), password,
-                                               set311 ? "1.2.643.7.1.2.5.1.1" : "1.2.643.2.2.31.1",
-                                               0, true));
+            EXPECT_EQ(image->header.secondKey.encryptionParamSet.c_str(), paramSet);
+            for (const std::string set : {"1.2.643.2.2.31.1", "1.2.643.7.1.2.5.1.1"}) {
+                EXPECT_EQ(OpenContainerTolerant(folder.c_str(), password.c_str(), set.c_str(), 0,
+                                                true) != nullptr,
+                          set == paramSet);
+            }
             const std::string header = ToHex(ReadFileBytes(folder + "/header.key"));
-            EXPECT_TRUE(c.contentTail.empty() || header.find(ToHex(c.contentTail)) == header.npos);
+            EXPECT_TRUE(!c.Has("ContentTail") || header.find(c.Get("ContentTail")) == header.npos);
         }
         for (bool damaged : {false, true}) {
             if (damaged) {
@@ -228,49 +217,40 @@ TEST(ForeignContainer, OpensStrictlyAndExports) {
                 FlipByteFromEnd(folder + "/masks.key", 1);
             }
             SecureBlob pub1, pub2;
-            EXPECT_TRUE(ExportPublicKeys(folder.c_str(), password, damaged ? c.curve.c_str() : "",
-                                         damaged ? c.curve.c_str() : "", damaged ? type : 0, pub1,
-                                         pub2));
-            EXPECT_EQ(BlobBytes(pub1), Key(c.curve).publicKey) << damaged;
-            EXPECT_EQ(BlobBytes(pub2), Key(c.curve, 1).publicKey) << damaged;
+            EXPECT_TRUE(ExportPublicKeys(folder.c_str(), password.c_str(),
+                                         damaged ? curve.c_str() : "", damaged ? curve.c_str() : "",
+                                         damaged ? type : 0, pub1, pub2));
+            EXPECT_EQ(BlobBytes(pub1), Key(curve).publicKey) << damaged;
+            EXPECT_EQ(BlobBytes(pub2), Key(curve, 1).publicKey) << damaged;
         }
-    }
-}
 
-// The other direction: what the tool writes, with one key and after adding a second, is byte
-// for byte the layout above with a format OID and three-OID key parameters, for its own masks
-// and salts (fresh for each copy); name.key keeps the full name however long.
-TEST(ForeignContainer, WrittenFilesFollowTheLayout) {
-    TempDir dir;
-    const std::string name(300, 'n');
-    for (ForeignCase c : ForeignCases()) {
-        c.encryptionSet.clear();
-        c.formatOid = true;
-        c.contentTail = c.fileTail = {};
-        c.encryptionSet = ParamSetOf(c);
-        SCOPED_TRACE(c.what);
-        const std::string folder =
-            MakeContainer(dir.path(), name, Key(c.curve), c.algorithm.c_str(), c.password.c_str());
-        ASSERT_FALSE(folder.empty());
+        // The same keys as this tool writes them: format OID, three key parameter OIDs.
+        VectorRecord own;
+        own.fields = {{"Curve", curve}, {"Algorithm", c.Get("Algorithm")}, {"FormatOid", "yes"}};
+        own.fields["Password"] = c.Get("Password");
+        own.fields["EncryptionSet"] = ParamSetOf(own);
+        const std::string name(300, 'n');
+        const std::string written = MakeContainer(dir.path(), name, Key(curve),
+                                                  c.Get("Algorithm").c_str(), password.c_str());
+        ASSERT_FALSE(written.empty());
         for (bool second : {false, true}) {
-            const uint32_t type = ProviderTypeOfOid(c.algorithm.c_str());
             if (second) {
-                ASSERT_TRUE(AddSecondKey(folder, Key(c.curve, 1), ExchangeAlgorithm(type),
-                                         c.password.c_str()));
+                ASSERT_TRUE(AddSecondKey(written, Key(curve, 1), ExchangeAlgorithm(type),
+                                         password.c_str()));
             }
-            c.secondKey = second;
+            own.fields["SecondKey"] = second ? "yes" : "no";
             CopySecrets copies[2];
             for (int i = 0; i < 2; ++i) {
                 MaskFileRecord masks;
-                const Bytes file = ReadFileBytes(folder + (i == 0 ? "/masks.key" : "/masks2.key"));
+                const Bytes file = ReadFileBytes(written + (i == 0 ? "/masks.key" : "/masks2.key"));
                 ASSERT_TRUE(DecodeMaskFile(file.data(), file.size(), masks));
                 copies[i] = {BlobBytes(masks.mask), BlobBytes(masks.salt)};
             }
-            ASSERT_EQ(copies[0].mask.size(), Key(c.curve).d.size());
+            ASSERT_EQ(copies[0].mask.size(), length);
             EXPECT_NE(copies[0].mask, copies[1].mask);
             EXPECT_NE(copies[0].salt, copies[1].salt);
-            for (const auto& [file, bytes] : BuildForeign(c, copies, name)) {
-                EXPECT_EQ(ToHex(ReadFileBytes(folder + "/" + file)), ToHex(bytes)) << file;
+            for (const auto& [file, bytes] : BuildForeign(own, copies, name)) {
+                EXPECT_EQ(ToHex(ReadFileBytes(written + "/" + file)), ToHex(bytes)) << file;
             }
         }
     }
