@@ -4,161 +4,106 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <string>
 
-#include "support/test_support.h"
+#include "hardening/hardening_support.h"
 
-namespace keymend {
+namespace keymend::test {
 namespace {
-
-using test::Bytes;
-using test::DataPath;
-using test::ReadFileBytes;
-
-Bytes PublicKeyOf(const std::string& keyName) {
-    for (const auto& record : test::LoadVectors("certs/keys.vec", {"Private", "Public"})) {
-        if (record.section == keyName) return record.Hex("Public");
-    }
-    ADD_FAILURE() << "no key " << keyName;
-    return {};
-}
 
 Bytes ToBytes(const SecureBlob& b) {
     return Bytes(b.data(), b.data() + b.size());
 }
 
+Bytes CertFile(const std::string& name) {
+    return ReadFileBytes(DataPath("certs/" + name));
+}
+
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
 TEST(CertificateFile, ReadsEveryFormOpenSslWrites) {
-    struct Case {
-        const char* file;
-        const char* key;
-        const char* algorithm;
-        const char* curve;
-        const char* digest;
-    };
-    const Case cases[] = {
-        {"g01_a.der", "g01_a", "1.2.643.2.2.19", "1.2.643.2.2.35.1", "1.2.643.2.2.30.1"},
-        {"g01_a.pem", "g01_a", "1.2.643.2.2.19", "1.2.643.2.2.35.1", "1.2.643.2.2.30.1"},
-        {"g01_a.p7b", "g01_a", "1.2.643.2.2.19", "1.2.643.2.2.35.1", "1.2.643.2.2.30.1"},
-        {"g01_a.p7b.pem", "g01_a", "1.2.643.2.2.19", "1.2.643.2.2.35.1", "1.2.643.2.2.30.1"},
-        {"g01_xa.der", "g01_xa", "1.2.643.2.2.19", "1.2.643.2.2.36.0", "1.2.643.2.2.30.1"},
-        {"g12_256_b.pem", "g12_256_b", "1.2.643.7.1.1.1.1", "1.2.643.2.2.35.2",
-         "1.2.643.7.1.1.2.2"},
-        // Parameters holding only the curve OID: the digest set follows from the algorithm.
-        {"g12_256_tca.der", "g12_256_tca", "1.2.643.7.1.1.1.1", "1.2.643.7.1.2.1.1.1",
-         "1.2.643.7.1.1.2.2"},
-        {"g12_512_a.der", "g12_512_a", "1.2.643.7.1.1.1.2", "1.2.643.7.1.2.1.2.1",
-         "1.2.643.7.1.1.2.3"},
-        {"g12_512_c.p7b", "g12_512_c", "1.2.643.7.1.1.1.2", "1.2.643.7.1.2.1.2.3",
-         "1.2.643.7.1.1.2.3"},
-        {"g12_512_c.p7b.pem", "g12_512_c", "1.2.643.7.1.1.1.2", "1.2.643.7.1.2.1.2.3",
-         "1.2.643.7.1.1.2.3"},
-        // Several certificates: the first one counts.
-        {"two_b_then_a.pem", "g01_b", "1.2.643.2.2.19", "1.2.643.2.2.35.2", "1.2.643.2.2.30.1"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        CertificateInfo info;
-        ASSERT_TRUE(LoadCertificateFile(DataPath(std::string("certs/") + c.file).c_str(), info));
-        EXPECT_EQ(info.algorithmOid, c.algorithm);
-        EXPECT_EQ(info.curveOid, c.curve);
-        EXPECT_EQ(info.digestOid, c.digest);
-        EXPECT_EQ(test::ToHex(ToBytes(info.publicKey)), test::ToHex(PublicKeyOf(c.key)));
-        // The encoding is the whole certificate, byte for byte as OpenSSL wrote it.
-        Bytes der = ReadFileBytes(DataPath(std::string("certs/") + c.key + ".der"));
-        EXPECT_EQ(ToBytes(info.encoding), der);
+    std::map<std::string, Bytes> publicKeys;
+    for (const VectorRecord& key : LoadVectors("certs/keys.vec", {"Private", "Public"})) {
+        publicKeys[key.section] = key.Hex("Public");
+    }
+    for (const VectorRecord& key :
+         LoadVectors("certs/forms.vec", {"Files", "Algorithm", "Curve", "Digest"})) {
+        for (const std::string& file : Words(key.Get("Files"))) {
+            SCOPED_TRACE(file);
+            CertificateInfo info;
+            ASSERT_TRUE(LoadCertificateFile(DataPath("certs/" + file).c_str(), info));
+            EXPECT_EQ(info.algorithmOid, key.Get("Algorithm"));
+            EXPECT_EQ(info.curveOid, key.Get("Curve"));
+            EXPECT_EQ(info.digestOid, key.Get("Digest"));
+            EXPECT_EQ(ToHex(ToBytes(info.publicKey)), ToHex(publicKeys.at(key.section)));
+            // The encoding is the whole certificate, byte for byte as OpenSSL wrote it.
+            EXPECT_EQ(ToBytes(info.encoding), CertFile(key.section + ".der"));
+        }
     }
 }
 
-TEST(CertificateFile, PemTextMayStartLikeDer) {
-    Bytes pem = ReadFileBytes(DataPath("certs/g01_a.pem"));
-    const std::string lead = "0 is where this note starts\n";
-    pem.insert(pem.begin(), lead.begin(), lead.end());
-    CertificateInfo info;
-    ASSERT_TRUE(ParseCertificateFile(pem.data(), pem.size(), info));
-    EXPECT_EQ(ToBytes(info.encoding), ReadFileBytes(DataPath("certs/g01_a.der")));
-}
-
-TEST(CertificateFile, PemMayFollowAByteOrderMark) {
-    Bytes pem = ReadFileBytes(DataPath("certs/g01_a.pem"));
-    pem.insert(pem.begin(), {0xEF, 0xBB, 0xBF});
-    CertificateInfo info;
-    ASSERT_TRUE(ParseCertificateFile(pem.data(), pem.size(), info));
-    EXPECT_EQ(ToBytes(info.encoding), ReadFileBytes(DataPath("certs/g01_a.der")));
-    // Anything else in front of the BEGIN line on the same line is still refused.
-    pem.insert(pem.begin(), 'x');
-    EXPECT_FALSE(ParseCertificateFile(pem.data(), pem.size(), info));
-}
-
 TEST(CertificateFile, TakesTheFirstCertificateOfABundle) {
-    Bytes bundle = ReadFileBytes(DataPath("certs/two.p7b"));
+    const Bytes bundle = CertFile("two.p7b");
     CertificateInfo info;
     ASSERT_TRUE(ParseCertificateFile(bundle.data(), bundle.size(), info));
     // Whatever order the bundle holds them in, the result is the one that comes first.
-    Bytes a = ReadFileBytes(DataPath("certs/g01_a.der"));
-    Bytes b = ReadFileBytes(DataPath("certs/g01_b.der"));
+    const Bytes a = CertFile("g01_a.der"), b = CertFile("g01_b.der");
     auto at = [&](const Bytes& cert) {
         return std::search(bundle.begin(), bundle.end(), cert.begin(), cert.end()) - bundle.begin();
     };
-    ASSERT_LT(at(a), static_cast<long>(bundle.size()));
-    ASSERT_LT(at(b), static_cast<long>(bundle.size()));
+    ASSERT_LT(std::max(at(a), at(b)), static_cast<long>(bundle.size()));
     EXPECT_EQ(ToBytes(info.encoding), at(a) < at(b) ? a : b);
 }
 
-Bytes Patched(Bytes data, size_t offset, uint8_t value) {
-    data.at(offset) = value;
+Bytes Patched(Bytes data, const Bytes& needle, size_t offset, uint8_t value) {
+    const auto it = std::search(data.begin(), data.end(), needle.begin(), needle.end());
+    EXPECT_NE(it, data.end());
+    if (it != data.end()) it[static_cast<long>(offset)] = value;
     return data;
 }
 
-size_t Find(const Bytes& data, const Bytes& needle) {
-    auto it = std::search(data.begin(), data.end(), needle.begin(), needle.end());
-    EXPECT_NE(it, data.end());
-    return static_cast<size_t>(it - data.begin());
-}
-
-TEST(CertificateFile, RefusesMalformedInput) {
-    const Bytes der = ReadFileBytes(DataPath("certs/g01_a.der"));
-    const Bytes p7b = ReadFileBytes(DataPath("certs/g01_a.p7b"));
-    const Bytes pemBytes = ReadFileBytes(DataPath("certs/g01_a.pem"));
+TEST(CertificateFile, AcceptsOnlyWellFormedInput) {
+    const Bytes der = CertFile("g01_a.der"), p7b = CertFile("g01_a.p7b");
+    const Bytes pemBytes = CertFile("g01_a.pem");
     const std::string pem(pemBytes.begin(), pemBytes.end());
-    auto text = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
     auto replaced = [&](std::string s, const std::string& from, const std::string& to) {
-        s.replace(s.find(from), from.size(), to);
-        return text(s);
+        return Text(s.replace(s.find(from), from.size(), to));
     };
-    // Offsets of the subject public key pieces (the BIT STRING header 03 43 00 04 40).
-    const size_t bits = Find(der, {0x03, 0x43, 0x00, 0x04, 0x40});
-    const size_t signedDataOid = Find(p7b, {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02});
-
-    Bytes trailing = der;
+    const Bytes keyBits{0x03, 0x43, 0x00, 0x04, 0x40};  // subject public key BIT STRING header
+    const Bytes signedData{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+    Bytes trailing = der, indefinite = der;
     trailing.push_back(0x00);
-    Bytes indefinite = der;
     indefinite[1] = 0x80;
     const std::string body = pem.substr(pem.find('\n') + 1, 64);
-    struct Case {
+    const std::string bom = "\xEF\xBB\xBF";
+    const struct {
         const char* what;
         Bytes data;
+        bool ok;
+    } cases[] = {
+        {"PEM after text that starts like DER", Text("0 is where this note starts\n" + pem), true},
+        {"PEM after a byte order mark", Text(bom + pem), true},
+        {"PEM after a byte order mark and text", Text("x" + bom + pem), false},
+        {"empty file", {}, false},
+        {"plain text", Text("hello\n"), false},
+        {"trailing byte after DER", trailing, false},
+        {"indefinite length", indefinite, false},
+        {"unused bits in the key BIT STRING", Patched(der, keyBits, 2, 0x01), false},
+        {"public key not an OCTET STRING", Patched(der, keyBits, 3, 0x05), false},
+        {"not signedData", Patched(p7b, signedData, 8, 0x01), false},
+        {"PEM without end line", Text(pem.substr(0, pem.find("-----END"))), false},
+        {"PEM with a bad character", replaced(pem, body.substr(0, 1), "*"), false},
+        {"PEM with a truncated body", replaced(pem, body, body.substr(0, 63)), false},
+        {"PEM begin line not at line start", replaced(pem, "-----BEGIN", "x-----BEGIN"), false},
+        {"PEM of another kind", replaced(pem, "BEGIN CERTIFICATE", "BEGIN PRIVATE KEY"), false},
     };
-    const Case cases[] = {
-        {"empty file", {}},
-        {"plain text", text("hello\n")},
-        {"trailing byte after DER", trailing},
-        {"indefinite length", indefinite},
-        {"unused bits in the key BIT STRING", Patched(der, bits + 2, 0x01)},
-        {"public key not an OCTET STRING", Patched(der, bits + 3, 0x05)},
-        {"not signedData", Patched(p7b, signedDataOid + 8, 0x01)},
-        {"PEM without end line", text(pem.substr(0, pem.find("-----END")))},
-        {"PEM with a bad character", replaced(pem, body.substr(0, 1), "*")},
-        {"PEM with a truncated body", replaced(pem, body, body.substr(0, 63))},
-        {"PEM begin line not at line start", replaced(pem, "-----BEGIN", "x-----BEGIN")},
-        {"PEM of another kind", replaced(pem, "BEGIN CERTIFICATE", "BEGIN PRIVATE KEY")},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         CertificateInfo info;
-        EXPECT_FALSE(ParseCertificateFile(c.data.data(), c.data.size(), info));
-        EXPECT_TRUE(info.encoding.empty());
-        EXPECT_TRUE(info.publicKey.empty());
+        ASSERT_EQ(ParseCertificateFile(c.data.data(), c.data.size(), info), c.ok);
+        EXPECT_EQ(ToBytes(info.encoding), c.ok ? der : Bytes{});
+        EXPECT_EQ(info.publicKey.empty(), !c.ok);
     }
     // Every proper prefix of a certificate and of a bundle is refused.
     for (const Bytes* whole : {&der, &p7b}) {
@@ -170,51 +115,34 @@ TEST(CertificateFile, RefusesMalformedInput) {
 }
 
 TEST(CertificateFile, Base64IsStrict) {
-    struct Case {
-        const char* in;
-        bool ok;
-        const char* hex;
-    };
-    const Case cases[] = {
-        {"", true, ""},
-        {"QQ==", true, "41"},
-        {"QUI=", true, "4142"},
-        {"QUJD", true, "414243"},
-        {"QU\r\nJD \t", true, "414243"},
-        {"QR==", false, ""},
-        {"QUJ=", false, ""},
-        {"Q===", false, ""},
-        {"QQ=", false, ""},
-        {"QQ", false, ""},
-        {"QQ==QUJD", false, ""},
-        {"QUJ*", false, ""},
-        {"=QQQ", false, ""},
-        {"QUJDQ", false, ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.in);
+    for (const VectorRecord& c : LoadVectors("certs/base64.vec", {"In", "Out"})) {
+        std::string in = c.Get("In");
+        for (size_t at; (at = in.find('\\')) != std::string::npos;) {
+            const char next = in.at(at + 1);
+            in.replace(at, 2, 1, next == 'r' ? '\r' : next == 'n' ? '\n' : '\t');
+        }
+        SCOPED_TRACE(c.section + ": " + c.Get("In"));
         std::vector<uint8_t> out;
-        ASSERT_EQ(Base64Decode(c.in, std::char_traits<char>::length(c.in), out), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(test::ToHex(out), c.hex);
+        ASSERT_EQ(Base64Decode(in.data(), in.size(), out), c.section == "Accepted");
+        if (c.Has("Out")) {
+            EXPECT_EQ(ToHex(out), c.Get("Out"));
         }
     }
 }
 
 TEST(CertificateFile, RefusesOversizedAndMissingFiles) {
-    test::TempDir dir;
+    TempDir dir;
     CertificateInfo info;
     EXPECT_FALSE(LoadCertificateFile((dir / "missing.der").c_str(), info));
     // A valid certificate followed by padding up to one byte over the limit: refused by size.
-    Bytes der = ReadFileBytes(DataPath("certs/g01_a.der"));
-    ASSERT_TRUE(test::WriteFileBytes(dir / "big.der", der));
+    ASSERT_TRUE(WriteFileBytes(dir / "big.der", CertFile("g01_a.der")));
     ASSERT_EQ(truncate((dir / "big.der").c_str(), kMaxCertificateFileSize + 1), 0);
     EXPECT_FALSE(LoadCertificateFile((dir / "big.der").c_str(), info));
-    // The same file at the limit gets as far as parsing (and fails on the trailing zeros).
-    ASSERT_TRUE(test::WriteFileBytes(dir / "pem.pem", ReadFileBytes(DataPath("certs/g01_a.pem"))));
+    // A PEM file at the limit is read (the text after the END line does not count).
+    ASSERT_TRUE(WriteFileBytes(dir / "pem.pem", CertFile("g01_a.pem")));
     ASSERT_EQ(truncate((dir / "pem.pem").c_str(), kMaxCertificateFileSize), 0);
     EXPECT_TRUE(LoadCertificateFile((dir / "pem.pem").c_str(), info));
 }
 
 }  // namespace
-}  // namespace keymend
+}  // namespace keymend::test
