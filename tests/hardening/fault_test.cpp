@@ -1,9 +1,9 @@
-// Faults during the rewrite of a container, at the command level: -p12addtokv and -kvrepair
-// killed with SIGKILL at every file-changing step, a file-size limit, a read-only folder and a
-// failing random source. After each, either the command reported failure and the old container
-// still opens strictly with its keys, or it succeeded and the new one does; in every case the
-// public-key export recovers every key. Commands run in a forked child, which the crash seam
-// (platform/files.h) kills.
+// Faults while -p12addtokv and -kvrepair rewrite a container: the process killed at every
+// file-changing step, every file operation failing in turn, file-size limits, a failing random
+// source and a folder it may not write into. Each run is a forked child. After a kill every key
+// is still recovered; a reported failure carries the command's message and leaves the folder
+// byte for byte as it was (or, once a file has been replaced, a second run succeeds); a success
+// leaves a container that opens strictly with both keys.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 
@@ -23,254 +22,166 @@
 namespace keymend::test {
 namespace {
 
-constexpr int kMsgCreateContainer = 104;
-constexpr int kMsgRepair = 111;
-
-struct ChildOutcome {
+struct Outcome {
     bool killed = false;
     int signal = 0;
     bool ok = false;
     int messageId = 0;
 };
 
-// Runs the command in a child process after `setup`; the child reports the result by its exit
-// code (0 success, else the message id, 1 when there is none).
-ChildOutcome RunInChild(const std::vector<std::string>& args, const std::function<void()>& setup) {
+// Runs the command in a child after `setup`; the exit code carries the result (0 success, else
+// the message id, 1 when there is none).
+Outcome RunInChild(const std::vector<std::string>& args, const std::function<void()>& setup) {
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
         setup();
-        const CommandResult result = RunCommandInProcess(args);
-        _exit(result.ok ? 0 : (result.messageId > 0 && result.messageId < 256 ? result.messageId : 1));
+        const CommandResult r = RunCommandInProcess(args);
+        _exit(r.ok ? 0 : (r.messageId > 0 && r.messageId < 256 ? r.messageId : 1));
     }
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
-    ChildOutcome outcome;
-    if (WIFSIGNALED(status)) {
-        outcome.killed = true;
-        outcome.signal = WTERMSIG(status);
-    } else {
-        outcome.ok = WEXITSTATUS(status) == 0;
-        outcome.messageId = WEXITSTATUS(status);
-    }
-    return outcome;
+    if (WIFSIGNALED(status)) return {true, WTERMSIG(status), false, 0};
+    return {false, 0, WEXITSTATUS(status) == 0, WEXITSTATUS(status)};
 }
 
-// What must hold after any outcome: the keys that were there, and the new key when the command
-// succeeded, are recovered by the public-key export; a reported outcome leaves a container that
-// opens strictly (the old one after a failure, the new one after success).
-void CheckNothingLost(const std::string& folder, const char16_t* password,
-                      const ChildOutcome& outcome, const Bytes& expectedSecond,
-                      bool secondMayAppear) {
-    Bytes primary, secondary;
-    ASSERT_TRUE(RecoverPublicKeys(folder, password, primary, secondary)) << "no key recovered";
-    EXPECT_EQ(primary, SignKey().publicKey);
-    if (!expectedSecond.empty()) {
-        EXPECT_EQ(secondary, expectedSecond);
-    } else if (!secondary.empty()) {
-        EXPECT_TRUE(secondMayAppear);
-        EXPECT_EQ(secondary, ExchangeKey().publicKey);
-    }
-    if (!outcome.killed) {
-        ContainerImagePtr image = OpenContainerStrict(folder.c_str(), password);
-        ASSERT_TRUE(image) << "a reported outcome left a container that does not open";
-        EXPECT_EQ(image->primary.secondKey.empty(), secondary.empty());
-    }
-}
-
-std::vector<std::string> AddArgs(const std::string& folder, const std::string& password) {
-    return {"-p12addtokv", "-ex", "-infile", ExchangeKey().pfx, "-passp12", "secret",
-            "-contfolder", folder, "-passkv", password};
-}
-
-std::vector<std::string> RepairArgs(const std::string& folder, const std::string& password) {
-    return {"-kvrepair", "-contfolder", folder, "-certsg", SignKey().certificate, "-certex",
-            ExchangeKey().certificate, "-passkv", password};
-}
-
-void FlipLastByte(const std::string& path) {
-    Bytes bytes = ReadFileBytes(path);
-    ASSERT_FALSE(bytes.empty());
-    bytes.back() ^= 0x01;
-    std::filesystem::remove(path);
-    ASSERT_TRUE(WriteFileBytes(path, bytes));
-}
-
-// Kills the command at every step of its run, from the first until it completes. The container
-// has the empty password, which keeps its key derivation short.
-size_t KillAtEveryStep(const std::string& folder, const std::vector<std::string>& args,
-                       const Bytes& secondAfter, const Bytes& secondBefore) {
-    const FolderSnapshot pristine = Snapshot(folder);
-    size_t kills = 0;
-    for (uint32_t step = 1; step < 200; ++step) {
-        SCOPED_TRACE("killed at step " + std::to_string(step));
-        Restore(folder, pristine);
-        const ChildOutcome outcome =
-            RunInChild(args, [step] { SetCrashAtFileStepForTesting(step); });
-        if (!outcome.killed) {
-            EXPECT_TRUE(outcome.ok) << "message " << outcome.messageId;
-            CheckNothingLost(folder, u"", outcome, secondAfter, false);
-            break;
-        }
-        EXPECT_EQ(outcome.signal, SIGKILL);
-        ++kills;
-        CheckNothingLost(folder, u"", outcome, secondBefore, true);
-        if (testing::Test::HasFatalFailure()) break;
-    }
-    Restore(folder, pristine);
-    return kills;
-}
-
-TEST(Faults, SecondKeyImportKilledAtEveryStep) {
-    TempDir dir;
-    const std::string folder = MakeFixtureContainer(dir.path(), "", false);
-    ASSERT_FALSE(folder.empty());
-    const size_t kills = KillAtEveryStep(folder, AddArgs(folder, ""), ExchangeKey().publicKey, {});
-    EXPECT_GE(kills, 20u);
-    std::printf("[ faults ] -p12addtokv killed at %zu points, nothing lost\n", kills);
-}
-
-TEST(Faults, RepairKilledAtEveryStep) {
-    TempDir dir;
-    const std::string folder = MakeFixtureContainer(dir.path(), "", true);
-    ASSERT_FALSE(folder.empty());
-    // A damaged header MAC: the container no longer opens strictly, the repair rebuilds it.
-    FlipLastByte(folder + "/header.key");
-    const size_t kills = KillAtEveryStep(folder, RepairArgs(folder, ""), ExchangeKey().publicKey,
-                                         ExchangeKey().publicKey);
-    EXPECT_GE(kills, 20u);
-    std::printf("[ faults ] -kvrepair killed at %zu points, nothing lost\n", kills);
-}
-
-// The command under a file-size limit (RLIMIT_FSIZE), with SIGXFSZ ignored (the write fails and
-// the command reports it) and with its default action (the process dies mid-write).
-TEST(Faults, FileSizeLimitDuringTheRewrite) {
-    TempDir dir;
-    const std::string one = MakeFixtureContainer(dir / "one", "", false);
-    const std::string two = MakeFixtureContainer(dir / "two", "", true);
-    ASSERT_FALSE(one.empty());
-    ASSERT_FALSE(two.empty());
-    FlipLastByte(two + "/header.key");
-    size_t runs = 0;
-    for (const rlim_t limit : {rlim_t{0}, rlim_t{20}, rlim_t{40}, rlim_t{60}, rlim_t{100}, rlim_t{300}}) {
-        for (const bool ignoreSignal : {true, false}) {
-            SCOPED_TRACE("limit " + std::to_string(limit) + (ignoreSignal ? ", SIGXFSZ ignored" : ""));
-            auto setup = [limit, ignoreSignal] {
-                if (ignoreSignal) signal(SIGXFSZ, SIG_IGN);
-                const rlimit bound{limit, limit};
-                setrlimit(RLIMIT_FSIZE, &bound);
-            };
-            const FolderSnapshot addBefore = Snapshot(one);
-            const ChildOutcome add = RunInChild(AddArgs(one, ""), setup);
-            if (!add.killed && !add.ok) {
-                EXPECT_EQ(add.messageId, kMsgCreateContainer);
-            }
-            CheckNothingLost(one, u"", add, add.ok ? ExchangeKey().publicKey : Bytes{}, add.killed);
-            Restore(one, addBefore);
-
-            const FolderSnapshot repairBefore = Snapshot(two);
-            const ChildOutcome repair = RunInChild(RepairArgs(two, ""), setup);
-            if (!repair.killed && !repair.ok) {
-                EXPECT_EQ(repair.messageId, kMsgRepair);
-            }
-            if (repair.ok) {
-                CheckNothingLost(two, u"", repair, ExchangeKey().publicKey, false);
-            } else {
-                // The damaged header stays, so only the keys are checked.
-                Bytes primary, secondary;
-                ASSERT_TRUE(RecoverPublicKeys(two, u"", primary, secondary));
-                EXPECT_EQ(primary, SignKey().publicKey);
-                EXPECT_EQ(secondary, ExchangeKey().publicKey);
-            }
-            Restore(two, repairBefore);
-            runs += 2;
-        }
-    }
-    std::printf("[ faults ] file-size limits: %zu runs, nothing lost\n", runs);
-}
-
-// A folder the command may not write into: both commands fail and the container is untouched.
-// As root, the child drops to an unprivileged user that owns the files but not the right to
-// create files in the folder.
-TEST(Faults, ReadOnlyContainerFolder) {
-    TempDir dir;
-    const std::string folder = MakeFixtureContainer(dir.path(), "pw", false);
-    ASSERT_FALSE(folder.empty());
-    const bool root = geteuid() == 0;
-    constexpr uid_t kNobody = 65534;
-    // The fixtures go beside the container, where the child can read them.
-    std::filesystem::copy_file(ExchangeKey().pfx, dir / "x.pfx");
-    std::filesystem::copy_file(SignKey().certificate, dir / "s.cer");
-    chmod(dir.path().c_str(), 0755);
-    for (const std::string name : {"x.pfx", "s.cer"}) chmod((dir / name).c_str(), 0644);
-    if (root) {
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            ASSERT_EQ(chown(entry.path().c_str(), kNobody, kNobody), 0);
-        }
-        ASSERT_EQ(chown(folder.c_str(), kNobody, kNobody), 0);
-    }
-    ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
-    auto dropPrivileges = [root] {
-        if (root && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(99);
-    };
-    const FolderSnapshot before = Snapshot(folder);
-    const ChildOutcome add = RunInChild(
-        {"-p12addtokv", "-ex", "-infile", dir / "x.pfx", "-passp12", "secret", "-contfolder",
-         folder, "-passkv", "pw"},
-        dropPrivileges);
-    EXPECT_FALSE(add.ok || add.killed);
-    EXPECT_EQ(add.messageId, kMsgCreateContainer);
-    EXPECT_TRUE(Snapshot(folder) == before);
-    const ChildOutcome repair = RunInChild(
-        {"-kvrepair", "-contfolder", folder, "-certsg", dir / "s.cer", "-passkv", "pw"},
-        dropPrivileges);
-    EXPECT_FALSE(repair.ok || repair.killed);
-    EXPECT_EQ(repair.messageId, kMsgRepair);
-    EXPECT_TRUE(Snapshot(folder) == before);
-    chmod(folder.c_str(), 0700);
-    CheckNothingLost(folder, u"pw", add, {}, false);
-}
-
-// The random source fails at its n-th use: the command fails or succeeds, nothing is lost.
 uint32_t gRandomCalls = 0;
 uint32_t gRandomFailAt = 0;
 bool FailingRandom(uint8_t* buffer, size_t n) {
     if (++gRandomCalls >= gRandomFailAt) return false;
-    for (size_t i = 0; i < n; ++i) buffer[i] = static_cast<uint8_t>(0x5A ^ (i * 131) ^ gRandomCalls);
+    for (size_t i = 0; i < n; ++i)
+        buffer[i] = static_cast<uint8_t>(0x5A ^ (i * 131) ^ gRandomCalls);
     return true;
 }
 
-TEST(Faults, FailingRandomSource) {
-    TempDir dir;
-    const std::string one = MakeFixtureContainer(dir / "one", "", false);
-    const std::string two = MakeFixtureContainer(dir / "two", "", true);
-    ASSERT_FALSE(one.empty());
-    ASSERT_FALSE(two.empty());
-    size_t runs = 0;
-    for (uint32_t failAt = 1; failAt <= 6; ++failAt) {
-        SCOPED_TRACE("random source fails from use " + std::to_string(failAt));
-        for (const bool repair : {false, true}) {
-            const std::string& folder = repair ? two : one;
-            const FolderSnapshot before = Snapshot(folder);
-            gRandomCalls = 0;
-            gRandomFailAt = failAt;
-            SetRandomSourceForTesting(FailingRandom);
-            const CommandResult result =
-                RunCommandInProcess(repair ? RepairArgs(folder, "") : AddArgs(folder, ""));
-            SetRandomSourceForTesting(nullptr);
-            ChildOutcome outcome;
-            outcome.ok = result.ok;
-            if (!result.ok) {
-                EXPECT_EQ(result.messageId, repair ? kMsgRepair : kMsgCreateContainer);
-                EXPECT_TRUE(Snapshot(folder) == before) << "a failed command changed the folder";
-            }
-            CheckNothingLost(folder, u"", outcome,
-                             repair || result.ok ? ExchangeKey().publicKey : Bytes{}, false);
-            Restore(folder, before);
-            ++runs;
+struct Fault {
+    std::string what;
+    std::function<void()> setup;  // in the child
+    int dieBy = 0;                // SIGKILL: must die by it; SIGXFSZ: may die by it
+    bool mustFail = false;
+    bool unchangedOnFailure = true;
+};
+
+TEST(Faults, NothingIsLostWhateverFails) {
+    for (const bool repair : {false, true}) {
+        SCOPED_TRACE(repair ? "-kvrepair" : "-p12addtokv");
+        TempDir dir;
+        const std::string folder = MakeFixtureContainer(dir / "reader", "", repair);
+        ASSERT_FALSE(folder.empty());
+        // A damaged header MAC: the container no longer opens strictly, the repair rebuilds it.
+        if (repair) DamageFolder(folder, "header.key@1");
+        // The inputs go beside the container, where an unprivileged child can read them.
+        std::filesystem::copy_file(ExchangeKey().pfx, dir / "x.pfx");
+        std::filesystem::copy_file(SignKey().certificate, dir / "s.cer");
+        std::filesystem::copy_file(ExchangeKey().certificate, dir / "x.cer");
+        for (const std::string& path : {dir.path(), dir / "reader"}) chmod(path.c_str(), 0755);
+        for (const char* name : {"x.pfx", "s.cer", "x.cer"}) chmod((dir / name).c_str(), 0644);
+        const std::vector<std::string> args =
+            repair ? std::vector<std::string>{"-kvrepair",   "-contfolder", folder,       "-certsg",
+                                              dir / "s.cer", "-certex",     dir / "x.cer"}
+                   : std::vector<std::string>{"-p12addtokv", "-ex",    "-infile",     dir / "x.pfx",
+                                              "-passp12",    "secret", "-contfolder", folder};
+        const int message = repair ? 111 : 104;
+        const FolderSnapshot before = Snapshot(folder);
+
+        // A clean run counts the steps and operations there are to break.
+        SetCrashAtFileStepForTesting(1000000);
+        ResetFileOpCounts();
+        ASSERT_TRUE(RunCommandInProcess(args).ok);
+        const uint32_t steps = FileStepCount();
+        const uint32_t ops[] = {FileOpCount(FileOp::kWrite), FileOpCount(FileOp::kFlush),
+                                FileOpCount(FileOp::kReplace)};
+        SetCrashAtFileStepForTesting(0);
+        Restore(folder, before);
+        EXPECT_GE(steps, 20u);
+        EXPECT_GT(ops[2], 1u);
+
+        std::vector<Fault> faults;
+        for (uint32_t n = 1; n <= steps; ++n) {
+            faults.push_back({"killed at step " + std::to_string(n),
+                              [n] { SetCrashAtFileStepForTesting(n); }, SIGKILL});
         }
+        for (const FileOp op : {FileOp::kWrite, FileOp::kFlush, FileOp::kReplace}) {
+            for (uint32_t n = 1; n <= ops[static_cast<int>(op)]; ++n) {
+                faults.push_back({"file operation " + std::to_string(static_cast<int>(op)) + " #" +
+                                      std::to_string(n) + " fails",
+                                  [op, n] { SetFileFaultForTesting(op, n); }, false, true,
+                                  op != FileOp::kReplace || n == 1});
+            }
+        }
+        for (uint32_t n = 1; n <= 6; ++n) {
+            const auto setup = [n] {
+                gRandomFailAt = n;
+                SetRandomSourceForTesting(FailingRandom);
+            };
+            faults.push_back({"random source fails from use " + std::to_string(n), setup, false,
+                              repair && n == 1});
+        }
+        for (const rlim_t limit : {0, 20, 40, 60, 100, 300}) {
+            for (const bool ignoreSignal : {true, false}) {
+                const auto setup = [limit, ignoreSignal] {
+                    if (ignoreSignal) signal(SIGXFSZ, SIG_IGN);
+                    const rlimit bound{limit, limit};
+                    setrlimit(RLIMIT_FSIZE, &bound);
+                };
+                faults.push_back({"file size limit " + std::to_string(limit) +
+                                      (ignoreSignal ? ", SIGXFSZ ignored" : ""),
+                                  setup, ignoreSignal ? 0 : SIGXFSZ});
+            }
+        }
+        // As root the child drops to an unprivileged user that owns the files but may not
+        // create files in the folder.
+        const auto readOnly = [folder] {
+            constexpr uid_t kNobody = 65534;
+            if (chmod(folder.c_str(), 0500) != 0) _exit(98);
+            if (geteuid() != 0) return;
+            for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+                if (chown(entry.path().c_str(), kNobody, kNobody) != 0) _exit(98);
+            }
+            if (chown(folder.c_str(), kNobody, kNobody) != 0 || setgid(kNobody) != 0 ||
+                setuid(kNobody) != 0) {
+                _exit(99);
+            }
+        };
+        faults.push_back({"read-only folder", readOnly, false, true});
+
+        for (const Fault& fault : faults) {
+            SCOPED_TRACE(fault.what);
+            const Outcome outcome = RunInChild(args, fault.setup);
+            ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
+            EXPECT_TRUE(fault.dieBy == SIGKILL
+                            ? outcome.signal == SIGKILL
+                            : outcome.signal == 0 || outcome.signal == fault.dieBy)
+                << "signal " << outcome.signal;
+            EXPECT_FALSE(fault.mustFail && (outcome.ok || outcome.killed)) << "not reported";
+            bool done = outcome.ok;
+            if (!outcome.killed && !outcome.ok) {
+                EXPECT_EQ(outcome.messageId, message);
+                if (fault.unchangedOnFailure) {
+                    EXPECT_TRUE(Snapshot(folder) == before)
+                        << "a failed command changed the folder";
+                } else if (repair) {
+                    done = RunCommandInProcess(args).ok;
+                    EXPECT_TRUE(done) << "a second repair fails";
+                }
+            }
+            Bytes primary, secondary;
+            ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary)) << "no key recovered";
+            EXPECT_EQ(primary, SignKey().publicKey);
+            // Once a kill or a failure has cut the rewrite short, the new key may be there or not.
+            const bool cut = outcome.killed || (!outcome.ok && !fault.unchangedOnFailure);
+            const bool second = repair || done || (cut && !secondary.empty());
+            EXPECT_EQ(secondary, second ? ExchangeKey().publicKey : Bytes{});
+            if (done) {
+                ContainerImagePtr image = OpenContainerStrict(folder.c_str(), u"");
+                ASSERT_TRUE(image) << "a reported success left a container that does not open";
+                EXPECT_FALSE(image->primary.secondKey.empty());
+            }
+            Restore(folder, before);
+        }
+        std::printf("[ faults ] %s: %zu faults (%u kill points, %u/%u/%u file operations)\n",
+                    args[0].c_str(), faults.size(), steps, ops[0], ops[1], ops[2]);
     }
-    std::printf("[ faults ] failing random source: %zu runs, nothing lost\n", runs);
 }
 
 }  // namespace

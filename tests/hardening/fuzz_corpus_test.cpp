@@ -12,7 +12,7 @@ int ContainerRecordsFuzzOne(const uint8_t* data, size_t size);
 int ContainerFolderFuzzOne(const uint8_t* data, size_t size);
 int Pkcs12FuzzOne(const uint8_t* data, size_t size);
 int CertificateFileFuzzOne(const uint8_t* data, size_t size);
-}
+}  // namespace keymend::fuzz
 
 namespace keymend {
 namespace {
@@ -43,14 +43,14 @@ TEST_P(FuzzCorpus, ReplaysEverySeed) {
     EXPECT_GE(seeds, GetParam().minimumSeeds);
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, FuzzCorpus,
-                         testing::Values(
-                             FuzzTarget{"command_line", fuzz::CommandLineFuzzOne, 8},
-                             FuzzTarget{"container_records", fuzz::ContainerRecordsFuzzOne, 8},
-                             FuzzTarget{"container_folder", fuzz::ContainerFolderFuzzOne, 8},
-                             FuzzTarget{"pkcs12", fuzz::Pkcs12FuzzOne, 20},
-                             FuzzTarget{"certificate_file", fuzz::CertificateFileFuzzOne, 8}),
-                         TargetName);
+INSTANTIATE_TEST_SUITE_P(
+    Targets, FuzzCorpus,
+    testing::Values(FuzzTarget{"command_line", fuzz::CommandLineFuzzOne, 8},
+                    FuzzTarget{"container_records", fuzz::ContainerRecordsFuzzOne, 8},
+                    FuzzTarget{"container_folder", fuzz::ContainerFolderFuzzOne, 8},
+                    FuzzTarget{"pkcs12", fuzz::Pkcs12FuzzOne, 20},
+                    FuzzTarget{"certificate_file", fuzz::CertificateFileFuzzOne, 8}),
+    TargetName);
 
 }  // namespace
 }  // namespace keymend

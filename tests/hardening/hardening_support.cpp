@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 #include "cli/command_line.h"
 #include "commands/public_export.h"
@@ -71,6 +72,37 @@ std::vector<std::string> Entries(const std::string& folder) {
     return names;
 }
 
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) words.push_back(word);
+    return words;
+}
+
+void DamageFolder(const std::string& folder, const std::string& damage) {
+    for (const std::string& word : Words(damage)) {
+        const size_t at = word.find('@');
+        const std::string path = folder + "/" + word.substr(0, at);
+        if (at == std::string::npos) {
+            ASSERT_TRUE(fs::remove(path)) << path;
+            continue;
+        }
+        unsigned offset = 0, mask = 1;
+        ASSERT_GE(std::sscanf(word.c_str() + at + 1, "%u^%x", &offset, &mask), 1) << word;
+        Bytes bytes = ReadFileBytes(path);
+        ASSERT_TRUE(offset >= 1 && offset <= bytes.size()) << word;
+        bytes[bytes.size() - offset] ^= static_cast<uint8_t>(mask);
+        fs::remove(path);  // a new file: rewriting one just written makes the system flush it
+        ASSERT_TRUE(WriteFileBytes(path, bytes));
+    }
+}
+
+Bytes PublicFile(const Bytes& publicKey) {
+    Bytes out = publicKey;
+    out.insert(out.begin(), {0x04, static_cast<uint8_t>(publicKey.size())});
+    return out;
+}
+
 namespace {
 
 HardeningKey LoadKey(const std::string& pfx) {
@@ -85,7 +117,9 @@ HardeningKey LoadKey(const std::string& pfx) {
     return {};
 }
 
-Bytes ToBytes(const SecureBlob& blob) { return Bytes(blob.data(), blob.data() + blob.size()); }
+Bytes ToBytes(const SecureBlob& blob) {
+    return Bytes(blob.data(), blob.data() + blob.size());
+}
 
 }  // namespace
 
@@ -108,27 +142,34 @@ bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Byte
     return ok;
 }
 
+std::vector<std::string> AddArgs(const std::string& folder, const std::string& password) {
+    return {"-p12addtokv", "-ex",         "-infile", ExchangeKey().pfx, "-passp12",
+            "secret",      "-contfolder", folder,    "-passkv",         password};
+}
+
+std::vector<std::string> RepairArgs(const std::string& folder, const std::string& password) {
+    return {"-kvrepair",
+            "-contfolder",
+            folder,
+            "-certsg",
+            SignKey().certificate,
+            "-certex",
+            ExchangeKey().certificate,
+            "-passkv",
+            password};
+}
+
 std::string MakeFixtureContainer(const std::string& reader, const std::string& password,
                                  bool secondKey) {
     std::error_code error;
     fs::create_directories(reader, error);
-    const std::vector<std::string> before = Entries(reader);
-    if (!RunCommandInProcess({"-p12tokv", "-sg", "-infile", SignKey().pfx, "-passp12", "secret",
-                              "-contname", "fixture", "-rdrfolder", reader, "-passkv", password})
-             .ok) {
-        return "";
-    }
-    std::string folder;
-    for (const std::string& name : Entries(reader)) {
-        if (std::find(before.begin(), before.end(), name) == before.end()) folder = reader + "/" + name;
-    }
-    if (folder.empty() || !secondKey) return folder;
-    if (!RunCommandInProcess({"-p12addtokv", "-ex", "-infile", ExchangeKey().pfx, "-passp12",
-                              "secret", "-contfolder", folder, "-passkv", password})
-             .ok) {
-        return "";
-    }
-    return folder;
+    const std::string folder = reader + "/fixture.000";
+    const bool made =
+        Entries(reader).empty() &&
+        RunCommandInProcess({"-p12tokv", "-sg", "-infile", SignKey().pfx, "-passp12", "secret",
+                             "-contname", "fixture", "-rdrfolder", reader, "-passkv", password})
+            .ok;
+    return made && (!secondKey || RunCommandInProcess(AddArgs(folder, password)).ok) ? folder : "";
 }
 
 }  // namespace keymend::test

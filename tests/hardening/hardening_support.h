@@ -1,5 +1,5 @@
-// Helpers shared by the hardening suites: commands run in-process from an argument list,
-// folder snapshots, and the keys of the hardening fixtures (tests/data/hardening/).
+// Helpers shared by the command and hardening suites: commands run in-process from an argument
+// list, folder snapshots and damage, and the keys of the fixtures in tests/data/hardening/.
 #pragma once
 
 #include <map>
@@ -23,6 +23,17 @@ void Restore(const std::string& folder, const FolderSnapshot& files);  // exactl
 // Entries of a folder (files and folders), sorted; empty when it does not exist.
 std::vector<std::string> Entries(const std::string& folder);
 
+// The words of a line, split at spaces.
+std::vector<std::string> Words(const std::string& line);
+
+// Damages files of a container folder; each word is a file to remove ("header.key") or a byte
+// to change: "masks.key@1" flips bit 0 of the last byte, "header.key@41^5A" XORs the 41st byte
+// from the end with 0x5A.
+void DamageFolder(const std::string& folder, const std::string& damage);
+
+// What -kvpublic writes for a public key: 0x04, the key's length, the key.
+Bytes PublicFile(const Bytes& publicKey);
+
 // The fixtures: PKCS#12 files with password "secret" and their DER certificates.
 struct HardeningKey {
     std::string pfx;          // path
@@ -36,6 +47,11 @@ const HardeningKey& ExchangeKey();  // exchange-2001
 // (primary first; an absent second key gives an empty second entry). False when none.
 bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Bytes& primary,
                        Bytes& secondary);
+
+// -p12addtokv adding ExchangeKey() as key-exchange key to `folder`; -kvrepair of `folder` with
+// the certificates of both fixtures.
+std::vector<std::string> AddArgs(const std::string& folder, const std::string& password = "");
+std::vector<std::string> RepairArgs(const std::string& folder, const std::string& password = "");
 
 // A new one-key container (the signature key of SignKey() imported with -sg) in `reader`,
 // under the container password `password`; returns its folder ("" on failure). With
