@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -37,9 +36,7 @@ FolderSnapshot Snapshot(const std::string& folder) {
     FolderSnapshot files;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        if (entry.is_regular_file()) {
-            files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
-        }
+        if (entry.is_regular_file()) files[entry.path().filename()] = ReadFileBytes(entry.path());
     }
     return files;
 }
@@ -47,7 +44,7 @@ FolderSnapshot Snapshot(const std::string& folder) {
 void Restore(const std::string& folder, const FolderSnapshot& files) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        if (files.count(entry.path().filename().string()) == 0) fs::remove_all(entry.path());
+        if (files.count(entry.path().filename()) == 0) fs::remove_all(entry.path());
     }
     // Only changed files are rewritten, as new files: truncating a file that was just written
     // makes the file system flush it, which costs milliseconds per file.
@@ -62,16 +59,6 @@ void Restore(const std::string& folder, const FolderSnapshot& files) {
     }
 }
 
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::string> Words(const std::string& line) {
     std::istringstream in(line);
     std::vector<std::string> words;
@@ -83,17 +70,15 @@ void DamageFolder(const std::string& folder, const std::string& damage) {
     for (const std::string& word : Words(damage)) {
         const size_t at = word.find('@');
         const std::string path = folder + "/" + word.substr(0, at);
-        if (at == std::string::npos) {
-            ASSERT_TRUE(fs::remove(path)) << path;
-            continue;
-        }
         unsigned offset = 0, mask = 1;
-        ASSERT_GE(std::sscanf(word.c_str() + at + 1, "%u^%x", &offset, &mask), 1) << word;
+        ASSERT_TRUE(at == std::string::npos ||
+                    std::sscanf(word.c_str() + at + 1, "%u^%x", &offset, &mask) >= 1)
+            << word;
         Bytes bytes = ReadFileBytes(path);
-        ASSERT_TRUE(offset >= 1 && offset <= bytes.size()) << word;
+        ASSERT_TRUE(fs::remove(path) && offset <= bytes.size()) << word;
+        if (offset == 0) continue;
         bytes[bytes.size() - offset] ^= static_cast<uint8_t>(mask);
-        fs::remove(path);  // a new file: rewriting one just written makes the system flush it
-        ASSERT_TRUE(WriteFileBytes(path, bytes));
+        ASSERT_TRUE(WriteFileBytes(path, bytes));  // as a new file, see Restore
     }
 }
 
@@ -103,22 +88,34 @@ Bytes PublicFile(const Bytes& publicKey) {
     return out;
 }
 
+std::string FailureOutput(int messageId) {
+    static const std::map<int, std::string> kTexts = {
+        {0, ""},
+        {102, "Failed to open PKCS#12 key container.\n"},
+        {103, "Failed to open PKCS#12 key container file.\n"},
+        {105, "Failed to open Kalvion CSP key container.\n"},
+        {108, "Kalvion CSP key container is full. Cannot add extra keys.\n"},
+        {109, "Unable to add different type key to Kalvion key container.\n"},
+        {110, "Unable to add key of the same purpose to Kalvion container. \n"},
+        {111, "Unable to repair Kalvion CSP key container.\n"},
+        {121, "Failed to retreive public key from Kalvion CSP key container.\n"}};
+    EXPECT_EQ(kTexts.count(messageId), 1u) << messageId;
+    return (kTexts.count(messageId) != 0 ? kTexts.at(messageId) : "?") +
+           "Failed while executing.\n";
+}
+
 namespace {
 
 HardeningKey LoadKey(const std::string& pfx) {
-    for (const VectorRecord& record :
+    HardeningKey key{DataPath("hardening/" + pfx), "", {}};
+    for (const VectorRecord& r :
          LoadVectors("hardening/keys.vec", {"File", "Certificate", "PublicKey"})) {
-        if (record.Get("File") == pfx) {
-            return {DataPath("hardening/" + pfx),
-                    DataPath("hardening/" + record.Get("Certificate")), record.Hex("PublicKey")};
-        }
+        if (r.Get("File") != pfx) continue;
+        key.certificate = DataPath("hardening/" + r.Get("Certificate"));
+        key.publicKey = r.Hex("PublicKey");
     }
-    ADD_FAILURE() << "no fixture " << pfx;
-    return {};
-}
-
-Bytes ToBytes(const SecureBlob& blob) {
-    return Bytes(blob.data(), blob.data() + blob.size());
+    EXPECT_FALSE(key.publicKey.empty()) << "no fixture " << pfx;
+    return key;
 }
 
 }  // namespace
@@ -137,8 +134,8 @@ bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Byte
                        Bytes& secondary) {
     SecureBlob first, second;
     const bool ok = ExportPublicKeys(folder.c_str(), password, "", "", 0, first, second);
-    primary = ToBytes(first);
-    secondary = ToBytes(second);
+    primary.assign(first.data(), first.data() + first.size());
+    secondary.assign(second.data(), second.data() + second.size());
     return ok;
 }
 
@@ -161,15 +158,14 @@ std::vector<std::string> RepairArgs(const std::string& folder, const std::string
 
 std::string MakeFixtureContainer(const std::string& reader, const std::string& password,
                                  bool secondKey) {
-    std::error_code error;
-    fs::create_directories(reader, error);
-    const std::string folder = reader + "/fixture.000";
+    fs::create_directories(reader);
     const bool made =
-        Entries(reader).empty() &&
         RunCommandInProcess({"-p12tokv", "-sg", "-infile", SignKey().pfx, "-passp12", "secret",
                              "-contname", "fixture", "-rdrfolder", reader, "-passkv", password})
             .ok;
-    return made && (!secondKey || RunCommandInProcess(AddArgs(folder, password)).ok) ? folder : "";
+    const std::string folder = reader + "/fixture.000";
+    const bool added = !secondKey || RunCommandInProcess(AddArgs(folder, password)).ok;
+    return made && added && fs::exists(folder) ? folder : "";
 }
 
 }  // namespace keymend::test
