@@ -12,6 +12,7 @@
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"
 #include "hardening/hardening_support.h"
+#include "pkcs12/pkcs12.h"
 #include "pkcs12/pkcs12_fixtures.h"
 
 namespace keymend::test {
@@ -24,54 +25,42 @@ Bytes ToBytes(const Blob& b) {
     return Bytes(b.data(), b.data() + b.size());
 }
 
-// A key named in a case, on its curve, with its provider type (0 for a PKCS#12 fixture's).
-struct CaseKey {
-    TestKey pair;
-    uint32_t type = 0;
-};
-
-CaseKey KeyOf(const std::string& name, uint32_t providerType) {
-    static const std::vector<Pkcs12Fixture> fixtures = CommittedPkcs12Fixtures();
-    CaseKey key;
+// A key named in a case, on its curve.
+TestKey KeyOf(const std::string& name) {
+    static const std::vector<Pkcs12Fixture> committed = CommittedPkcs12Fixtures();
+    TestKey key;
+    const auto find = [&](const std::vector<Pkcs12Fixture>& fixtures) {
+        for (const Pkcs12Fixture& f : fixtures) {
+            if (f.name == name || f.path == name) key = {f.paramSet, {}, f.publicKey};
+        }
+        return !key.publicKey.empty();
+    };
     if (name.ends_with(".pfx")) {
-        const Pkcs12Fixture* f = FindFixture(fixtures, name);
-        if (f != nullptr) key.pair = {f->paramSet, {}, f->publicKey};
+        find(committed) || find(GeneratedPkcs12Fixtures());
     } else if (const size_t slash = name.find('/'); slash != std::string::npos) {
-        key = {Key(name.substr(0, slash), std::stoi(name.substr(slash + 1))), providerType};
+        key = Key(name.substr(0, slash), std::stoi(name.substr(slash + 1)));
     }
     for (const VectorRecord& r : LoadVectors("certs/keys.vec", {"Private", "Public"})) {
-        if (r.section == name) key.pair = {key.pair.curve, r.Hex("Private"), r.Hex("Public")};
+        if (r.section == name) key = {key.curve, r.Hex("Private"), r.Hex("Public")};
     }
     for (const VectorRecord& r :
          LoadVectors("certs/forms.vec", {"Files", "Algorithm", "Curve", "Digest"})) {
-        if (r.section != name) continue;
         const char* curve = ParamSetCanonicalOidText(r.Get("Curve").c_str());
-        key.pair.curve = curve != nullptr ? curve : "";
-        key.type = ProviderTypeOfOid(r.Get("Algorithm").c_str());
+        if (r.section == name) key.curve = curve != nullptr ? curve : "";
     }
-    EXPECT_FALSE(key.pair.curve.empty() || key.pair.publicKey.empty()) << "no key " << name;
+    EXPECT_FALSE(key.curve.empty() || key.publicKey.empty()) << "no key " << name;
     return key;
 }
 
 const Bytes kStale = {1, 2, 3};
 
 void Prepare(const std::string& folder, const std::string& what, const FolderSnapshot& oneKey) {
-    const auto has = [&](const char* step) { return what.find(step) != std::string::npos; };
-    if (has("DropSecondKey")) {
-        const Bytes file = ReadFileBytes(folder + "/primary.key");
-        KeyFileRecord record;
-        SecureBlob encoded;
-        ASSERT_TRUE(DecodeKeyFile(file.data(), file.size(), record));
-        record.secondKey.Reset();
-        ASSERT_TRUE(EncodeKeyFile(record, encoded));
-        ASSERT_TRUE(WriteFileBytes(folder + "/primary.key", ToBytes(encoded)));
-    }
     for (const char* file : {"primary.key", "masks.key"}) {
-        if (has("FirstCopyOneKey")) {
+        if (what.find("FirstCopyOneKey") != std::string::npos) {
             ASSERT_TRUE(WriteFileBytes(folder + "/" + file, oneKey.at(file)));
         }
     }
-    if (has("FlipSecondCheck")) {
+    if (what.find("FlipSecondCheck") != std::string::npos) {
         ContainerImagePtr image = CreateContainerImage();
         ASSERT_TRUE(ReadWholeFile(folder + "/header.key", ContainerFile::kHeader, *image));
         image->header.secondKey.publicKeyCheck[0] ^= 1;
@@ -79,36 +68,31 @@ void Prepare(const std::string& folder, const std::string& what, const FolderSna
         ASSERT_TRUE(EncodeHeaderFile(image->header, false, header));
         ASSERT_TRUE(WriteFileBytes(folder + "/header.key", ToBytes(header)));
     }
-    if (has("BlockPublic1")) {
-        fs::remove(folder + "/public1");
-        fs::create_directory(folder + "/public1");
-    }
 }
 
-// The container of a case, named "abcdefghij", in `reader`: its folder ("" when it has none).
-std::string Build(const VectorRecord& c, const std::string& reader, const char16_t* password) {
-    const auto type = static_cast<uint32_t>(c.Has("ProvType") ? std::stoul(c.Get("ProvType")) : 0);
-    std::string folder;
+// The container of a case, in `reader`.
+void Build(const VectorRecord& c, const std::string& folder, const char16_t* password,
+           uint32_t type) {
     FolderSnapshot oneKey;
     for (const std::string& word : Words(c.Has("Keys") ? c.Get("Keys") : "")) {
-        const CaseKey key = KeyOf(word.substr(0, word.find(':')), type);
+        const TestKey key = KeyOf(word.substr(0, word.find(':')));
         const char* algorithm =
-            word.ends_with(":ex") ? ExchangeAlgorithm(key.type) : SignatureAlgorithm(key.type);
-        if (folder.empty()) {
-            folder = MakeContainer(reader, "abcdefghij", key.pair, algorithm, password);
+            word.ends_with(":ex") ? ExchangeAlgorithm(type) : SignatureAlgorithm(type);
+        if (oneKey.empty()) {
+            const std::string reader = folder.substr(0, folder.rfind('/'));
+            ASSERT_EQ(MakeContainer(reader, "abcdefghij", key, algorithm, password), folder);
             oneKey = Snapshot(folder);
         } else {
-            EXPECT_TRUE(AddSecondKey(folder, key.pair, algorithm, password));
+            ASSERT_TRUE(AddSecondKey(folder, key, algorithm, password));
         }
     }
-    if (folder.empty()) return folder;
+    if (oneKey.empty()) return;
     if (c.Get("Args").starts_with("-kvpublic")) {
         EXPECT_TRUE(WriteFileBytes(folder + "/public1", kStale));
         EXPECT_TRUE(WriteFileBytes(folder + "/public2", kStale));
     }
     Prepare(folder, c.Has("Prepare") ? c.Get("Prepare") : "", oneKey);
     if (c.Has("Damage")) DamageFolder(folder, c.Get("Damage"));
-    return folder;
 }
 
 // Every file and folder under `root`, with the contents of the files.
@@ -128,8 +112,10 @@ void ExpectIntact(const VectorRecord& c, const std::string& folder, const char16
     const ContainerImagePtr image = OpenContainerStrict(folder.c_str(), password);
     ASSERT_NE(image, nullptr) << "the container does not open strictly";
     std::map<std::string, std::string> header;
+    const std::vector<std::string> certificates =
+        Words(c.Has("Certificates") ? c.Get("Certificates") : "");
     for (size_t i = 0; i < names.size(); ++i) {
-        const TestKey pair = KeyOf(names[i], 0).pair;
+        const TestKey pair = KeyOf(names[i]);
         for (int copy = 0; copy < 2; ++copy) {
             const KeyFileRecord& keys = copy == 0 ? image->primary : image->primary2;
             const SecureBlob& mask = (copy == 0 ? image->masks : image->masks2).mask;
@@ -142,13 +128,16 @@ void ExpectIntact(const VectorRecord& c, const std::string& folder, const char16
         const KeyProperties& key = i == 0 ? image->header.firstKey : image->header.secondKey;
         const std::string space = i == 0 ? "" : " ";
         header["Curves"] += space + key.publicKeyParamSet.c_str();
+        header["Digests"] += space + key.digestParamSet.c_str();
+        header["EncryptionSets"] += space + key.encryptionParamSet.c_str();
         header["Algorithms"] += space + key.algorithm.c_str();
         header["KeyFlags"] += space + (key.flags.empty() ? "-" : ToHex(ToBytes(key.flags)));
-        if (c.Has("Certificates")) {
-            const std::string cert = Words(c.Get("Certificates")).at(i);
-            EXPECT_EQ(ToBytes(key.certificate),
-                      cert == "-" ? Bytes{} : ReadFileBytes(DataPath("certs/" + cert + ".der")));
-        }
+        const std::string own = i < certificates.size() ? certificates[i] : "-";
+        const Bytes expected = ReadFileBytes(
+            own.find('/') != std::string::npos ? own : DataPath("certs/" + own + ".der"));
+        header["Certificates"] += space + (key.certificate.empty()                ? "-"
+                                           : ToBytes(key.certificate) == expected ? own
+                                                                                  : "another");
     }
     for (const KeyFileRecord* copy : {&image->primary, &image->primary2}) {
         EXPECT_EQ(copy->secondKey.empty(), names.size() == 1);
@@ -181,17 +170,17 @@ void ExpectIntact(const VectorRecord& c, const std::string& folder, const char16
     }
 }
 
-void RunCases(const std::string& file) {
+void RunCases(const std::vector<VectorRecord>& cases) {
     const mode_t oldMask = ::umask(022);
-    for (const VectorRecord& c : LoadVectors(
-             file, {"Case", "Keys", "ProvType", "Password", "Prepare", "Damage", "Args", "Message",
-                    "Public1", "Public2", "Intact", "Remasked", "Name", "HeaderFlags", "HeaderSize",
-                    "Curves", "Algorithms", "KeyFlags", "Certificates"})) {
+    for (const VectorRecord& c : cases) {
         SCOPED_TRACE(c.section + ": " + c.Get("Case"));
         TempDir reader, files;
+        const std::string folder = reader / "abcdefgh.000";
         const std::string ascii = c.Has("Password") ? c.Get("Password") : "";
         const std::u16string password(ascii.begin(), ascii.end());
-        const std::string folder = Build(c, reader.path(), password.c_str());
+        const auto type =
+            static_cast<uint32_t>(c.Has("ProvType") ? std::stoul(c.Get("ProvType")) : 0);
+        Build(c, folder, password.c_str(), type);
         ASSERT_FALSE(testing::Test::HasFatalFailure());
         std::vector<std::string> args;
         for (std::string word : Words(c.Get("Args"))) {
@@ -207,13 +196,12 @@ void RunCases(const std::string& file) {
         }
         ContainerImagePtr before;
         if (c.Has("Remasked")) {
-            const uint32_t type = KeyOf(Words(c.Get("Intact"))[0], 0).type;
             before = OpenContainerTolerant(folder.c_str(), password.c_str(), DefaultParamSet(type),
                                            type, false);
             ASSERT_NE(before, nullptr);
         }
         const std::map<std::string, Bytes> tree = Tree(reader.path());
-        const RunResult run = RunKeymend(args);
+        const RunResult run = RunKeymend(args, {"LANG=C.UTF-8"});
         if (c.Has("Message")) {
             EXPECT_EQ(run.exitCode, 1);
             EXPECT_EQ(run.out, FailureOutput(std::stoi(c.Get("Message"))));
@@ -227,7 +215,7 @@ void RunCases(const std::string& file) {
             const std::string path = folder + "/public" + name.back();
             const std::string key = c.Get(name);
             EXPECT_EQ(ReadFileBytes(path),
-                      key == "stale" ? kStale : PublicFile(KeyOf(key, 0).pair.publicKey));
+                      key == "stale" ? kStale : PublicFile(KeyOf(key).publicKey));
             if (key == "stale") continue;
             struct stat st {};
             EXPECT_TRUE(::stat(path.c_str(), &st) == 0 && (st.st_mode & 0044) == 0044)
@@ -238,16 +226,92 @@ void RunCases(const std::string& file) {
     ::umask(oldMask);
 }
 
+std::vector<VectorRecord> Cases(const std::string& file) {
+    return LoadVectors(
+        file, {"Case",       "Keys",        "ProvType",    "Password", "Prepare", "Damage",
+               "Args",       "Message",     "Public1",     "Public2",  "Intact",  "Remasked",
+               "Name",       "HeaderFlags", "HeaderSize",  "Curves",   "Digests", "EncryptionSets",
+               "Algorithms", "KeyFlags",    "Certificates"});
+}
+
 TEST(RepairCommand, Cases) {
-    RunCases("commands/repair.vec");
+    RunCases(Cases("commands/repair.vec"));
 }
 
 TEST(PublicExportCommand, Cases) {
-    RunCases("commands/public_export.vec");
+    RunCases(Cases("commands/public_export.vec"));
 }
 
 TEST(ImportCommand, Cases) {
-    RunCases("commands/import.vec");
+    RunCases(Cases("commands/import.vec"));
+}
+
+// Every PKCS#12 fixture goes into a new container, alternately as signature and as exchange key.
+// A file whose MAC is refused imports with -noMACVerify; one that needs key meshing fails with
+// -noKVKM. The certificate of the key is the one OpenSSL lists for the file.
+void ImportEach(const std::vector<Pkcs12Fixture>& fixtures, bool exchange) {
+    TempDir certificates;
+    std::vector<VectorRecord> cases;
+    for (const Pkcs12Fixture& f : fixtures) {
+        exchange = !exchange;
+        const uint32_t type = ProviderTypeOfOid(f.algorithm.c_str());
+        std::string args = "-p12tokv -rdrfolder {reader} -contname abcdefghij -infile " + f.path +
+                           (exchange ? " -ex" : " -sg") + " -passkv 12345678";
+        if (!f.password.empty()) args += " -passp12 " + f.password;
+        if (f.expect == "mac" || f.expect == "meshing") {
+            const std::string option = f.expect == "mac" ? "" : " -noKVKM";
+            cases.push_back(
+                {"Refused",
+                 {{"Case", f.name + option}, {"Args", args + option}, {"Message", "103"}}});
+        }
+        const std::vector<Bytes> listed = OpenSslCertificates(f);
+        std::string certificate = f.certificate == 0 ? "-" : "";
+        if (f.certificate != 0 && !listed.empty()) {
+            certificate = certificates / f.name;
+            EXPECT_TRUE(WriteFileBytes(certificate, listed.at(f.certificate - 1u)));
+        }
+        cases.push_back(
+            {"Imported",
+             {{"Case", f.name},
+              {"Args", args + (f.expect == "mac" ? " -noMACVerify" : "")},
+              {"Password", "12345678"},
+              {"Intact", f.path},
+              {"HeaderFlags", "c0"},  // built, with a password
+              {"KeyFlags", exchange ? "a0" : "80"},
+              {"Algorithms", exchange ? ExchangeAlgorithm(type) : SignatureAlgorithm(type)},
+              {"Curves", f.paramSet},
+              {"Digests", f.digestSet},
+              {"EncryptionSets", DefaultParamSet(type)},
+              {"Certificates", certificate}}});
+        if (certificate.empty()) cases.back().fields.erase("Certificates");  // no OpenSSL
+    }
+    RunCases(cases);
+}
+
+TEST(ImportCommand, CommittedFilesImportWithBothKeyUses) {
+    ImportEach(CommittedPkcs12Fixtures(), true);
+}
+
+TEST(ImportCommand, FreshOpenSslFilesImport) {
+    if (GeneratedPkcs12Fixtures().empty()) GTEST_SKIP() << "OpenSSL with the GOST engine absent";
+    ImportEach(GeneratedPkcs12Fixtures(), false);
+}
+
+// A file with a certificate and no key: no certificate can be matched against a key.
+TEST(ImportCommand, CertificateWithoutAKeyCreatesNoContainer) {
+    if (!OpenSslGostAvailable()) GTEST_SKIP() << "OpenSSL with the GOST engine absent";
+    TempDir dir;
+    const std::string pfx = dir / "cert-only.pfx";
+    ASSERT_EQ(
+        RunShell("openssl pkcs12 -export -engine gost -nokeys -in " + DataPath("certs/g01_a.pem") +
+                 " -certpbe gost89 -macalg md_gost12_512 " + "-passout pass:x -out " + pfx)
+            .exitCode,
+        0);
+    RunCases(
+        {{"Refused",
+          {{"Case", "certificate only"},
+           {"Args", "-p12tokv -rdrfolder {reader} -contname a -sg -infile " + pfx + " -passp12 x"},
+           {"Message", "103"}}}});
 }
 
 TEST(Repair, RefusesWithoutACertificate) {

@@ -68,17 +68,20 @@ std::vector<std::string> Words(const std::string& line) {
 
 void DamageFolder(const std::string& folder, const std::string& damage) {
     for (const std::string& word : Words(damage)) {
-        const size_t at = word.find('@');
-        const std::string path = folder + "/" + word.substr(0, at);
-        unsigned offset = 0, mask = 1;
-        ASSERT_TRUE(at == std::string::npos ||
-                    std::sscanf(word.c_str() + at + 1, "%u^%x", &offset, &mask) >= 1)
-            << word;
+        const std::string name = word.substr(0, word.find_first_of("@/"));
+        const std::string path = folder + "/" + name;
         Bytes bytes = ReadFileBytes(path);
-        ASSERT_TRUE(fs::remove(path) && offset <= bytes.size()) << word;
-        if (offset == 0) continue;
-        bytes[bytes.size() - offset] ^= static_cast<uint8_t>(mask);
-        ASSERT_TRUE(WriteFileBytes(path, bytes));  // as a new file, see Restore
+        ASSERT_TRUE(fs::remove(path)) << word;
+        unsigned offset = 0, mask = 1;
+        if (word == name + "/") {
+            ASSERT_TRUE(fs::create_directory(path));
+        } else if (word != name) {
+            ASSERT_TRUE(std::sscanf(word.c_str() + name.size() + 1, "%u^%x", &offset, &mask) >= 1 &&
+                        offset >= 1 && offset <= bytes.size())
+                << word;
+            bytes[bytes.size() - offset] ^= static_cast<uint8_t>(mask);
+            ASSERT_TRUE(WriteFileBytes(path, bytes));  // as a new file, see Restore
+        }
     }
 }
 

@@ -22,9 +22,9 @@ void Restore(const std::string& folder, const FolderSnapshot& files);
 
 std::vector<std::string> Words(const std::string& line);  // split at spaces
 
-// Damages a container folder. Each word removes a file ("header.key") or changes a byte:
-// "masks.key@1" flips bit 0 of the last byte, "header.key@41^5A" XORs the 41st byte from the
-// end with 0x5A.
+// Damages a container folder. Each word removes a file ("header.key"), puts a folder in its
+// place ("public1/") or changes a byte: "masks.key@1" flips bit 0 of the last byte,
+// "header.key@41^5A" XORs the 41st byte from the end with 0x5A.
 void DamageFolder(const std::string& folder, const std::string& damage);
 
 Bytes PublicFile(const Bytes& publicKey);
