@@ -1,10 +1,10 @@
 // Bad input at the command level: cut and altered PKCS#12 files under -p12tokv, cut and altered
-// container files under -p12addtokv, -kvrepair and -kvpublic. Each command either fails with its
-// own message, leaving nothing behind and the container as it was, or succeeds where the change
-// is harmless, with a result that holds the right keys. The sweeps run in this process (the
-// sanitizer build checks every access); a sample also runs through the binary, which must exit
-// with code 1 and the command's message, never by a signal. The stored seeds of every fuzz
-// target are replayed as well.
+// container files under -p12addtokv, -kvrepair and -kvpublic, oversized and special files, wrong
+// passwords. Each command either fails with its own message, leaving nothing behind and the
+// container as it was, or succeeds where the change is harmless, with a result that holds the
+// right keys. The sweeps run in this process (the sanitizer build checks every access); a sample
+// also runs through the binary, which must exit with code 1 and the command's message, never by a
+// signal. Every test of the fixture also checks that secrets are wiped, over all it runs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,6 +14,9 @@
 #include "container/container.h"
 #include "container/container_builder.h"
 #include "container/protection.h"
+#include "crypto/context/crypto_context.h"
+#include "crypto/context/secure_blob.h"
+#include "crypto/ec/mp.h"
 #include "hardening/hardening_support.h"
 
 namespace keymend::fuzz {
@@ -33,6 +36,41 @@ constexpr int kMsgReadPkcs12 = 103;
 constexpr int kMsgOpenContainer = 105;
 constexpr int kMsgRepair = 111;
 constexpr int kMsgPublicExport = 121;
+
+size_t gReleased = 0;
+size_t gNotWiped = 0;
+
+// Zero, or (multi-precision buffers, which hold curve tables as well as keys) uniformly
+// overwritten with their destroy pattern: either way nothing of the old contents survives.
+void CheckWiped(const uint8_t* data, size_t size) {
+    ++gReleased;
+    const uint8_t fill = size != 0 && data[0] == kGuardedDestroyFill ? kGuardedDestroyFill : 0;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] != fill) {
+            ++gNotWiped;
+            return;
+        }
+    }
+}
+
+// Every SecureBlob (and so every ContainerImage record), every key temporary (SecureArray,
+// multi-precision buffers) and the used part of the scratch stack (wiped when the context is
+// released) is wiped when it is released, on every path the test takes.
+class BadInput : public testing::Test {
+  protected:
+    void SetUp() override {
+        gReleased = gNotWiped = 0;
+        SetReleaseObserverForTesting(CheckWiped);
+    }
+    void TearDown() override {
+        CryptoContextRelease();
+        const bool reinitialised = CryptoContextInit(1);
+        SetReleaseObserverForTesting(nullptr);
+        ASSERT_TRUE(reinitialised);
+        EXPECT_GT(gReleased, 200u);
+        EXPECT_EQ(gNotWiped, 0u) << "of " << gReleased << " released buffers";
+    }
+};
 
 // Runs `check` on damaged variants of each of `files` in `folder`, restoring the folder after
 // each: every prefix at most `stride` apart (always the empty file and the one a byte short)
@@ -84,7 +122,7 @@ void ExpectBinaryFailure(const std::vector<std::string>& args, int messageId) {
     EXPECT_EQ(run.out, FailureOutput(messageId));
 }
 
-TEST(BadInput, Pkcs12ImportFailsCleanlyOnEveryDamage) {
+TEST_F(BadInput, Pkcs12ImportFailsCleanlyOnEveryDamage) {
     TempDir dir;
     const std::string input = dir / "input", reader = dir / "reader";
     ASSERT_TRUE(fs::create_directory(input) && fs::create_directory(reader));
@@ -109,7 +147,6 @@ TEST(BadInput, Pkcs12ImportFailsCleanlyOnEveryDamage) {
         ASSERT_TRUE(FolderEntries(reader).empty()) << "a folder was left behind";
     });
     EXPECT_GT(refused, tried * 9 / 10);
-    std::printf("[ bad input ] -p12tokv: %zu damaged files, %zu refused\n", tried, refused);
 }
 
 const std::vector<std::string> kContainerFiles = {kNameFile,  kHeaderFile,   kPrimaryFile,
@@ -118,49 +155,42 @@ const std::vector<std::string> kContainerFiles = {kNameFile,  kHeaderFile,   kPr
 // -p12addtokv and -kvrepair on a damaged container: refused with the command's message and the
 // folder left exactly as it was, or a result that opens strictly with both keys. A repair
 // flushes six files, so its sweep samples more thinly.
-TEST(BadInput, RewritingCommandsOnDamagedContainers) {
+TEST_F(BadInput, RewritingCommandsOnDamagedContainers) {
     for (const bool repair : {false, true}) {
         TempDir dir;
         const std::string folder = MakeFixtureContainer(dir.path(), "", repair);
         ASSERT_FALSE(folder.empty());
         const std::vector<std::string> args = repair ? RepairArgs(folder) : AddArgs(folder);
         const int message = repair ? kMsgRepair : kMsgOpenContainer;
-        size_t refused = 0;
-        const size_t tried =
-            Sweep(folder, kContainerFiles, repair ? 32 : 2, repair ? 16 : 1, [&](size_t n) {
-                const FolderSnapshot before = Snapshot(folder);
-                const CommandResult result = RunCommandInProcess(args);
-                if (!result.ok) {
-                    ++refused;
-                    ASSERT_EQ(result.messageId, message);
-                    ASSERT_TRUE(Snapshot(folder) == before) << "a refused container was changed";
-                    if (n % (repair ? 20 : 50) == 0) ExpectBinaryFailure(args, message);
-                    return;
-                }
-                ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u""));
-                Bytes primary, secondary;
-                ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary));
-                EXPECT_EQ(primary, SignKey().publicKey);
-                EXPECT_EQ(secondary, ExchangeKey().publicKey);
-            });
-        std::printf("[ bad input ] %s: %zu damaged containers, %zu refused\n", args[0].c_str(),
-                    tried, refused);
+        Sweep(folder, kContainerFiles, repair ? 32 : 2, repair ? 16 : 1, [&](size_t n) {
+            const FolderSnapshot before = Snapshot(folder);
+            const CommandResult result = RunCommandInProcess(args);
+            if (!result.ok) {
+                ASSERT_EQ(result.messageId, message);
+                ASSERT_TRUE(Snapshot(folder) == before) << "a refused container was changed";
+                if (n % (repair ? 20 : 50) == 0) ExpectBinaryFailure(args, message);
+                return;
+            }
+            ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u""));
+            Bytes primary, secondary;
+            ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary));
+            EXPECT_EQ(primary, SignKey().publicKey);
+            EXPECT_EQ(secondary, ExchangeKey().publicKey);
+        });
     }
 }
 
 // -kvpublic on a damaged container: message 121, or public keys that are the container's. The
 // sweep runs the computation behind the command, which writes nothing; every 25th case runs the
 // whole command (which flushes its files), every 50th through the binary.
-TEST(BadInput, PublicExportOfDamagedContainers) {
+TEST_F(BadInput, PublicExportOfDamagedContainers) {
     TempDir dir;
     const std::string folder = MakeFixtureContainer(dir.path(), "", true);
     ASSERT_FALSE(folder.empty());
     const std::vector<std::string> args = {"-kvpublic", "-contfolder", folder, "-passkv", ""};
-    size_t refused = 0;
-    const size_t tried = Sweep(folder, kContainerFiles, 2, 1, [&](size_t n) {
+    Sweep(folder, kContainerFiles, 2, 1, [&](size_t n) {
         Bytes primary, secondary;
         const bool exported = RecoverPublicKeys(folder, u"", primary, secondary);
-        refused += exported ? 0 : 1;
         if (exported) {
             EXPECT_EQ(primary, SignKey().publicKey);
             EXPECT_TRUE(secondary.empty() || secondary == ExchangeKey().publicKey);
@@ -178,60 +208,90 @@ TEST(BadInput, PublicExportOfDamagedContainers) {
         fs::remove(folder + "/public1");
         fs::remove(folder + "/public2");
     });
-    std::printf("[ bad input ] -kvpublic: %zu damaged containers, %zu refused\n", tried, refused);
 }
 
 // Files that are too large (sparse, so nothing is written to disk) or not regular files at all
 // are refused with the message for a file of their kind, before anything is read or allocated;
-// a FIFO must not make the command wait for a writer.
-TEST(BadInput, OversizedAndSpecialFilesAreRefused) {
+// a FIFO must not make the command wait for a writer. -kvpublic does without header.key or
+// primary.key: the second copy holds the key, the provider type comes from the command line.
+TEST_F(BadInput, OversizedAndSpecialFilesAreRefused) {
     TempDir dir;
     const std::string folder = MakeFixtureContainer(dir / "reader", "", false);
     ASSERT_FALSE(folder.empty());
     const FolderSnapshot pristine = Snapshot(folder);
     const std::string input = dir / "input", reader = dir / "empty-reader";
     ASSERT_TRUE(fs::create_directory(reader));
-    // 16 MiB + 1 and 4 GiB + 1 (whose length does not fit 32 bits), and a FIFO.
+    const std::vector<std::string> exportArgs = {"-kvpublic", "-contfolder", folder, "-provtype",
+                                                 "75"};
+    // 16 MiB + 1 and 4 GiB + 1 bytes (a length that does not fit 32 bits), and a FIFO.
     for (const uintmax_t size :
-         {uintmax_t{16u << 20} + 1, (uintmax_t{1} << 32) + 1, uintmax_t{0}}) {
-        const auto make = [&](const std::string& path) {
-            fs::remove(path);
-            if (size == 0) {
-                ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-            } else {
-                ASSERT_TRUE(WriteFileBytes(path, {0x30}));
-                fs::resize_file(path, size);
-            }
+         {(uintmax_t{16} << 20) + 1, (uintmax_t{1} << 32) + 1, uintmax_t{0}}) {
+        const struct {
+            std::string path;
+            std::vector<std::string> args;
+            int message;
+        } runs[] = {
+            {input,
+             {"-p12tokv", "-sg", "-infile", input, "-contname", "big", "-rdrfolder", reader},
+             size == 0 ? 102 : kMsgReadPkcs12},
+            {input, {"-kvrepair", "-contfolder", folder, "-certsg", input}, kMsgRepair},
+            {folder + "/" + kHeaderFile, AddArgs(folder), kMsgOpenContainer},
+            {folder + "/" + kPrimaryFile, AddArgs(folder), kMsgOpenContainer},
+            {folder + "/" + kHeaderFile, exportArgs, 0},
+            {folder + "/" + kPrimaryFile, exportArgs, 0},
         };
-        SCOPED_TRACE(size == 0 ? "FIFO" : "size " + std::to_string(size));
-        make(input);
-        const CommandResult import =
-            RunCommandInProcess({"-p12tokv", "-sg", "-infile", input, "-passp12", "secret",
-                                 "-contname", "big", "-rdrfolder", reader});
-        EXPECT_EQ(import.messageId, size == 0 ? 102 : kMsgReadPkcs12);
-        EXPECT_FALSE(import.ok);
-        EXPECT_TRUE(FolderEntries(reader).empty());
-        const CommandResult repair =
-            RunCommandInProcess({"-kvrepair", "-contfolder", folder, "-certsg", input});
-        EXPECT_FALSE(repair.ok);
-        EXPECT_EQ(repair.messageId, kMsgRepair);
-        EXPECT_TRUE(Snapshot(folder) == pristine);
-        // The same as a container file: -p12addtokv refuses the container; -kvpublic does
-        // without either file (the second copy holds the key, the provider type comes from the
-        // command line).
-        for (const char* file : {kHeaderFile, kPrimaryFile}) {
-            SCOPED_TRACE(file);
-            make(folder + "/" + file);
-            const CommandResult add = RunCommandInProcess(AddArgs(folder));
-            EXPECT_FALSE(add.ok);
-            EXPECT_EQ(add.messageId, kMsgOpenContainer);
-            const CommandResult exported =
-                RunCommandInProcess({"-kvpublic", "-contfolder", folder, "-provtype", "75"});
-            EXPECT_TRUE(exported.ok) << exported.messageId;
+        for (const auto& run : runs) {
+            SCOPED_TRACE(run.path + " of " + std::to_string(size) + " bytes for " + run.args[0]);
+            fs::remove(run.path);
+            if (size == 0) {
+                ASSERT_EQ(mkfifo(run.path.c_str(), 0600), 0);
+            } else {
+                ASSERT_TRUE(WriteFileBytes(run.path, {0x30}));
+                fs::resize_file(run.path, size);
+            }
+            const CommandResult result = RunCommandInProcess(run.args);
+            EXPECT_EQ(result.ok, run.message == 0);
+            EXPECT_EQ(result.messageId, run.message);
+            EXPECT_TRUE(FolderEntries(reader).empty());
             fs::remove(folder + "/public1");
+            EXPECT_TRUE(run.path != input || Snapshot(folder) == pristine);
             Restore(folder, pristine);
         }
     }
+}
+
+// Wrong passwords, which the sweeps do not use, are refused; then the right one opens the way.
+TEST_F(BadInput, WrongPasswords) {
+    TempDir dir;
+    const std::string folder = MakeFixtureContainer(dir.path(), "pw", false);
+    ASSERT_FALSE(folder.empty());
+    std::vector<std::string> wrongPkcs12Password = AddArgs(folder, "pw");
+    wrongPkcs12Password.at(5) = "wrong";
+    const std::vector<std::string> exportArgs = {"-kvpublic", "-contfolder", folder, "-passkv"};
+    const struct {
+        std::vector<std::string> args;
+        int message;
+    } runs[] = {
+        {wrongPkcs12Password, kMsgReadPkcs12},
+        {AddArgs(folder, "other"), kMsgOpenContainer},
+        {AddArgs(folder, "pw"), 0},
+        {RepairArgs(folder, "other"), kMsgRepair},
+        {RepairArgs(folder, "pw"), 0},
+        {{"-kvpublic", "-contfolder", folder, "-passkv", "other"}, kMsgPublicExport},
+        {{"-kvpublic", "-contfolder", folder, "-passkv", "pw"}, 0},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.args[0] + " " + run.args.back());
+        const FolderSnapshot before = Snapshot(folder);
+        const CommandResult result = RunCommandInProcess(run.args);
+        EXPECT_EQ(result.ok, run.message == 0);
+        EXPECT_EQ(result.messageId, run.message);
+        EXPECT_TRUE(run.message == 0 || Snapshot(folder) == before);
+    }
+    ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));
+    Bytes primary, secondary;
+    ASSERT_TRUE(RecoverPublicKeys(folder, u"pw", primary, secondary));
+    EXPECT_EQ(secondary, ExchangeKey().publicKey);
 }
 
 // A seed that once crashed stays fixed. The DER target has its own replay in tests/asn1.

@@ -1,9 +1,8 @@
-// Faults while -p12addtokv and -kvrepair rewrite a container: the process killed at every
-// file-changing step, every file operation failing in turn, file-size limits, a failing random
-// source and a folder it may not write into. Each run is a forked child. After a kill every key
-// is still recovered; a reported failure carries the command's message and leaves the folder
-// byte for byte as it was (or, once a file has been replaced, a second run succeeds); a success
-// leaves a container that opens strictly with both keys.
+// Faults while -p12addtokv and -kvrepair rewrite a container, each run in a forked child: killed
+// at every file-changing step, every file operation failing in turn, a failing random source,
+// file-size limits, a folder it may not write into. After a kill every key is still recovered; a
+// reported failure carries the command's message and leaves the folder byte for byte as it was
+// (once a file has been replaced: a second repair succeeds); a success opens strictly.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -21,29 +20,6 @@
 
 namespace keymend::test {
 namespace {
-
-struct Outcome {
-    bool killed = false;
-    int signal = 0;
-    bool ok = false;
-    int messageId = 0;
-};
-
-// Runs the command in a child after `setup`; the exit code carries the result (0 success, else
-// the message id, 1 when there is none).
-Outcome RunInChild(const std::vector<std::string>& args, const std::function<void()>& setup) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setup();
-        const CommandResult r = RunCommandInProcess(args);
-        _exit(r.ok ? 0 : (r.messageId > 0 && r.messageId < 256 ? r.messageId : 1));
-    }
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, 0), pid);
-    if (WIFSIGNALED(status)) return {true, WTERMSIG(status), false, 0};
-    return {false, 0, WEXITSTATUS(status) == 0, WEXITSTATUS(status)};
-}
 
 uint32_t gRandomCalls = 0;
 uint32_t gRandomFailAt = 0;
@@ -68,20 +44,22 @@ TEST(Faults, NothingIsLostWhateverFails) {
         TempDir dir;
         const std::string folder = MakeFixtureContainer(dir / "reader", "", repair);
         ASSERT_FALSE(folder.empty());
-        // A damaged header MAC: the container no longer opens strictly, the repair rebuilds it.
-        if (repair) DamageFolder(folder, "header.key@1");
+        if (repair) DamageFolder(folder, "header.key@1");  // the repair rebuilds the header
         // The inputs go beside the container, where an unprivileged child can read them.
-        std::filesystem::copy_file(ExchangeKey().pfx, dir / "x.pfx");
-        std::filesystem::copy_file(SignKey().certificate, dir / "s.cer");
-        std::filesystem::copy_file(ExchangeKey().certificate, dir / "x.cer");
+        const std::pair<std::string, std::string> inputs[] = {
+            {ExchangeKey().pfx, dir / "x.pfx"},
+            {SignKey().certificate, dir / "s.cer"},
+            {ExchangeKey().certificate, dir / "x.cer"}};
+        for (const auto& [from, to] : inputs) {
+            std::filesystem::copy_file(from, to);
+            chmod(to.c_str(), 0644);
+        }
         for (const std::string& path : {dir.path(), dir / "reader"}) chmod(path.c_str(), 0755);
-        for (const char* name : {"x.pfx", "s.cer", "x.cer"}) chmod((dir / name).c_str(), 0644);
         const std::vector<std::string> args =
             repair ? std::vector<std::string>{"-kvrepair",   "-contfolder", folder,       "-certsg",
                                               dir / "s.cer", "-certex",     dir / "x.cer"}
                    : std::vector<std::string>{"-p12addtokv", "-ex",    "-infile",     dir / "x.pfx",
                                               "-passp12",    "secret", "-contfolder", folder};
-        const int message = repair ? 111 : 104;
         const FolderSnapshot before = Snapshot(folder);
 
         // A clean run counts the steps and operations there are to break.
@@ -105,7 +83,7 @@ TEST(Faults, NothingIsLostWhateverFails) {
             for (uint32_t n = 1; n <= ops[static_cast<int>(op)]; ++n) {
                 faults.push_back({"file operation " + std::to_string(static_cast<int>(op)) + " #" +
                                       std::to_string(n) + " fails",
-                                  [op, n] { SetFileFaultForTesting(op, n); }, false, true,
+                                  [op, n] { SetFileFaultForTesting(op, n); }, 0, true,
                                   op != FileOp::kReplace || n == 1});
             }
         }
@@ -114,8 +92,8 @@ TEST(Faults, NothingIsLostWhateverFails) {
                 gRandomFailAt = n;
                 SetRandomSourceForTesting(FailingRandom);
             };
-            faults.push_back({"random source fails from use " + std::to_string(n), setup, false,
-                              repair && n == 1});
+            faults.push_back({"random source fails from use " + std::to_string(n), setup, 0,
+                              repair && n == 1});  // masks and salts need it from the start
         }
         for (const rlim_t limit : {0, 20, 40, 60, 100, 300}) {
             for (const bool ignoreSignal : {true, false}) {
@@ -143,20 +121,29 @@ TEST(Faults, NothingIsLostWhateverFails) {
                 _exit(99);
             }
         };
-        faults.push_back({"read-only folder", readOnly, false, true});
+        faults.push_back({"read-only folder", readOnly, 0, true});
 
         for (const Fault& fault : faults) {
             SCOPED_TRACE(fault.what);
-            const Outcome outcome = RunInChild(args, fault.setup);
+            std::fflush(nullptr);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                fault.setup();
+                const CommandResult r = RunCommandInProcess(args);
+                _exit(r.ok ? 0 : (r.messageId > 0 && r.messageId < 256 ? r.messageId : 1));
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(pid, &status, 0), pid);
             ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
-            EXPECT_TRUE(fault.dieBy == SIGKILL
-                            ? outcome.signal == SIGKILL
-                            : outcome.signal == 0 || outcome.signal == fault.dieBy)
-                << "signal " << outcome.signal;
-            EXPECT_FALSE(fault.mustFail && (outcome.ok || outcome.killed)) << "not reported";
-            bool done = outcome.ok;
-            if (!outcome.killed && !outcome.ok) {
-                EXPECT_EQ(outcome.messageId, message);
+            const bool killed = WIFSIGNALED(status);
+            const int signal = killed ? WTERMSIG(status) : 0;
+            EXPECT_TRUE(fault.dieBy == SIGKILL ? signal == SIGKILL
+                                               : signal == 0 || signal == fault.dieBy)
+                << "signal " << signal;
+            bool done = !killed && WEXITSTATUS(status) == 0;
+            EXPECT_FALSE(fault.mustFail && (killed || done)) << "not reported";
+            if (!killed && !done) {
+                EXPECT_EQ(WEXITSTATUS(status), repair ? 111 : 104);  // the command's message
                 if (fault.unchangedOnFailure) {
                     EXPECT_TRUE(Snapshot(folder) == before)
                         << "a failed command changed the folder";
@@ -169,9 +156,10 @@ TEST(Faults, NothingIsLostWhateverFails) {
             ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary)) << "no key recovered";
             EXPECT_EQ(primary, SignKey().publicKey);
             // Once a kill or a failure has cut the rewrite short, the new key may be there or not.
-            const bool cut = outcome.killed || (!outcome.ok && !fault.unchangedOnFailure);
-            const bool second = repair || done || (cut && !secondary.empty());
-            EXPECT_EQ(secondary, second ? ExchangeKey().publicKey : Bytes{});
+            const bool cut = killed || (!done && !fault.unchangedOnFailure);
+            EXPECT_EQ(secondary, repair || done || (cut && !secondary.empty())
+                                     ? ExchangeKey().publicKey
+                                     : Bytes{});
             if (done) {
                 ContainerImagePtr image = OpenContainerStrict(folder.c_str(), u"");
                 ASSERT_TRUE(image) << "a reported success left a container that does not open";
@@ -179,8 +167,6 @@ TEST(Faults, NothingIsLostWhateverFails) {
             }
             Restore(folder, before);
         }
-        std::printf("[ faults ] %s: %zu faults (%u kill points, %u/%u/%u file operations)\n",
-                    args[0].c_str(), faults.size(), steps, ops[0], ops[1], ops[2]);
     }
 }
 
