@@ -1,3 +1,5 @@
+// Certificate files as -kvrepair reads them: DER, PEM and PKCS#7 in both encodings, the first
+// certificate of a bundle, strict Base64, and the inputs refused.
 #include "commands/certificate_file.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +20,12 @@ Bytes CertFile(const std::string& name) {
     return ReadFileBytes(DataPath("certs/" + name));
 }
 
-Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
+// "\r", "\n" and "\t" in data files stand for those bytes.
+std::string Unescape(std::string s) {
+    for (size_t at; (at = s.find('\\')) != std::string::npos;) {
+        s.replace(at, 2, 1, s.at(at + 1) == 'r' ? '\r' : s.at(at + 1) == 'n' ? '\n' : '\t');
+    }
+    return s;
 }
 
 TEST(CertificateFile, ReadsEveryFormOpenSslWrites) {
@@ -56,71 +62,55 @@ TEST(CertificateFile, TakesTheFirstCertificateOfABundle) {
     EXPECT_EQ(ToBytes(info.encoding), at(a) < at(b) ? a : b);
 }
 
-Bytes Patched(Bytes data, const Bytes& needle, size_t offset, uint8_t value) {
-    const auto it = std::search(data.begin(), data.end(), needle.begin(), needle.end());
-    EXPECT_NE(it, data.end());
-    if (it != data.end()) it[static_cast<long>(offset)] = value;
-    return data;
+// A variant of tests/data/certs/variants.vec.
+Bytes Variant(const VectorRecord& c) {
+    const Bytes base = c.Get("Base").empty() ? Bytes{} : CertFile(c.Get("Base"));
+    const Bytes prefix = c.Has("Prefix") ? c.Hex("Prefix") : Bytes{};
+    std::string text =
+        std::string(prefix.begin(), prefix.end()) + std::string(base.begin(), base.end());
+    if (c.Has("Replace")) {
+        const std::string replace = Unescape(c.Get("Replace"));
+        const size_t arrow = replace.find(" => ");
+        text.replace(text.find(replace.substr(0, arrow)), arrow, replace.substr(arrow + 4));
+    }
+    if (c.Has("CutAt")) text.resize(text.find(c.Get("CutAt")));
+    if (c.Has("Set")) {
+        const std::string set = c.Get("Set");
+        const Bytes needle = FromHex(set.substr(0, set.find('+'))),
+                    value = FromHex(set.substr(set.find('=') + 1));
+        const size_t at = needle.empty() ? 0 : text.find(std::string(needle.begin(), needle.end()));
+        text.at(at + std::stoul(set.substr(set.find('+') + 1))) = static_cast<char>(value.at(0));
+    }
+    const Bytes tail = c.Has("Append") ? c.Hex("Append") : Bytes{};
+    text.append(tail.begin(), tail.end());
+    return Bytes(text.begin(), text.end());
 }
 
 TEST(CertificateFile, AcceptsOnlyWellFormedInput) {
-    const Bytes der = CertFile("g01_a.der"), p7b = CertFile("g01_a.p7b");
-    const Bytes pemBytes = CertFile("g01_a.pem");
-    const std::string pem(pemBytes.begin(), pemBytes.end());
-    auto replaced = [&](std::string s, const std::string& from, const std::string& to) {
-        return Text(s.replace(s.find(from), from.size(), to));
-    };
-    const Bytes keyBits{0x03, 0x43, 0x00, 0x04, 0x40};  // subject public key BIT STRING header
-    const Bytes signedData{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
-    Bytes trailing = der, indefinite = der;
-    trailing.push_back(0x00);
-    indefinite[1] = 0x80;
-    const std::string body = pem.substr(pem.find('\n') + 1, 64);
-    const std::string bom = "\xEF\xBB\xBF";
-    const struct {
-        const char* what;
-        Bytes data;
-        bool ok;
-    } cases[] = {
-        {"PEM after text that starts like DER", Text("0 is where this note starts\n" + pem), true},
-        {"PEM after a byte order mark", Text(bom + pem), true},
-        {"PEM after a byte order mark and text", Text("x" + bom + pem), false},
-        {"empty file", {}, false},
-        {"plain text", Text("hello\n"), false},
-        {"trailing byte after DER", trailing, false},
-        {"indefinite length", indefinite, false},
-        {"unused bits in the key BIT STRING", Patched(der, keyBits, 2, 0x01), false},
-        {"public key not an OCTET STRING", Patched(der, keyBits, 3, 0x05), false},
-        {"not signedData", Patched(p7b, signedData, 8, 0x01), false},
-        {"PEM without end line", Text(pem.substr(0, pem.find("-----END"))), false},
-        {"PEM with a bad character", replaced(pem, body.substr(0, 1), "*"), false},
-        {"PEM with a truncated body", replaced(pem, body, body.substr(0, 63)), false},
-        {"PEM begin line not at line start", replaced(pem, "-----BEGIN", "x-----BEGIN"), false},
-        {"PEM of another kind", replaced(pem, "BEGIN CERTIFICATE", "BEGIN PRIVATE KEY"), false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    const Bytes der = CertFile("g01_a.der");
+    for (const VectorRecord& c :
+         LoadVectors("certs/variants.vec",
+                     {"Case", "Base", "Prefix", "Replace", "CutAt", "Set", "Append"})) {
+        SCOPED_TRACE(c.Get("Case"));
+        const Bytes data = Variant(c);
+        const bool ok = c.section == "Accepted";
         CertificateInfo info;
-        ASSERT_EQ(ParseCertificateFile(c.data.data(), c.data.size(), info), c.ok);
-        EXPECT_EQ(ToBytes(info.encoding), c.ok ? der : Bytes{});
-        EXPECT_EQ(info.publicKey.empty(), !c.ok);
+        ASSERT_EQ(ParseCertificateFile(data.data(), data.size(), info), ok);
+        EXPECT_EQ(ToBytes(info.encoding), ok ? der : Bytes{});
+        EXPECT_EQ(info.publicKey.empty(), !ok);
     }
     // Every proper prefix of a certificate and of a bundle is refused.
-    for (const Bytes* whole : {&der, &p7b}) {
-        for (size_t n = 0; n < whole->size(); ++n) {
+    for (const Bytes& whole : {der, CertFile("g01_a.p7b")}) {
+        for (size_t n = 0; n < whole.size(); ++n) {
             CertificateInfo info;
-            ASSERT_FALSE(ParseCertificateFile(whole->data(), n, info)) << n;
+            ASSERT_FALSE(ParseCertificateFile(whole.data(), n, info)) << n;
         }
     }
 }
 
 TEST(CertificateFile, Base64IsStrict) {
     for (const VectorRecord& c : LoadVectors("certs/base64.vec", {"In", "Out"})) {
-        std::string in = c.Get("In");
-        for (size_t at; (at = in.find('\\')) != std::string::npos;) {
-            const char next = in.at(at + 1);
-            in.replace(at, 2, 1, next == 'r' ? '\r' : next == 'n' ? '\n' : '\t');
-        }
+        const std::string in = Unescape(c.Get("In"));
         SCOPED_TRACE(c.section + ": " + c.Get("In"));
         std::vector<uint8_t> out;
         ASSERT_EQ(Base64Decode(in.data(), in.size(), out), c.section == "Accepted");

@@ -1,10 +1,8 @@
-// Bad input at the command level: cut and altered PKCS#12 files under -p12tokv, cut and altered
-// container files under -p12addtokv, -kvrepair and -kvpublic, oversized and special files, wrong
-// passwords. Each command either fails with its own message, leaving nothing behind and the
-// container as it was, or succeeds where the change is harmless, with a result that holds the
-// right keys. The sweeps run in this process (the sanitizer build checks every access); a sample
-// also runs through the binary, which must exit with code 1 and the command's message, never by a
-// signal. Every test of the fixture also checks that secrets are wiped, over all it runs.
+// Bad input at the command level: cut and altered PKCS#12 and container files, oversized and
+// special files, wrong passwords. A command fails with its own message, leaving nothing behind
+// and the container as it was, or succeeds where the change is harmless, with the right keys.
+// The sweeps run in this process (the sanitizer build checks every access); a sample also runs
+// through the binary, which must exit with code 1 and the command's message, never by a signal.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -73,9 +71,9 @@ class BadInput : public testing::Test {
 };
 
 // Runs `check` on damaged variants of each of `files` in `folder`, restoring the folder after
-// each: every prefix at most `stride` apart (always the empty file and the one a byte short)
-// and, at every `positionStride`-th position, one changed byte: a flipped bit (the bit moving
-// with the position), and on every fourth position also 0x00 and 0xFF. Returns the count.
+// each: every prefix at most `stride` apart (always the empty file and the one a byte short),
+// and at every `positionStride`-th byte a flipped bit (moving with the position), on every
+// fourth also 0x00 and 0xFF. Returns the count.
 size_t Sweep(const std::string& folder, const std::vector<std::string>& files, size_t stride,
              size_t positionStride, const std::function<void(size_t n)>& check) {
     const FolderSnapshot pristine = Snapshot(folder);
@@ -122,61 +120,58 @@ void ExpectBinaryFailure(const std::vector<std::string>& args, int messageId) {
     EXPECT_EQ(run.out, FailureOutput(messageId));
 }
 
-TEST_F(BadInput, Pkcs12ImportFailsCleanlyOnEveryDamage) {
+const std::vector<std::string> kContainerFiles = {kNameFile,  kHeaderFile,   kPrimaryFile,
+                                                  kMasksFile, kPrimary2File, kMasks2File};
+
+// -p12tokv on a damaged PKCS#12 file, -p12addtokv and -kvrepair on a damaged container: refused
+// with the command's message and the folders left exactly as they were, or (a harmless change) a
+// container that opens strictly with the right keys. Nearly every damaged file is refused by the
+// imports. A repair flushes six files, so its sweep samples more thinly.
+TEST_F(BadInput, DamagedFilesUnderImportAndRepair) {
     TempDir dir;
     const std::string input = dir / "input", reader = dir / "reader";
     ASSERT_TRUE(fs::create_directory(input) && fs::create_directory(reader));
     ASSERT_TRUE(WriteFileBytes(input + "/in.pfx", ReadFileBytes(SignKey().pfx)));
-    const std::vector<std::string> args = {"-p12tokv",   "-sg",    "-infile",   input + "/in.pfx",
-                                           "-passp12",   "secret", "-contname", "bad",
-                                           "-rdrfolder", reader,   "-passkv",   ""};
-    size_t refused = 0;
-    const size_t tried = Sweep(input, {"in.pfx"}, 2, 1, [&](size_t n) {
-        const CommandResult result = RunCommandInProcess(args);
-        if (result.ok) {
-            // A harmless change: the new container holds the file's key.
-            Bytes primary, secondary;
-            ASSERT_TRUE(RecoverPublicKeys(reader + "/bad.000", u"", primary, secondary));
-            EXPECT_EQ(primary, SignKey().publicKey);
-            fs::remove_all(reader + "/bad.000");
-        } else {
-            ++refused;
-            ASSERT_EQ(result.messageId, kMsgReadPkcs12);
-            if (n % 40 == 0) ExpectBinaryFailure(args, kMsgReadPkcs12);
-        }
-        ASSERT_TRUE(FolderEntries(reader).empty()) << "a folder was left behind";
-    });
-    EXPECT_GT(refused, tried * 9 / 10);
-}
-
-const std::vector<std::string> kContainerFiles = {kNameFile,  kHeaderFile,   kPrimaryFile,
-                                                  kMasksFile, kPrimary2File, kMasks2File};
-
-// -p12addtokv and -kvrepair on a damaged container: refused with the command's message and the
-// folder left exactly as it was, or a result that opens strictly with both keys. A repair
-// flushes six files, so its sweep samples more thinly.
-TEST_F(BadInput, RewritingCommandsOnDamagedContainers) {
-    for (const bool repair : {false, true}) {
-        TempDir dir;
-        const std::string folder = MakeFixtureContainer(dir.path(), "", repair);
-        ASSERT_FALSE(folder.empty());
-        const std::vector<std::string> args = repair ? RepairArgs(folder) : AddArgs(folder);
-        const int message = repair ? kMsgRepair : kMsgOpenContainer;
-        Sweep(folder, kContainerFiles, repair ? 32 : 2, repair ? 16 : 1, [&](size_t n) {
-            const FolderSnapshot before = Snapshot(folder);
-            const CommandResult result = RunCommandInProcess(args);
-            if (!result.ok) {
-                ASSERT_EQ(result.messageId, message);
-                ASSERT_TRUE(Snapshot(folder) == before) << "a refused container was changed";
-                if (n % (repair ? 20 : 50) == 0) ExpectBinaryFailure(args, message);
-                return;
-            }
-            ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u""));
-            Bytes primary, secondary;
-            ASSERT_TRUE(RecoverPublicKeys(folder, u"", primary, secondary));
-            EXPECT_EQ(primary, SignKey().publicKey);
-            EXPECT_EQ(secondary, ExchangeKey().publicKey);
-        });
+    const std::string one = MakeFixtureContainer(dir / "one", "", false);
+    const std::string two = MakeFixtureContainer(dir / "two", "", true);
+    ASSERT_FALSE(one.empty() || two.empty());
+    const std::vector<std::string> import = {"-p12tokv",   "-sg",    "-infile",   input + "/in.pfx",
+                                             "-passp12",   "secret", "-contname", "bad",
+                                             "-rdrfolder", reader};
+    const struct {
+        std::string folder, result;  // the folder swept, the container a success leaves
+        std::vector<std::string> files, args;
+        int message;
+        size_t stride, positionStride, binaryEvery, refusedPercent;
+    } sweeps[] = {
+        {input, reader + "/bad.000", {"in.pfx"}, import, kMsgReadPkcs12, 2, 1, 40, 90},
+        {one, one, kContainerFiles, AddArgs(one), kMsgOpenContainer, 2, 1, 50, 90},
+        {two, two, kContainerFiles, RepairArgs(two), kMsgRepair, 32, 16, 20, 0},
+    };
+    for (const auto& sweep : sweeps) {
+        SCOPED_TRACE(sweep.args[0]);
+        size_t refused = 0;
+        const size_t tried =
+            Sweep(sweep.folder, sweep.files, sweep.stride, sweep.positionStride, [&](size_t n) {
+                const FolderSnapshot before = Snapshot(sweep.folder);
+                const CommandResult result = RunCommandInProcess(sweep.args);
+                if (!result.ok) {
+                    ++refused;
+                    ASSERT_EQ(result.messageId, sweep.message);
+                    ASSERT_TRUE(Snapshot(sweep.folder) == before)
+                        << "a refused command changed the folder";
+                    ASSERT_TRUE(FolderEntries(reader).empty()) << "a refused import left a folder";
+                    if (n % sweep.binaryEvery == 0) ExpectBinaryFailure(sweep.args, sweep.message);
+                    return;
+                }
+                ASSERT_TRUE(OpenContainerStrict(sweep.result.c_str(), u""));
+                Bytes primary, secondary;
+                ASSERT_TRUE(RecoverPublicKeys(sweep.result, u"", primary, secondary));
+                EXPECT_EQ(primary, SignKey().publicKey);
+                EXPECT_EQ(secondary, sweep.folder == input ? Bytes{} : ExchangeKey().publicKey);
+                if (sweep.folder == input) fs::remove_all(sweep.result);
+            });
+        EXPECT_GE(refused * 100, tried * sweep.refusedPercent);
     }
 }
 
@@ -260,38 +255,25 @@ TEST_F(BadInput, OversizedAndSpecialFilesAreRefused) {
     }
 }
 
-// Wrong passwords, which the sweeps do not use, are refused; then the right one opens the way.
-TEST_F(BadInput, WrongPasswords) {
+// Passwords, which the sweeps leave empty: wrong ones are refused, the right one goes through.
+TEST_F(BadInput, Passwords) {
     TempDir dir;
     const std::string folder = MakeFixtureContainer(dir.path(), "pw", false);
     ASSERT_FALSE(folder.empty());
     std::vector<std::string> wrongPkcs12Password = AddArgs(folder, "pw");
     wrongPkcs12Password.at(5) = "wrong";
-    const std::vector<std::string> exportArgs = {"-kvpublic", "-contfolder", folder, "-passkv"};
-    const struct {
-        std::vector<std::string> args;
-        int message;
-    } runs[] = {
+    const std::pair<std::vector<std::string>, int> runs[] = {
         {wrongPkcs12Password, kMsgReadPkcs12},
         {AddArgs(folder, "other"), kMsgOpenContainer},
         {AddArgs(folder, "pw"), 0},
         {RepairArgs(folder, "other"), kMsgRepair},
         {RepairArgs(folder, "pw"), 0},
         {{"-kvpublic", "-contfolder", folder, "-passkv", "other"}, kMsgPublicExport},
-        {{"-kvpublic", "-contfolder", folder, "-passkv", "pw"}, 0},
-    };
-    for (const auto& run : runs) {
-        SCOPED_TRACE(run.args[0] + " " + run.args.back());
-        const FolderSnapshot before = Snapshot(folder);
-        const CommandResult result = RunCommandInProcess(run.args);
-        EXPECT_EQ(result.ok, run.message == 0);
-        EXPECT_EQ(result.messageId, run.message);
-        EXPECT_TRUE(run.message == 0 || Snapshot(folder) == before);
+        {{"-kvpublic", "-contfolder", folder, "-passkv", "pw"}, 0}};
+    for (const auto& [args, message] : runs) {
+        EXPECT_EQ(RunCommandInProcess(args).messageId, message) << args[0] << " " << args.back();
     }
-    ASSERT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));
-    Bytes primary, secondary;
-    ASSERT_TRUE(RecoverPublicKeys(folder, u"pw", primary, secondary));
-    EXPECT_EQ(secondary, ExchangeKey().publicKey);
+    EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));
 }
 
 // A seed that once crashed stays fixed. The DER target has its own replay in tests/asn1.

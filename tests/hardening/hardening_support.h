@@ -27,14 +27,12 @@ std::vector<std::string> Words(const std::string& line);  // split at spaces
 // "header.key@41^5A" XORs the 41st byte from the end with 0x5A.
 void DamageFolder(const std::string& folder, const std::string& damage);
 
-Bytes PublicFile(const Bytes& publicKey);
+Bytes PublicFile(const Bytes& publicKey);  // what -kvpublic writes: 0x04, the length, the key
 
-// What the binary prints when a command fails with message `messageId` (0: no message of its
-// own): the English message line, then the closing message.
-std::string FailureOutput(int messageId);  // what -kvpublic writes: 0x04, the length, the key
+// What the binary prints when a command fails with message `messageId` (0: none of its own).
+std::string FailureOutput(int messageId);
 
-// The fixtures: a PKCS#12 file (password "secret"), its DER certificate, its public key (x then
-// y, little-endian).
+// A PKCS#12 fixture (password "secret"), its DER certificate, its public key (x, y; little-endian).
 struct HardeningKey {
     std::string pfx, certificate;
     Bytes publicKey;
@@ -42,8 +40,7 @@ struct HardeningKey {
 const HardeningKey& SignKey();      // sign-2001
 const HardeningKey& ExchangeKey();  // exchange-2001
 
-// The public keys -kvpublic's computation recovers from the container in `folder` (an absent
-// second key gives an empty second entry). False when there is none.
+// The public keys -kvpublic's computation recovers from `folder` (empty: no second key).
 bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Bytes& primary,
                        Bytes& secondary);
 
@@ -51,8 +48,8 @@ bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Byte
 std::vector<std::string> AddArgs(const std::string& folder, const std::string& password = "");
 std::vector<std::string> RepairArgs(const std::string& folder, const std::string& password = "");
 
-// A new container "fixture.000" in the empty (or new) folder `reader`, holding SignKey() as
-// signature key and, with secondKey, ExchangeKey() as exchange key. "" on failure.
+// A new container "fixture.000" in an empty `reader`: SignKey() as signature key and, with
+// secondKey, ExchangeKey() as exchange key. "" on failure.
 std::string MakeFixtureContainer(const std::string& reader, const std::string& password,
                                  bool secondKey);
 
