@@ -65,12 +65,13 @@ TEST(ContainerFolder, PathLimits) {
 }
 
 // The folder is named from at most 8 bytes of the name, never splitting a character nor holding
-// a separator (numbering and name.key: ImportCommand, ForeignContainer). With .000 to .999 all
-// taken (by files here: any existing name is taken), without a reader folder, or after a failed
-// write or flush, nothing is left.
+// a separator (name.key: ImportCommand, ForeignContainer); a taken number moves to the next.
+// With .000 to .999 all taken (by files here: any existing name is taken), without a reader
+// folder, or after a failed write or flush, nothing is left.
 TEST(ContainerFolder, NewFolders) {
     TempDir dir;
     EXPECT_EQ(Make(dir.path() + "//", "MyContainerName"), dir / "MyContai.000");
+    EXPECT_EQ(Make(dir.path(), "MyContainerName"), dir / "MyContai.001");
     EXPECT_TRUE(Make(dir.path(), "ab/../x").empty());
     EXPECT_EQ(Make(dir.path(), "abcdefgh/tail"), dir / "abcdefgh.000");
     EXPECT_EQ(Make(dir.path(), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"),

@@ -18,6 +18,7 @@
 #include "hardening/hardening_support.h"
 
 namespace keymend::fuzz {
+int DerFuzzOne(const uint8_t* data, size_t size);
 int CommandLineFuzzOne(const uint8_t* data, size_t size);
 int ContainerRecordsFuzzOne(const uint8_t* data, size_t size);
 int ContainerFolderFuzzOne(const uint8_t* data, size_t size);
@@ -160,7 +161,7 @@ TEST_F(BadInput, DamagedFilesUnderImportAndRepair) {
                     ASSERT_EQ(result.messageId, sweep.message);
                     ASSERT_TRUE(Snapshot(sweep.folder) == before)
                         << "a refused command changed the folder";
-                    ASSERT_TRUE(FolderEntries(reader).empty()) << "a refused import left a folder";
+                    ASSERT_TRUE(Entries(reader).empty()) << "a refused import left a folder";
                     if (n % sweep.binaryEvery == 0) ExpectBinaryFailure(sweep.args, sweep.message);
                     return;
                 }
@@ -247,7 +248,7 @@ TEST_F(BadInput, OversizedAndSpecialFilesAreRefused) {
             const CommandResult result = RunCommandInProcess(run.args);
             EXPECT_EQ(result.ok, run.message == 0);
             EXPECT_EQ(result.messageId, run.message);
-            EXPECT_TRUE(FolderEntries(reader).empty());
+            EXPECT_TRUE(Entries(reader).empty());
             fs::remove(folder + "/public1");
             EXPECT_TRUE(run.path != input || Snapshot(folder) == pristine);
             Restore(folder, pristine);
@@ -276,13 +277,14 @@ TEST_F(BadInput, Passwords) {
     EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));
 }
 
-// A seed that once crashed stays fixed. The DER target has its own replay in tests/asn1.
+// A seed that once crashed stays fixed.
 TEST(FuzzCorpus, ReplaysEverySeed) {
     const struct {
         const char* corpus;
         int (*run)(const uint8_t* data, size_t size);
         size_t minimumSeeds;
-    } targets[] = {{"command_line", fuzz::CommandLineFuzzOne, 8},
+    } targets[] = {{"der", fuzz::DerFuzzOne, 10},
+                   {"command_line", fuzz::CommandLineFuzzOne, 8},
                    {"container_records", fuzz::ContainerRecordsFuzzOne, 8},
                    {"container_folder", fuzz::ContainerFolderFuzzOne, 8},
                    {"pkcs12", fuzz::Pkcs12FuzzOne, 20},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -57,6 +58,16 @@ void Restore(const std::string& folder, const FolderSnapshot& files) {
         fs::remove(path, error);
         ASSERT_TRUE(WriteFileBytes(path, bytes)) << name;
     }
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::string> Words(const std::string& line) {

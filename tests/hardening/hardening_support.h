@@ -19,6 +19,8 @@ CommandResult RunCommandInProcess(const std::vector<std::string>& args);
 using FolderSnapshot = std::map<std::string, Bytes>;
 FolderSnapshot Snapshot(const std::string& folder);
 void Restore(const std::string& folder, const FolderSnapshot& files);
+// Entries of a folder (files and folders), sorted; empty when it does not exist.
+std::vector<std::string> Entries(const std::string& folder);
 
 std::vector<std::string> Words(const std::string& line);  // split at spaces
 

@@ -254,6 +254,4 @@ bool OpenSslGostAvailable() {
     return cached == 1;
 }
 
-std::string OpenSslEngineArgs() { return "-engine gost"; }
-
 }  // namespace keymend::test

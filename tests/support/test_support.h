@@ -69,7 +69,5 @@ std::vector<VectorRecord> LoadVectorFile(const std::string& path,
 
 // OpenSSL with the GOST engine as an oracle. True when `openssl` can load the engine.
 bool OpenSslGostAvailable();
-// Prefix for openssl command lines that load the GOST engine (e.g. "openssl dgst -engine gost").
-std::string OpenSslEngineArgs();
 
 }  // namespace keymend::test
