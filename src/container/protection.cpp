@@ -231,6 +231,19 @@ uint32_t KeyLengthOfProviderType(uint32_t providerType) {
     }
 }
 
+const char* ImpliedDigestParamSet(uint32_t providerType) {
+    switch (providerType) {
+        case kProviderType2001:
+            return "1.2.643.2.2.30.1";
+        case kProviderType2012_256:
+            return "1.2.643.7.1.1.2.2";
+        case kProviderType2012_512:
+            return "1.2.643.7.1.1.2.3";
+        default:
+            return nullptr;
+    }
+}
+
 const char* DefaultParamSet(uint32_t providerType) {
     return providerType == kProviderType2001 ? "1.2.643.2.2.31.1" : "1.2.643.7.1.2.5.1.1";
 }

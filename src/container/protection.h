@@ -44,6 +44,10 @@ bool IsKeyAgreementOid(const char* oid);
 bool AlgorithmOidForKeyUse(const char* oid, uint32_t keySpec, OidText& out);
 // 32 bytes for provider types 75 and 80, 64 for 81, 0 otherwise.
 uint32_t KeyLengthOfProviderType(uint32_t providerType);
+// The digest parameter set of the provider type's hash family, for key parameters that name only
+// the curve: "1.2.643.2.2.30.1" (75), "1.2.643.7.1.1.2.2" (80), "1.2.643.7.1.1.2.3" (81); null
+// otherwise.
+const char* ImpliedDigestParamSet(uint32_t providerType);
 
 // "1.2.643.2.2.31.1" for 75, "1.2.643.7.1.2.5.1.1" for any other type.
 const char* DefaultParamSet(uint32_t providerType);

@@ -122,25 +122,13 @@ bool WriteOid(const char* text, DerCursor& cursor) {
     return DerWriteValue(kDerObjectIdentifier, DerKind::kOidText, text, cursor);
 }
 
-// Digest parameter set written for a key whose record has none (some PKCS#8 encoders leave it
-// out for the twisted Edwards curves): the hash of the key's own algorithm family.
-const char* DefaultDigestParamSet(const KeyProperties& key) {
-    switch (ProviderTypeOfOid(key.algorithm)) {
-        case kProviderType2001:
-            return "1.2.643.2.2.30.1";
-        case kProviderType2012_256:
-            return "1.2.643.7.1.1.2.2";
-        case kProviderType2012_512:
-            return "1.2.643.7.1.1.2.3";
-        default:
-            return nullptr;
-    }
-}
-
 bool WriteKeyParameters(void* context, DerCursor& cursor) {
     const auto& key = *static_cast<const KeyProperties*>(context);
-    const char* digest =
-        key.digestParamSet.empty() ? DefaultDigestParamSet(key) : key.digestParamSet.c_str();
+    // A key whose record has no digest set (some PKCS#8 encoders leave it out for the twisted
+    // Edwards curves) gets its algorithm family's.
+    const char* digest = key.digestParamSet.empty()
+                             ? ImpliedDigestParamSet(ProviderTypeOfOid(key.algorithm))
+                             : key.digestParamSet.c_str();
     if (key.publicKeyParamSet.empty() || digest == nullptr) return false;
     if (!WriteOid(key.publicKeyParamSet.c_str(), cursor) || !WriteOid(digest, cursor)) {
         return false;

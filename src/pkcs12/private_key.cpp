@@ -17,20 +17,6 @@ using pkcs12::ReadOidText;
 
 namespace {
 
-// The digest parameter set a key algorithm implies when the key parameters name only the curve.
-const char* ImpliedDigestParamSet(uint32_t providerType) {
-    switch (providerType) {
-        case kProviderType2001:
-            return "1.2.643.2.2.30.1";
-        case kProviderType2012_256:
-            return "1.2.643.7.1.1.2.2";
-        case kProviderType2012_512:
-            return "1.2.643.7.1.1.2.3";
-        default:
-            return nullptr;
-    }
-}
-
 // Splits the privateKey content into key material and an optional public key. Wrapped forms
 // (an OCTET STRING, or a SEQUENCE of two OCTET STRINGs) are taken only when they use up the
 // content exactly and their key material is a positive multiple of keyLength; anything else is

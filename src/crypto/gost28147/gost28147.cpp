@@ -9,6 +9,7 @@
 #include "crypto/gost28147/gost28147_tables.h"
 
 #define KM_ALWAYS_INLINE __attribute__((always_inline)) inline
+#define KM_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
 
 namespace keymend {
 
@@ -94,78 +95,54 @@ KM_ALWAYS_INLINE void SerialRound(const SerialTables& t, uint32_t a, uint32_t& b
 #endif
 }
 
+// Eight rounds with K0..K7, or K7..K0 when reversed: even rounds change N2 from N1, odd rounds
+// N1 from N2. `toN2(key)` and `toN1(key)` run one round in each direction.
+template <bool kReversed, typename ToN2, typename ToN1>
+KM_ALWAYS_INLINE void EightRounds(const uint32_t* k, ToN2 toN2, ToN1 toN1) {
+#pragma GCC unroll 4
+    for (int i = 0; i < 8; i += 2) {
+        toN2(k[kReversed ? 7 - i : i]);
+        toN1(k[kReversed ? 6 - i : i + 1]);
+    }
+}
+
 // kForwardPasses times the rounds K0..K7, then, if asked, the rounds K7..K0: 3 + 1 passes make
 // an encryption, 2 + 0 the MAC step.
 template <int kForwardPasses, bool kBackwardPass>
 KM_ALWAYS_INLINE void SerialRounds(const SerialTables& t, const uint32_t* k, uint32_t& n1,
                                    uint32_t& n2) {
+    auto toN2 = [&](uint32_t key) KM_ALWAYS_INLINE_LAMBDA { SerialRound(t, n1, n2, key); };
+    auto toN1 = [&](uint32_t key) KM_ALWAYS_INLINE_LAMBDA { SerialRound(t, n2, n1, key); };
 #pragma GCC unroll 4
-    for (int pass = 0; pass < kForwardPasses; ++pass) {
-        SerialRound(t, n1, n2, k[0]);
-        SerialRound(t, n2, n1, k[1]);
-        SerialRound(t, n1, n2, k[2]);
-        SerialRound(t, n2, n1, k[3]);
-        SerialRound(t, n1, n2, k[4]);
-        SerialRound(t, n2, n1, k[5]);
-        SerialRound(t, n1, n2, k[6]);
-        SerialRound(t, n2, n1, k[7]);
-    }
-    if constexpr (kBackwardPass) {
-        SerialRound(t, n1, n2, k[7]);
-        SerialRound(t, n2, n1, k[6]);
-        SerialRound(t, n1, n2, k[5]);
-        SerialRound(t, n2, n1, k[4]);
-        SerialRound(t, n1, n2, k[3]);
-        SerialRound(t, n2, n1, k[2]);
-        SerialRound(t, n1, n2, k[1]);
-        SerialRound(t, n2, n1, k[0]);
-    }
+    for (int pass = 0; pass < kForwardPasses; ++pass) EightRounds<false>(k, toN2, toN1);
+    if constexpr (kBackwardPass) EightRounds<true>(k, toN2, toN1);
 }
 
-// Eight rounds with K0..K7 (odd rounds change N2, even rounds N1).
-template <size_t W>
-KM_ALWAYS_INLINE void Forward8(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
-                               uint32_t (&n2)[W]) {
-    Round<W>(t, n1, n2, k[0]);
-    Round<W>(t, n2, n1, k[1]);
-    Round<W>(t, n1, n2, k[2]);
-    Round<W>(t, n2, n1, k[3]);
-    Round<W>(t, n1, n2, k[4]);
-    Round<W>(t, n2, n1, k[5]);
-    Round<W>(t, n1, n2, k[6]);
-    Round<W>(t, n2, n1, k[7]);
-}
-
-// Eight rounds with K7..K0.
-template <size_t W>
-KM_ALWAYS_INLINE void Backward8(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
-                                uint32_t (&n2)[W]) {
-    Round<W>(t, n1, n2, k[7]);
-    Round<W>(t, n2, n1, k[6]);
-    Round<W>(t, n1, n2, k[5]);
-    Round<W>(t, n2, n1, k[4]);
-    Round<W>(t, n1, n2, k[3]);
-    Round<W>(t, n2, n1, k[2]);
-    Round<W>(t, n1, n2, k[1]);
-    Round<W>(t, n2, n1, k[0]);
+// Eight rounds on W lanes.
+template <size_t W, bool kReversed>
+KM_ALWAYS_INLINE void Pass8(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
+                            uint32_t (&n2)[W]) {
+    EightRounds<kReversed>(
+        k, [&](uint32_t key) KM_ALWAYS_INLINE_LAMBDA { Round<W>(t, n1, n2, key); },
+        [&](uint32_t key) KM_ALWAYS_INLINE_LAMBDA { Round<W>(t, n2, n1, key); });
 }
 
 template <size_t W>
 KM_ALWAYS_INLINE void EncryptLanes(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
                                    uint32_t (&n2)[W]) {
-    Forward8<W>(t, k, n1, n2);
-    Forward8<W>(t, k, n1, n2);
-    Forward8<W>(t, k, n1, n2);
-    Backward8<W>(t, k, n1, n2);
+    Pass8<W, false>(t, k, n1, n2);
+    Pass8<W, false>(t, k, n1, n2);
+    Pass8<W, false>(t, k, n1, n2);
+    Pass8<W, true>(t, k, n1, n2);
 }
 
 template <size_t W>
 KM_ALWAYS_INLINE void DecryptLanes(const uint32_t* t, const uint32_t* k, uint32_t (&n1)[W],
                                    uint32_t (&n2)[W]) {
-    Forward8<W>(t, k, n1, n2);
-    Backward8<W>(t, k, n1, n2);
-    Backward8<W>(t, k, n1, n2);
-    Backward8<W>(t, k, n1, n2);
+    Pass8<W, false>(t, k, n1, n2);
+    Pass8<W, true>(t, k, n1, n2);
+    Pass8<W, true>(t, k, n1, n2);
+    Pass8<W, true>(t, k, n1, n2);
 }
 
 // W blocks from in to out (in == out allowed: all blocks are read before any is written).
