@@ -56,12 +56,7 @@ KM_ALWAYS_INLINE void Round(const uint32_t* t, const uint32_t (&a)[W], uint32_t 
 // other, and the two halves meet last. On x86-64 the round is written out so that byte 1 comes
 // from the high-byte register in one operation; elsewhere the compiler's code is used, with
 // empty asm statements (GCC, Clang) keeping the tree from being reassociated into a chain.
-struct SerialTables {
-    const uint32_t* t;
-    explicit SerialTables(const uint32_t* table) : t(table) {}
-};
-
-KM_ALWAYS_INLINE void SerialRound(const SerialTables& t, uint32_t a, uint32_t& b, uint32_t key) {
+KM_ALWAYS_INLINE void SerialRound(const uint32_t* t, uint32_t a, uint32_t& b, uint32_t key) {
 #if defined(__x86_64__) && defined(__GNUC__)
     uint32_t x, i1, i2, i3, u, v;
     asm("movl %[a], %[x]\n\t"
@@ -81,13 +76,13 @@ KM_ALWAYS_INLINE void SerialRound(const SerialTables& t, uint32_t a, uint32_t& b
         "xorl %[v], %[u]"
         : [x] "=&Q"(x), [i1] "=&R"(i1), [i2] "=&r"(i2), [i3] "=&r"(i3), [u] "=&r"(u),
           [v] "=&r"(v)
-        : [a] "r"(a), [b] "r"(b), [key] "rm"(key), [t] "r"(t.t),
-          "m"(*reinterpret_cast<const uint32_t(*)[1024]>(t.t)));
+        : [a] "r"(a), [b] "r"(b), [key] "rm"(key), [t] "r"(t),
+          "m"(*reinterpret_cast<const uint32_t(*)[1024]>(t)));
     b = u;
 #else
     uint32_t x = a + key;
-    uint32_t u = b ^ t.t[x & 0xFF] ^ t.t[768 + (x >> 24)];
-    uint32_t v = t.t[256 + ((x >> 8) & 0xFF)] ^ t.t[512 + ((x >> 16) & 0xFF)];
+    uint32_t u = b ^ t[x & 0xFF] ^ t[768 + (x >> 24)];
+    uint32_t v = t[256 + ((x >> 8) & 0xFF)] ^ t[512 + ((x >> 16) & 0xFF)];
 #if defined(__GNUC__)
     asm("" : "+r"(u), "+r"(v));
 #endif
@@ -109,7 +104,7 @@ KM_ALWAYS_INLINE void EightRounds(const uint32_t* k, ToN2 toN2, ToN1 toN1) {
 // kForwardPasses times the rounds K0..K7, then, if asked, the rounds K7..K0: 3 + 1 passes make
 // an encryption, 2 + 0 the MAC step.
 template <int kForwardPasses, bool kBackwardPass>
-KM_ALWAYS_INLINE void SerialRounds(const SerialTables& t, const uint32_t* k, uint32_t& n1,
+KM_ALWAYS_INLINE void SerialRounds(const uint32_t* t, const uint32_t* k, uint32_t& n1,
                                    uint32_t& n2) {
     auto toN2 = [&](uint32_t key) KM_ALWAYS_INLINE_LAMBDA { SerialRound(t, n1, n2, key); };
     auto toN1 = [&](uint32_t key) KM_ALWAYS_INLINE_LAMBDA { SerialRound(t, n2, n1, key); };
@@ -178,11 +173,10 @@ void EcbBlocks(const uint32_t* t, const uint32_t* k, const uint8_t* in, uint8_t*
 // CFB encryption of whole segments: each gamma depends on the previous ciphertext, so serial.
 void CfbEncryptBlocks(const uint32_t* t, const uint32_t* k, uint8_t* feedback, uint8_t* data,
                       size_t blocks) {
-    const SerialTables tables(t);
     uint32_t f1 = Load32(feedback), f2 = Load32(feedback + 4);
     for (; blocks > 0; --blocks, data += 8) {
         uint32_t n1 = f1, n2 = f2;
-        SerialRounds<3, true>(tables, k, n1, n2);
+        SerialRounds<3, true>(t, k, n1, n2);
         f1 = Load32(data) ^ n2;
         f2 = Load32(data + 4) ^ n1;
         Store32(data, f1);
@@ -227,12 +221,11 @@ void CfbDecryptBlocks(const uint32_t* t, const uint32_t* k, uint8_t* feedback, u
 // MAC chaining over whole blocks: value = step(value XOR block).
 void MacBlocks(const uint32_t* t, const uint32_t* k, uint8_t* value, const uint8_t* data,
                size_t blocks) {
-    const SerialTables tables(t);
     uint32_t n1 = Load32(value), n2 = Load32(value + 4);
     for (; blocks > 0; --blocks, data += 8) {
         n1 ^= Load32(data);
         n2 ^= Load32(data + 4);
-        SerialRounds<2, false>(tables, k, n1, n2);
+        SerialRounds<2, false>(t, k, n1, n2);
     }
     Store32(value, n1);  // N1 then N2: the MAC step does not swap the halves
     Store32(value + 4, n2);
