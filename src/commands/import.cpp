@@ -6,18 +6,11 @@
 #include "crypto/context/secure_blob.h"
 #include "pkcs12/pkcs12.h"
 #include "platform/files.h"
+#include "resources/string_table.h"
 
 namespace keymend {
 
 namespace {
-
-constexpr int kMsgOpenPkcs12 = 102;
-constexpr int kMsgReadPkcs12 = 103;
-constexpr int kMsgCreateContainer = 104;
-constexpr int kMsgOpenContainer = 105;
-constexpr int kMsgContainerFull = 108;
-constexpr int kMsgDifferentType = 109;
-constexpr int kMsgSamePurpose = 110;
 
 // Where ReadFileBounded puts the file, and why it may have refused it.
 struct FileBuffer {
@@ -47,7 +40,9 @@ bool ReadPkcs12File(const char* path, FileBuffer& buffer, CommandResult* result)
     if (path != nullptr &&
         ReadFileBounded(path, static_cast<size_t>(-1), AllocateFileBuffer, &buffer))
         return true;
-    *result = {false, buffer.tooLarge ? kMsgReadPkcs12 : buffer.noMemory ? 0 : kMsgOpenPkcs12};
+    *result = {false, buffer.tooLarge   ? kMsgPkcs12ReadFailed
+                      : buffer.noMemory ? 0
+                                        : kMsgPkcs12FileOpenFailed};
     return false;
 }
 
@@ -61,24 +56,24 @@ CommandResult RunImportNew(const Settings& settings) {
     ContainerImagePtr image;
     if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
                     kPkcs12NewContainer, settings.keySpec, settings.noMacVerify != 0))
-        return {false, kMsgReadPkcs12};
+        return {false, kMsgPkcs12ReadFailed};
     file.bytes.Reset();
 
     // A file without a key bag passes the reader; protecting the empty key field then fails.
     if (!WriteContainer(*image, settings.rdrFolder, settings.containerPassword, settings.contName,
                         kWriteNew))
-        return {false, kMsgCreateContainer};
+        return {false, kMsgContainerCreateFailed};
     return {true, 0};
 }
 
 CommandResult RunImportAdd(const Settings& settings) {
     ContainerImagePtr image = OpenContainerStrict(settings.contFolder, settings.containerPassword);
-    if (!image) return {false, kMsgOpenContainer};
+    if (!image) return {false, kMsgContainerOpenFailed};
     // Only primary.key decides whether the container is full.
     if (!image->primary.secondKey.empty()) return {false, kMsgContainerFull};
     const bool existingIsExchange = IsKeyAgreementOid(image->header.firstKey.algorithm.c_str());
     const bool newIsExchange = settings.keySpec == kKeySpecExchange;
-    if (existingIsExchange == newIsExchange) return {false, kMsgSamePurpose};
+    if (existingIsExchange == newIsExchange) return {false, kMsgKeyPurposeTaken};
 
     CommandResult result;
     FileBuffer file;
@@ -86,13 +81,13 @@ CommandResult RunImportAdd(const Settings& settings) {
     Pkcs12Failure failure = Pkcs12Failure::kNone;
     if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
                     kPkcs12SecondKey, settings.keySpec, settings.noMacVerify != 0, &failure))
-        return {false,
-                failure == Pkcs12Failure::kDifferentKeyType ? kMsgDifferentType : kMsgReadPkcs12};
+        return {false, failure == Pkcs12Failure::kDifferentKeyType ? kMsgKeyTypeDiffers
+                                                                   : kMsgPkcs12ReadFailed};
     file.bytes.Reset();
 
     if (ProviderTypeOfOid(image->header.secondKey.algorithm) !=
         ProviderTypeOfOid(image->header.firstKey.algorithm))
-        return {false, kMsgDifferentType};
+        return {false, kMsgKeyTypeDiffers};
 
     // The container keeps its name: a NUL-terminated copy of name.key.
     const SecureBlob& name = image->name;
@@ -101,7 +96,7 @@ CommandResult RunImportAdd(const Settings& settings) {
     for (uint32_t i = 0; i < name.size(); ++i) nameText[i] = name[i];
     if (!WriteContainer(*image, settings.contFolder, settings.containerPassword,
                         reinterpret_cast<const char*>(nameText.data()), kWriteRewrite))
-        return {false, kMsgCreateContainer};
+        return {false, kMsgContainerCreateFailed};
     return {true, 0};
 }
 

@@ -8,12 +8,12 @@
 #include "crypto/ec/keypair.h"
 #include "crypto/gost28147/gost28147.h"
 #include "platform/files.h"
+#include "resources/string_table.h"
 
 namespace keymend {
 
 namespace {
 
-constexpr int kMessagePublicExportFailed = 121;
 constexpr uint8_t kPublicKeyTag = 0x04;
 
 // Curves used when neither the header nor the command line names one.
@@ -165,7 +165,7 @@ CommandResult RunPublicExport(const Settings& settings) {
     if (settings.contFolder == nullptr ||
         !ExportPublicKeys(settings.contFolder, settings.containerPassword, settings.primaryOid,
                           settings.secondaryOid, settings.provType, primary, secondary)) {
-        return {false, kMessagePublicExportFailed};
+        return {false, kMsgPublicKeyFailed};
     }
     const std::string folder = NormalizeFolder(settings.contFolder);
     if (!WritePublicKeyFile(ContainerFilePath(folder, "public1"), primary)) return {false, 0};

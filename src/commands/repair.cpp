@@ -14,12 +14,11 @@
 #include "crypto/ec/keypair.h"
 #include "crypto/gost28147/gost28147.h"
 #include "platform/paths.h"
+#include "resources/string_table.h"
 
 namespace keymend {
 
 namespace {
-
-constexpr int kMessageRepairFailed = 111;
 
 enum class Purpose { kExchange, kSignature };
 
@@ -308,7 +307,7 @@ CommandResult RunRepair(const Settings& settings) {
     options.exportableSg = settings.exportableSg != 0;
     options.extendHeader = settings.extendHeader != 0;
     if (RepairContainer(options)) return {true, 0};
-    return {false, kMessageRepairFailed};
+    return {false, kMsgRepairFailed};
 }
 
 }  // namespace keymend
