@@ -2,13 +2,13 @@
 // and der_write.vec, nested constructed elements, and the calendar conversion.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "asn1/der.h"
 #include "asn1/file_time.h"
@@ -314,16 +314,12 @@ TEST(FileTime, MatchesCalendarOfCLibrary) {
             static_cast<time_t>(static_cast<int64_t>(fileTime / 10000000) - 11644473600LL);
         std::tm want{};
         ASSERT_NE(gmtime_r(&unixSeconds, &want), nullptr);
-        const int wantFields[] = {want.tm_year + 1900,
-                                  want.tm_mon + 1,
-                                  want.tm_mday,
-                                  want.tm_hour,
-                                  want.tm_min,
-                                  want.tm_sec,
-                                  static_cast<int>(fileTime % 10000000 / 10000)};
-        const int gotFields[] = {got.year,   got.month,  got.day,        got.hour,
-                                 got.minute, got.second, got.millisecond};
-        ASSERT_TRUE(std::equal(gotFields, gotFields + 7, wantFields)) << fileTime;
+        ASSERT_EQ(std::tie(got.year, got.month, got.day, got.hour, got.minute, got.second,
+                           got.millisecond),
+                  std::make_tuple(want.tm_year + 1900, want.tm_mon + 1, want.tm_mday, want.tm_hour,
+                                  want.tm_min, want.tm_sec,
+                                  static_cast<int>(fileTime % 10000000 / 10000)))
+            << fileTime;
     }
     CalendarTime t;
     EXPECT_FALSE(FileTimeToCalendar(uint64_t{1} << 63, &t));

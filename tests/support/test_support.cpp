@@ -5,43 +5,55 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace keymend::test {
 
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r");
+    const size_t b = s.find_first_not_of(" \t\r");
     if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
+    return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
 }
 
-std::string ReadAllFromFd(int fd) {
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    return out;
-}
-
-RunResult WaitFor(pid_t pid, int readFd) {
+// Runs argv[0] without a shell, stdout captured, stderr discarded. `env` holds NAME=VALUE
+// settings for the child; with `cleanLocale` the locale variables are removed first.
+RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env,
+              bool cleanLocale) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        const int devnull = open("/dev/null", O_WRONLY);
+        if (devnull >= 0) dup2(devnull, 2);
+        close(fds[0]);
+        close(fds[1]);
+        if (cleanLocale) {
+            for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) unsetenv(name);
+        }
+        for (const auto& e : env) {
+            if (e.find('=') != std::string::npos) putenv(const_cast<char*>(e.c_str()));
+        }
+        std::vector<char*> pointers;
+        for (auto& a : argv) pointers.push_back(a.data());
+        pointers.push_back(nullptr);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    close(fds[1]);
     RunResult r;
-    r.out = ReadAllFromFd(readFd);
-    close(readFd);
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) {
+        r.out.append(buf, static_cast<size_t>(n));
+    }
+    close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
@@ -52,28 +64,21 @@ RunResult WaitFor(pid_t pid, int readFd) {
 }  // namespace
 
 Bytes FromHex(const std::string& hex) {
-    Bytes out;
-    if (hex.size() % 2 != 0) {
-        ADD_FAILURE() << "odd-length hex: " << hex;
-        return out;
+    Bytes out(hex.size() / 2);
+    bool ok = hex.size() % 2 == 0;
+    for (size_t i = 0; ok && i < out.size(); ++i) {
+        const char* p = hex.data() + 2 * i;
+        ok = std::from_chars(p, p + 2, out[i], 16).ptr == p + 2;
     }
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
-        if (hi < 0 || lo < 0) {
-            ADD_FAILURE() << "bad hex: " << hex;
-            return {};
-        }
-        out.push_back(static_cast<uint8_t>(hi * 16 + lo));
-    }
-    return out;
+    if (!ok) ADD_FAILURE() << "malformed hex: " << hex;
+    return ok ? out : Bytes{};
 }
 
 std::string ToHex(const uint8_t* p, size_t n) {
-    static const char* digits = "0123456789abcdef";
     std::string s;
     for (size_t i = 0; i < n; ++i) {
-        s.push_back(digits[p[i] >> 4]);
-        s.push_back(digits[p[i] & 15]);
+        s += "0123456789abcdef"[p[i] >> 4];
+        s += "0123456789abcdef"[p[i] & 15];
     }
     return s;
 }
@@ -104,25 +109,23 @@ std::string DataPath(const std::string& relative) {
 
 Bytes ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool WriteFileBytes(const std::string& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     return static_cast<bool>(out);
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 TempDir::TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "keymend-test-XXXXXX").string();
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = buf.data();
+    path_ = (std::filesystem::temp_directory_path() / "keymend-test-XXXXXX").string();
+    if (mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
 }
 
 TempDir::~TempDir() {
@@ -137,58 +140,21 @@ TempDir::~TempDir() {
 }
 
 RunResult RunKeymend(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 2);
-        close(fds[0]);
-        close(fds[1]);
-        std::vector<char*> argv;
-        std::string bin = KEYMEND_BINARY;
-        argv.push_back(bin.data());
-        std::vector<std::string> argCopy = args;
-        for (auto& a : argCopy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        // A clean locale environment, plus what the test asks for.
-        unsetenv("LC_ALL");
-        unsetenv("LC_MESSAGES");
-        unsetenv("LANG");
-        unsetenv("LANGUAGE");
-        for (const auto& e : env) {
-            size_t eq = e.find('=');
-            if (eq != std::string::npos) setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
-        }
-        execv(bin.c_str(), argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    return WaitFor(pid, fds[0]);
+    std::vector<std::string> argv{KEYMEND_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Run(argv, env, true);
 }
 
 RunResult RunShell(const std::string& commandLine) {
-    RunResult r;
-    std::string full = commandLine + " 2>/dev/null";
-    FILE* p = popen(full.c_str(), "r");
-    if (p == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int status = pclose(p);
-    if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-    return r;
+    return Run({"/bin/sh", "-c", commandLine}, {}, false);
 }
 
 const std::string& VectorRecord::Get(const std::string& key) const {
     static const std::string empty;
     auto it = fields.find(key);
-    if (it == fields.end()) {
-        ADD_FAILURE() << "vector in [" << section << "] lacks " << key;
-        return empty;
-    }
-    return it->second;
+    if (it != fields.end()) return it->second;
+    ADD_FAILURE() << "vector in [" << section << "] lacks " << key;
+    return empty;
 }
 
 std::vector<VectorRecord> LoadVectors(const std::string& relativePath,
@@ -196,62 +162,47 @@ std::vector<VectorRecord> LoadVectors(const std::string& relativePath,
     return LoadVectorFile(DataPath(relativePath), allowedKeys);
 }
 
-std::vector<VectorRecord> LoadVectorFile(const std::string& relativePath,
+std::vector<VectorRecord> LoadVectorFile(const std::string& path,
                                          const std::vector<std::string>& allowedKeys) {
     std::vector<VectorRecord> out;
-    std::ifstream in(relativePath);
-    if (!in) {
-        ADD_FAILURE() << "cannot open vector file " << relativePath;
-        return out;
-    }
-    std::string section, line;
+    std::ifstream in(path);
+    if (!in) ADD_FAILURE() << "cannot open vector file " << path;
     VectorRecord current;
-    int lineNo = 0;
     auto flush = [&] {
         if (!current.fields.empty()) out.push_back(current);
-        current = VectorRecord{};
-        current.section = section;
+        current.fields.clear();
     };
-    while (std::getline(in, line)) {
-        ++lineNo;
-        std::string t = Trim(line);
-        if (t.empty()) {
+    std::string line;
+    for (int lineNo = 1; std::getline(in, line); ++lineNo) {
+        const std::string t = Trim(line);
+        const std::string where = path + ":" + std::to_string(lineNo) + ": ";
+        if (t.empty() || t[0] == '#') {
+            if (t.empty()) flush();
+        } else if (t[0] == '[') {
+            if (t.back() != ']') ADD_FAILURE() << where << "bad section";
             flush();
-            continue;
+            current.section = t.substr(1, t.size() - 2);
+        } else if (const size_t eq = t.find('='); eq == std::string::npos) {
+            ADD_FAILURE() << where << "no '='";
+        } else {
+            const std::string key = Trim(t.substr(0, eq));
+            if (std::find(allowedKeys.begin(), allowedKeys.end(), key) == allowedKeys.end())
+                ADD_FAILURE() << where << "unknown key " << key;
+            if (current.fields.count(key) != 0) ADD_FAILURE() << where << "repeated key " << key;
+            current.fields[key] = Trim(t.substr(eq + 1));
         }
-        if (t[0] == '#') continue;
-        if (t.front() == '[') {
-            if (t.back() != ']') ADD_FAILURE() << relativePath << ":" << lineNo << ": bad section";
-            flush();
-            section = t.substr(1, t.size() - 2);
-            current.section = section;
-            continue;
-        }
-        size_t eq = t.find('=');
-        if (eq == std::string::npos) {
-            ADD_FAILURE() << relativePath << ":" << lineNo << ": no '='";
-            continue;
-        }
-        std::string key = Trim(t.substr(0, eq)), value = Trim(t.substr(eq + 1));
-        bool known = false;
-        for (const auto& k : allowedKeys) known = known || k == key;
-        if (!known) ADD_FAILURE() << relativePath << ":" << lineNo << ": unknown key " << key;
-        if (current.fields.count(key) != 0)
-            ADD_FAILURE() << relativePath << ":" << lineNo << ": repeated key " << key;
-        current.fields[key] = value;
     }
     flush();
-    if (out.empty()) ADD_FAILURE() << relativePath << ": no vectors";
+    if (out.empty()) ADD_FAILURE() << path << ": no vectors";
     return out;
 }
 
 bool OpenSslGostAvailable() {
-    static int cached = -1;
-    if (cached < 0) {
-        RunResult r = RunShell("printf abc | openssl dgst -engine gost -md_gost12_256");
-        cached = (r.exitCode == 0 && r.out.find("4e2919cf137ed41e") != std::string::npos) ? 1 : 0;
-    }
-    return cached == 1;
+    static const bool available = [] {
+        const RunResult r = RunShell("printf abc | openssl dgst -engine gost -md_gost12_256");
+        return r.exitCode == 0 && r.out.find("4e2919cf137ed41e") != std::string::npos;
+    }();
+    return available;
 }
 
 }  // namespace keymend::test

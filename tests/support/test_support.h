@@ -12,7 +12,7 @@ namespace keymend::test {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes FromHex(const std::string& hex);  // aborts the test on malformed hex
+Bytes FromHex(const std::string& hex);  // fails the test on malformed hex
 std::string ToHex(const uint8_t* p, size_t n);
 inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
 
@@ -39,21 +39,20 @@ private:
     std::string path_;
 };
 
-// Result of running a program: exit code (-1 when killed by a signal) and captured stdout.
+// Exit code (-1 when killed by a signal), the signal, and the captured stdout.
 struct RunResult {
     int exitCode = -1;
     int signal = 0;
     std::string out;
 };
 
-// Runs the built keymend with the given arguments (no shell), environment extras as NAME=VALUE.
+// The built keymend with these arguments (no shell) in a clean locale plus `env` (NAME=VALUE).
 RunResult RunKeymend(const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {"LANG=C"});
-// Runs a shell command line; stdout is captured, stderr discarded.
-RunResult RunShell(const std::string& commandLine);
+RunResult RunShell(const std::string& commandLine);  // stderr discarded
 
-// Known-answer vector files: "[Section]" headers, "Key = value" lines, '#' comments, records
-// separated by blank lines. Each record carries its section. A malformed line fails the test.
+// Vector files: "[Section]" headers, "Key = value" lines, '#' comments, records separated by
+// blank lines; each record carries its section. A malformed line or unknown key fails the test.
 struct VectorRecord {
     std::string section;
     std::map<std::string, std::string> fields;
@@ -63,11 +62,9 @@ struct VectorRecord {
 };
 std::vector<VectorRecord> LoadVectors(const std::string& relativePath,
                                       const std::vector<std::string>& allowedKeys);
-// The same for a vector file anywhere (for instance one generated into a TempDir).
-std::vector<VectorRecord> LoadVectorFile(const std::string& path,
+std::vector<VectorRecord> LoadVectorFile(const std::string& path,  // anywhere, e.g. a TempDir
                                          const std::vector<std::string>& allowedKeys);
 
-// OpenSSL with the GOST engine as an oracle. True when `openssl` can load the engine.
-bool OpenSslGostAvailable();
+bool OpenSslGostAvailable();  // `openssl` loads the GOST engine and hashes correctly
 
 }  // namespace keymend::test

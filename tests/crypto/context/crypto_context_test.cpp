@@ -1,7 +1,5 @@
-// The crypto context: scratch frames and their wipe on release, the key-meshing switch, the
-// random source and SecureBlob; key masks: multiplication and division modulo q against OpenSSL's
-// BIGNUM, the failure rules (key unchanged, lengths and curve checked before random bytes are
-// drawn) and ReplaceMask.
+// The crypto context (scratch frames and their wipe, key meshing, random source, SecureBlob) and
+// key masks: products modulo q against OpenSSL's BIGNUM, failures that change and draw nothing.
 #include "crypto/context/crypto_context.h"
 
 #include <gtest/gtest.h>
@@ -69,12 +67,17 @@ TEST_F(FreshContext, ScratchFramesNestRestoreAndStayInTheirRoom) {
 }
 
 size_t g_nonZero = 0;
+int g_released = 0;
+
+// Release observer: counts the released blocks and the bytes not wiped in them.
+void CountReleased(const uint8_t* p, size_t n) {
+    ++g_released;
+    for (size_t i = 0; i < n; ++i) g_nonZero += p[i] != 0;
+}
 
 TEST_F(FreshContext, ReleaseWipesExactlyTheHighWaterMark) {
     g_nonZero = 0;
-    SetReleaseObserverForTesting([](const uint8_t* p, size_t n) {
-        for (size_t i = 0; i < n; ++i) g_nonZero += p[i] != 0;
-    });
+    SetReleaseObserverForTesting(CountReleased);
     for (size_t used : {0u, 8u, 200u, 4096u}) {
         Reinit(1);
         if (used != 0) {
@@ -103,14 +106,10 @@ TEST_F(FreshContext, KeyMeshingSwitchAndRandomBytesFollowTheirSources) {
     EXPECT_FALSE(RandomBytes(sizeof a, a));
 }
 
-int g_released = 0;
-
 TEST(SecureBlobTest, AssignMoveResetAndWipe) {
     g_nonZero = 0;
-    SetReleaseObserverForTesting([](const uint8_t* p, size_t n) {
-        ++g_released;
-        for (size_t i = 0; i < n; ++i) g_nonZero += p[i] != 0;
-    });
+    g_released = 0;
+    SetReleaseObserverForTesting(CountReleased);
     const uint8_t bytes[] = {1, 2, 3, 4, 5};
     SecureBlob a;
     EXPECT_TRUE(a.empty());
@@ -136,7 +135,7 @@ TEST(SecureBlobTest, AssignMoveResetAndWipe) {
     EXPECT_EQ(g_nonZero, 0u);
 }
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
 
 bool FixedSource(uint8_t* buffer, size_t n) {
     ++g_draws;
