@@ -265,42 +265,42 @@ TEST(DerWriter, Vectors) {
     }
 }
 
-bool CallWriter(void* writer, DerCursor& cursor) {
-    return (*static_cast<const Writer*>(writer))(cursor);
+// SEQUENCE { INTEGER 5, [0] { OID } }; `drift` is added to the integer from the second call on.
+struct Nested {
+    const char* oid;
+    int32_t drift = 0;
+    int calls = 0;
+};
+
+bool WriteOid(void* context, DerCursor& cursor) {
+    const char* oid = static_cast<Nested*>(context)->oid;
+    return DerWriteValue(kDerDefaultIdentifier, DerKind::kOidText, oid, cursor);
+}
+
+bool WriteNested(void* context, DerCursor& cursor) {
+    auto* nested = static_cast<Nested*>(context);
+    const int32_t number = 5 + (nested->calls++ ? nested->drift : 0);
+    return DerWriteValue(kDerDefaultIdentifier, DerKind::kInteger, &number, cursor) &&
+           DerWriteConstructed(0xA0, nested, WriteOid, cursor);
 }
 
 TEST(DerWriter, ConstructedTwoPasses) {
-    // SEQUENCE { INTEGER 5, [0] { OID } }; `drift` is added to the integer from the second call on.
-    const char* oid = nullptr;
-    int32_t drift = 0;
-    int calls = 0;
-    Writer inner = [&](DerCursor& c) {
-        return DerWriteValue(kDerDefaultIdentifier, DerKind::kOidText, oid, c);
-    };
-    Writer body = [&](DerCursor& c) {
-        const int32_t number = 5 + (calls++ ? drift : 0);
-        return DerWriteValue(kDerDefaultIdentifier, DerKind::kInteger, &number, c) &&
-               DerWriteConstructed(0xA0, &inner, CallWriter, c);
-    };
+    Nested good{"1.2.643.2.2.9"};
+    Nested badOid{"1.40"};
     for (const uint8_t id : {uint8_t{0x30}, uint8_t{0x10}}) {  // 0x10 becomes 0x30
-        const Writer sequence = [&](DerCursor& c) {
-            return DerWriteConstructed(id, &body, CallWriter, c);
-        };
-        oid = "1.2.643.2.2.9";
-        CheckWrite(sequence, "300D020105A00806062A8503020209");
-        oid = "1.40";
-        CheckWrite(sequence, "fail");
+        CheckWrite([&](DerCursor& c) { return DerWriteConstructed(id, &good, WriteNested, c); },
+                   "300D020105A00806062A8503020209");
+        CheckWrite([&](DerCursor& c) { return DerWriteConstructed(id, &badOid, WriteNested, c); },
+                   "fail");
     }
     // A callback that writes something else the second time must not leave a wrong length.
-    oid = "1.2.3";
-    drift = 1000;
-    calls = 0;
+    Nested unstable{"1.2.3", 1000};
     DerCursor measure = DerMeasuringCursor();
-    ASSERT_TRUE(DerWriteConstructed(0x30, &body, CallWriter, measure));
+    ASSERT_TRUE(DerWriteConstructed(0x30, &unstable, WriteNested, measure));
     Bytes out(measure.remaining + 16);
     DerCursor cursor = DerCursorOver(out.data(), static_cast<uint32_t>(out.size()));
-    calls = 0;
-    EXPECT_FALSE(DerWriteConstructed(0x30, &body, CallWriter, cursor));
+    unstable.calls = 0;
+    EXPECT_FALSE(DerWriteConstructed(0x30, &unstable, WriteNested, cursor));
 }
 
 // The calendar conversion against the C library over the whole range and at both ends.
