@@ -154,8 +154,8 @@ TEST(MpModInverse, MatchesBignum) {
     EXPECT_EQ(ScratchFree(), scratch);
 }
 
-// Every reduction kind against OpenSSL's remainder, on random values and around p (not fully reduced inputs);
-// P-192 in 256 bits, where 2^256 is well over 3p, makes sums and differences fail.
+// Every reduction kind against OpenSSL's remainder, on random values and around p (not fully
+// reduced inputs); P-192 in 256 bits, where 2^256 is well over 3p, makes sums and differences fail.
 TEST(Field, EveryReductionKindMatchesPlainRemainder) {
     const size_t scratch = ScratchFree();
     std::set<uint32_t> kinds;
@@ -260,9 +260,9 @@ TEST(Curve, EveryRow) {
 }
 
 TEST(Curve, LookupsByOidTextAndArcs) {
-    for (const auto& v : test::LoadVectors("ec/curves.vec", {"Oid", "EdwardsKind", "KeyLength",
-                                                             "Accepted", "Arcs", "Canonical",
-                                                             "Mode"})) {
+    for (const auto& v : test::LoadVectors(
+             "ec/curves.vec",
+             {"Oid", "EdwardsKind", "KeyLength", "Accepted", "Arcs", "Canonical", "Mode"})) {
         const char* oid = v.Has("Oid") ? v.Get("Oid").c_str() : nullptr;
         if (v.section == "Refused") {
             EXPECT_EQ(CurveCreate(oid, std::stoi(v.Get("Mode"))), nullptr) << v.Get("Mode");
