@@ -39,7 +39,7 @@ bool Describe(KeyProperties& props, const TestKey& key, const char* algorithm) {
 
 }  // namespace
 
-const std::vector<TestKey>& TestKeys() {
+const TestKey& Key(const std::string& curve, int n) {
     static const std::vector<TestKey> keys = [] {
         std::vector<TestKey> out;
         for (const VectorRecord& r : LoadVectors("container/keys.vec", {"D", "Public"})) {
@@ -47,15 +47,11 @@ const std::vector<TestKey>& TestKeys() {
         }
         return out;
     }();
-    return keys;
-}
-
-const TestKey& Key(const std::string& curve, int n) {
-    for (const TestKey& k : TestKeys()) {
+    for (const TestKey& k : keys) {
         if (k.curve == curve && n-- == 0) return k;
     }
     ADD_FAILURE() << "no key " << curve;
-    return TestKeys().front();
+    return keys.front();
 }
 
 const char* SignatureAlgorithm(uint32_t providerType) {
@@ -90,13 +86,6 @@ bool AddSecondKey(const std::string& folder, const TestKey& key, const char* alg
     if (!image || !PlaceSecondKey(*image, key, algorithm)) return false;
     const std::string name(reinterpret_cast<const char*>(image->name.data()), image->name.size());
     return WriteContainer(*image, folder.c_str(), password, name.c_str(), kWriteRewrite);
-}
-
-void FlipByteFromEnd(const std::string& path, size_t offset) {
-    Bytes bytes = ReadFileBytes(path);
-    ASSERT_GE(bytes.size(), offset) << path;
-    bytes[bytes.size() - offset] ^= 0x01;
-    ASSERT_TRUE(WriteFileBytes(path, bytes));
 }
 
 Bytes BlobBytes(const SecureBlob& blob) {

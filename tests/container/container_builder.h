@@ -1,6 +1,5 @@
-// Builds key containers for tests through the container API, the way the import command does:
-// a known private key, masked under fresh random masks, placed into a new image, protected and
-// written.
+// Builds key containers through the container API as the import command does: a known key
+// masked under fresh masks, placed into a new image, protected and written.
 #pragma once
 
 #include <string>
@@ -17,7 +16,6 @@ struct TestKey {
     Bytes d;
     Bytes publicKey;
 };
-const std::vector<TestKey>& TestKeys();                   // in file order
 const TestKey& Key(const std::string& curve, int n = 0);  // the n-th pair of a curve
 const char* SignatureAlgorithm(uint32_t providerType);    // key algorithm OIDs by
 const char* ExchangeAlgorithm(uint32_t providerType);     // provider type 75, 80, 81
@@ -31,7 +29,6 @@ bool PlaceSecondKey(ContainerImage& image, const TestKey& key, const char* algor
 bool AddSecondKey(const std::string& folder, const TestKey& key, const char* algorithm,
                   const char16_t* password);
 
-void FlipByteFromEnd(const std::string& path, size_t offset);  // 1 = last byte
 Bytes BlobBytes(const SecureBlob& blob);
 // The public key of a masked key (k = d * mask) on `curve`; empty when there is none.
 Bytes PublicOf(const SecureBlob& maskedKey, const SecureBlob& mask, const std::string& curve);

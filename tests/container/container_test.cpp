@@ -1,6 +1,5 @@
-// The container store: folders (paths, names, modes, interrupted writes), the password
-// protection (algorithm table, password key, integrity values) and the records, also of
-// containers laid out byte by byte by the tests.
+// The container store: folders, password protection and records, also of containers laid out
+// byte by byte by the tests.
 #include "container/container.h"
 
 #include <gtest/gtest.h>
@@ -132,33 +131,31 @@ void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestK
                    std::initializer_list<FileOp> kinds) {
     const auto original = Snapshot(folder);
     const auto entries = Entries(folder);
-    auto expectKeys = [&](bool withSecond, const std::string& context) {
+    auto expectKeys = [&](bool withSecond) {
         Bytes pub1, pub2;
-        ASSERT_TRUE(RecoverPublicKeys(folder, u"", pub1, pub2)) << context;
-        EXPECT_EQ(pub1, Key(kCurve).publicKey) << context;
-        EXPECT_TRUE(!withSecond || pub2 == second->publicKey) << context;
+        ASSERT_TRUE(RecoverPublicKeys(folder, u"", pub1, pub2));
+        EXPECT_EQ(pub1, Key(kCurve).publicKey);
+        EXPECT_TRUE(!withSecond || pub2 == second->publicKey);
     };
     for (FileOp kind : kinds) {
         for (uint32_t n = 1; n <= 6; ++n) {
-            const std::string context =
-                "kind " + std::to_string(static_cast<int>(kind)) + " n " + std::to_string(n);
+            SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(kind) << " n " << n);
             Restore(folder, original);
             SetFileFaultForTesting(kind, n);
-            EXPECT_FALSE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false))
-                << context;
+            EXPECT_FALSE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false));
             const uint32_t replaced = FileOpCount(FileOp::kReplace) - (kind == FileOp::kReplace);
             SetFileFaultForTesting(kind, 0);
-            EXPECT_EQ(Entries(folder), entries) << context << ": temporary file left";
+            EXPECT_EQ(Entries(folder), entries) << "temporary file left";
             if (replaced == 0) {
-                EXPECT_EQ(Snapshot(folder), original) << context;
-                EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"")) << context;
+                EXPECT_EQ(Snapshot(folder), original);
+                EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u""));
             }
-            expectKeys(replaced != 0 && second != nullptr, context);
+            expectKeys(replaced != 0 && second != nullptr);
         }
     }
     Restore(folder, original);
     EXPECT_TRUE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false));
-    expectKeys(second != nullptr, "complete");
+    expectKeys(second != nullptr);
 }
 
 TEST(ContainerFolder, FailedRewriteKeepsTheKeys) {
@@ -253,43 +250,39 @@ TEST(ContainerProtection, PasswordKeyMatchesOpenSslHashes) {
     }
 }
 
-// Rewrites header.key after `change`, with a valid MAC.
-void EditHeader(const std::string& folder, void (*change)(HeaderRecord&)) {
-    ContainerImagePtr image = CreateContainerImage();
-    ASSERT_TRUE(ReadWholeFile(folder + "/header.key", ContainerFile::kHeader, *image));
-    change(image->header);
-    SecureBlob out;
-    ASSERT_TRUE(EncodeHeaderFile(image->header, false, out));
-    ASSERT_TRUE(WriteFileBytes(folder + "/header.key", BlobBytes(out)));
-}
-
 // Each integrity value is checked by the strict open; the tolerant open still recovers the key
 // from each copy that the damage leaves usable (bit 0: the first copy, bit 1: the second).
 TEST(ContainerProtection, EachIntegrityValueIsChecked) {
-    using F = const std::string&;
     const struct {
-        const char* what;
+        const char* damage;  // for DamageFolder, or what `edit` changes in a validly MACed header
         int usable;
-        void (*damage)(F);
+        void (*edit)(HeaderRecord&) = nullptr;
     } cases[] = {
-        {"masks.key", 2, [](F f) { FlipByteFromEnd(f + "/masks.key", 1); }},
-        {"masks2.key", 1, [](F f) { FlipByteFromEnd(f + "/masks2.key", 1); }},
-        {"header MAC", 3, [](F f) { FlipByteFromEnd(f + "/header.key", 1); }},
-        {"password check", 3,
-         [](F f) { EditHeader(f, [](HeaderRecord& h) { h.passwordCheck[0] ^= 1; }); }},
-        {"public-key check", 3,
-         [](F f) { EditHeader(f, [](HeaderRecord& h) { h.firstKey.publicKeyCheck[7] ^= 1; }); }},
-        {"primary.key", 2, [](F f) { FlipByteFromEnd(f + "/primary.key", 1); }},
-        {"primary2.key", 1, [](F f) { FlipByteFromEnd(f + "/primary2.key", 1); }},
-        {"no name.key", 3, [](F f) { fs::remove(f + "/name.key"); }},
+        {"masks.key@1", 2},
+        {"masks2.key@1", 1},
+        {"header.key@1", 3},
+        {"primary.key@1", 2},
+        {"primary2.key@1", 1},
+        {"name.key", 3},
+        {"password check", 3, [](HeaderRecord& h) { h.passwordCheck[0] ^= 1; }},
+        {"public-key check", 3, [](HeaderRecord& h) { h.firstKey.publicKeyCheck[7] ^= 1; }},
     };
     TempDir dir;
     const std::string folder = Make(dir.path(), "neg", u"pw");
     const auto original = Snapshot(folder);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.damage);
         Restore(folder, original);
-        c.damage(folder);
+        if (c.edit == nullptr) {
+            DamageFolder(folder, c.damage);
+        } else {
+            ContainerImagePtr image = CreateContainerImage();
+            ASSERT_TRUE(ReadWholeFile(folder + "/header.key", ContainerFile::kHeader, *image));
+            c.edit(image->header);
+            SecureBlob out;
+            ASSERT_TRUE(EncodeHeaderFile(image->header, false, out));
+            ASSERT_TRUE(WriteFileBytes(folder + "/header.key", BlobBytes(out)));
+        }
         EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"pw"));
         ContainerImagePtr image = OpenContainerTolerant(folder.c_str(), u"pw", kSet, 0, true);
         ASSERT_TRUE(image);
@@ -499,10 +492,7 @@ TEST(ForeignContainer, ReadAndWrittenLayouts) {
             EXPECT_TRUE(!c.Has("ContentTail") || header.find(c.Get("ContentTail")) == header.npos);
         }
         for (bool damaged : {false, true}) {
-            if (damaged) {
-                ASSERT_TRUE(fs::remove(folder + "/header.key"));
-                FlipByteFromEnd(folder + "/masks.key", 1);
-            }
+            if (damaged) DamageFolder(folder, "header.key masks.key@1");
             SecureBlob pub1, pub2;
             EXPECT_TRUE(ExportPublicKeys(folder.c_str(), password.c_str(),
                                          damaged ? curve.c_str() : "", damaged ? curve.c_str() : "",

@@ -1,5 +1,4 @@
-// The PKCS#12 reader on structures derived from real files made by OpenSSL and on structures laid
-// out in tests/data/pkcs12. (Whole files, fresh and committed: ImportCommand.)
+// The PKCS#12 reader on structures derived from OpenSSL's files and laid out in tests/data/pkcs12.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +6,7 @@
 
 #include "container/container_builder.h"
 #include "crypto/ec/keypair.h"
+#include "hardening/hardening_support.h"
 #include "pkcs12/pkcs12.h"
 #include "pkcs12/pkcs12_fixtures.h"
 
@@ -124,11 +124,9 @@ TEST(Pkcs12Reader, SafeContentsWalk) {
                                             : ReadEncryptedSafe(View(safe), state);
         ASSERT_EQ(ok, r.Get("Ok") == "yes");
         if (!ok) continue;
-        std::string sizes;
-        for (const auto& cert : state.certificates) {
-            sizes += (sizes.empty() ? "" : " ") + std::to_string(cert.size());
-        }
-        EXPECT_EQ(sizes, r.Get("Certificates"));
+        std::vector<std::string> sizes;
+        for (const auto& cert : state.certificates) sizes.push_back(std::to_string(cert.size()));
+        EXPECT_EQ(sizes, Words(r.Get("Certificates")));
     }
 }
 
