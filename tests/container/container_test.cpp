@@ -64,9 +64,8 @@ TEST(ContainerFolder, PathLimits) {
 }
 
 // The folder is named from at most 8 bytes of the name, never splitting a character nor holding
-// a separator (name.key: ImportCommand, ForeignContainer); a taken number moves to the next.
-// With .000 to .999 all taken (by files here: any existing name is taken), without a reader
-// folder, or after a failed write or flush, nothing is left.
+// a separator; a taken number (any existing name) moves to the next. With .000 to .999 taken,
+// without a reader folder, or after a failed write or flush, nothing is left.
 TEST(ContainerFolder, NewFolders) {
     TempDir dir;
     EXPECT_EQ(Make(dir.path() + "//", "MyContainerName"), dir / "MyContai.000");
@@ -124,9 +123,8 @@ TEST(ContainerFolder, KeyFilesArePrivateWhateverTheUmask) {
     }
 }
 
-// Breaks the n-th write, flush or replacement of a rewrite of `folder` into `image`, for every
-// n: the write fails and leaves no temporary file; before the first replacement the files are
-// untouched; after it, the first key (and the second once replaced) is still recoverable.
+// Breaks the n-th write, flush or replacement of a rewrite: it fails and leaves no temporary file;
+// before the first replacement nothing changed, after it the keys replaced are recoverable.
 void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestKey* second,
                    std::initializer_list<FileOp> kinds) {
     const auto original = Snapshot(folder);
@@ -160,7 +158,7 @@ void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestK
 
 TEST(ContainerFolder, FailedRewriteKeepsTheKeys) {
     TempDir dir;
-    // Adding a key: the new image rewrites the key files with two keys.
+    // Adding a key rewrites the key files with two keys.
     const std::string folder = Make(dir.path(), "fault");
     ContainerImagePtr added = OpenContainerStrict(folder.c_str(), u"");
     ASSERT_TRUE(added);
@@ -168,8 +166,7 @@ TEST(ContainerFolder, FailedRewriteKeepsTheKeys) {
     ASSERT_TRUE(ProtectSecondKey(*added, u""));
     RunFaultSweep(folder, *added, &Key(kCurve, 1),
                   {FileOp::kWrite, FileOp::kFlush, FileOp::kReplace});
-    // A rewrite with fresh masks and salts (as a repair does): the pairs must change together.
-    // Writes and flushes fail before any replacement exactly as above.
+    // Fresh masks and salts (as a repair writes) must change in pairs; writes and flushes as above.
     ContainerImagePtr remasked = OpenContainerStrict(Make(dir.path(), "fresh").c_str(), u"");
     ASSERT_TRUE(remasked);
     RunFaultSweep(Make(dir.path(), "fault2"), *remasked, nullptr, {FileOp::kReplace});
@@ -237,7 +234,6 @@ TEST(ContainerProtection, PasswordKeyMatchesOpenSslHashes) {
     uint8_t key[32];
     EXPECT_FALSE(DerivePasswordKey(key, u"password", salt.data(), salt.size(), 0));
     if (OSSL_PROVIDER_try_load(nullptr, "gostprov", 1) == nullptr) GTEST_SKIP();
-    // Every provider type with a Cyrillic, an empty and an ASCII password (once 11-byte salt).
     const std::u16string passwords[] = {u"\u043a\u043b\u044e\u0447 1", u"", u"pass"};
     for (uint32_t type : {75u, 80u, 81u}) {
         for (const std::u16string& password : passwords) {
@@ -297,9 +293,8 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
     EXPECT_TRUE(OpenContainerStrict(folder.c_str(), u"pw"));
 }
 
-// The extended header is the plain encoding padded with zeros to 3,075 bytes, unless it is that
-// long already. A key with an unknown cipher set cannot be MACed, so nothing is written;
-// provider type 75 MACs under 1.2.643.2.2.31.1 whatever the key's set.
+// The extended header is the plain one zero-padded to 3,075 bytes unless longer. An unknown cipher
+// set cannot be MACed; provider type 75 MACs under 1.2.643.2.2.31.1 whatever the key's set.
 TEST(ContainerRecords, HeaderEncodingEdges) {
     TempDir dir;
     const std::string folder = Make(dir.path(), "h", u"pw");
@@ -341,11 +336,8 @@ TEST(ContainerRecords, MalformedFilesAreRejected) {
     }
 }
 
-// ---- Containers laid out byte by byte, as another writer of the same format may (optional
-// fields left out, two-OID key parameters, a non-default cipher set, trailing elements,
-// padding), from raw TLVs and the crypto primitives rather than the record encoders.
-
-// Mask and salt of one copy.
+// ---- Containers laid out byte by byte as another writer may, from raw TLVs and the crypto
+// primitives rather than the record encoders.
 struct CopySecrets {
     Bytes mask;
     Bytes salt;
@@ -444,15 +436,11 @@ std::vector<std::pair<std::string, Bytes>> BuildForeign(const VectorRecord& c,
             {"primary2.key", Tlv(0x30, keys[1])}};
 }
 
-// Each hand-laid container opens strictly, and not under another password. Where it has one
-// key, a key added by this tool keeps it openable: encrypted under the container's cipher set
-// (the tolerant open needs that set), with the rewritten header dropping what it does not know
-// (a late password check value is never read: it would fail the check). Both public keys are
-// exported, also without a header and with the first copy's masks broken (the cipher set found
-// by trial, the keys from the second copy, the curve and provider type given).
-// The other direction: what the tool writes, with one key and after adding a second, is byte
-// for byte the same layout (with a format OID and three-OID key parameters) for its own masks
-// and salts, fresh for each copy; name.key keeps the full name however long.
+// Each hand-laid container opens strictly, not under another password. A key added by this tool
+// is encrypted under the container's cipher set and the rewritten header drops what it does not
+// know (a late password check would fail). Both public keys are exported, also without a header
+// and with the first masks broken. What the tool writes, with one key and with two, is this
+// layout byte for byte for its own masks and salts (fresh per copy); name.key keeps a long name.
 TEST(ForeignContainer, ReadAndWrittenLayouts) {
     TempDir dir;
     int n = 0;
@@ -501,10 +489,11 @@ TEST(ForeignContainer, ReadAndWrittenLayouts) {
             EXPECT_EQ(BlobBytes(pub2), Key(curve, 1).publicKey) << damaged;
         }
 
-        // The same keys as this tool writes them: format OID, three key parameter OIDs.
-        VectorRecord own;
-        own.fields = {{"Curve", curve}, {"Algorithm", c.Get("Algorithm")}, {"FormatOid", "yes"}};
-        own.fields["Password"] = c.Get("Password");
+        VectorRecord own;  // as this tool writes: format OID, three key parameter OIDs
+        own.fields = {{"Curve", curve},
+                      {"Algorithm", c.Get("Algorithm")},
+                      {"FormatOid", "yes"},
+                      {"Password", c.Get("Password")}};
         own.fields["EncryptionSet"] = ParamSetOf(own);
         const std::string name(300, 'n');
         const std::string written = MakeContainer(dir.path(), name, Key(curve),

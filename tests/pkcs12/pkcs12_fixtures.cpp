@@ -112,10 +112,7 @@ Der Der::Parse(const Bytes& der) {
 Bytes Der::Encode() const {
     if (!(id & 0x20)) return Tlv(id, content);
     Bytes body;
-    for (const Der& k : kids) {
-        const Bytes e = k.Encode();
-        body.insert(body.end(), e.begin(), e.end());
-    }
+    for (const Der& k : kids) body = Cat({body, k.Encode()});
     return Tlv(id, body);
 }
 

@@ -1,5 +1,4 @@
-// PKCS#12 files made by OpenSSL with the GOST engine, described by their manifest: the committed
-// ones in tests/data/pkcs12, and a fresh set generated at run time when OpenSSL is present. And a
+// PKCS#12 files made by OpenSSL with the GOST engine, committed or generated at run time, and a
 // small DER tree to derive structures from them: parse, change one element, encode again.
 #pragma once
 
@@ -24,8 +23,7 @@ struct Pkcs12Fixture {
 };
 
 std::vector<Pkcs12Fixture> CommittedPkcs12Fixtures();
-// Generated once per test run into a temporary folder; empty when OpenSSL with the GOST engine
-// or a C compiler is missing.
+// Generated once per run; empty when OpenSSL with the GOST engine or a C compiler is missing.
 const std::vector<Pkcs12Fixture>& GeneratedPkcs12Fixtures();
 const Pkcs12Fixture* FindFixture(const std::vector<Pkcs12Fixture>& all, const std::string& name);
 // The certificates of a PKCS#12 file in file order, as OpenSSL lists them (empty without it).
