@@ -82,11 +82,10 @@ TEST(ContainerFolder, NewFolders) {
         std::snprintf(name, sizeof name, "full.%03d", n);
         ASSERT_TRUE(WriteFileBytes(full / name, {}));
     }
+    const FolderSnapshot taken = Snapshot(full.path());
     EXPECT_TRUE(Make(full.path(), "full").empty());
     EXPECT_EQ(Entries(full.path()).size(), 1000u);
-    for (const auto& entry : fs::directory_iterator(full.path())) {
-        EXPECT_TRUE(entry.is_regular_file() && entry.file_size() == 0) << entry.path();
-    }
+    EXPECT_EQ(Snapshot(full.path()), taken);
     EXPECT_TRUE(Make(dir / "missing", "x").empty());
     EXPECT_FALSE(fs::exists(dir / "missing"));
     TempDir faulty;
