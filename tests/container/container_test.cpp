@@ -70,7 +70,9 @@ TEST(ContainerFolder, NewFolders) {
     TempDir dir;
     EXPECT_EQ(Make(dir.path() + "//", "MyContainerName"), dir / "MyContai.000");
     EXPECT_EQ(Make(dir.path(), "MyContainerName"), dir / "MyContai.001");
-    EXPECT_TRUE(Make(dir.path(), "ab/../x").empty());
+    ASSERT_TRUE(fs::create_directory(dir / "ab"));
+    EXPECT_TRUE(Make(dir.path(), "ab/x").empty());
+    EXPECT_TRUE(Entries(dir / "ab").empty());
     EXPECT_EQ(Make(dir.path(), "abcdefgh/tail"), dir / "abcdefgh.000");
     EXPECT_EQ(Make(dir.path(), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"),
               dir / "\xE6\x97\xA5\xE6\x9C\xAC.000");
@@ -245,8 +247,9 @@ TEST(ContainerProtection, PasswordKeyMatchesOpenSslHashes) {
     }
 }
 
-// Each integrity value is checked by the strict open; the tolerant open still recovers the key
-// from each copy that the damage leaves usable (bit 0: the first copy, bit 1: the second).
+// Each integrity value is checked by the strict open; the tolerant open still recovers the first
+// key from each copy that the damage leaves usable (bit 0: the first copy, bit 1: the second).
+// In a key file the first key ends 35 bytes from the end, before the second key.
 TEST(ContainerProtection, EachIntegrityValueIsChecked) {
     const struct {
         const char* damage;  // for DamageFolder, or what `edit` changes in a validly MACed header
@@ -256,14 +259,17 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
         {"masks.key@1", 2},
         {"masks2.key@1", 1},
         {"header.key@1", 3},
-        {"primary.key@1", 2},
-        {"primary2.key@1", 1},
+        {"primary.key@35", 2},
+        {"primary2.key@35", 1},
+        {"primary.key@1", 3},
         {"name.key", 3},
         {"password check", 3, [](HeaderRecord& h) { h.passwordCheck[0] ^= 1; }},
         {"public-key check", 3, [](HeaderRecord& h) { h.firstKey.publicKeyCheck[7] ^= 1; }},
+        {"second public-key check", 3, [](HeaderRecord& h) { h.secondKey.publicKeyCheck[7] ^= 1; }},
     };
     TempDir dir;
     const std::string folder = Make(dir.path(), "neg", u"pw");
+    ASSERT_TRUE(AddSecondKey(folder, Key(kCurve, 1), ExchangeAlgorithm(80), u"pw"));
     const auto original = Snapshot(folder);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage);
