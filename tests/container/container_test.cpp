@@ -510,13 +510,11 @@ TEST(ForeignContainer, ReadAndWrittenLayouts) {
                                          password.c_str()));
             }
             own.fields["SecondKey"] = second ? "yes" : "no";
-            CopySecrets copies[2];
-            for (int i = 0; i < 2; ++i) {
-                MaskFileRecord masks;
-                const Bytes file = ReadFileBytes(written + (i == 0 ? "/masks.key" : "/masks2.key"));
-                ASSERT_TRUE(DecodeMaskFile(file.data(), file.size(), masks));
-                copies[i] = {BlobBytes(masks.mask), BlobBytes(masks.salt)};
-            }
+            ContainerImagePtr opened = OpenContainerStrict(written.c_str(), password.c_str());
+            ASSERT_TRUE(opened);
+            const CopySecrets copies[2] = {
+                {BlobBytes(opened->masks.mask), BlobBytes(opened->masks.salt)},
+                {BlobBytes(opened->masks2.mask), BlobBytes(opened->masks2.salt)}};
             ASSERT_EQ(copies[0].mask.size(), length);
             EXPECT_NE(copies[0].mask, copies[1].mask);
             EXPECT_NE(copies[0].salt, copies[1].salt);

@@ -26,9 +26,8 @@ struct WipeCheck {
         SetReleaseObserverForTesting([](const uint8_t* data, size_t size) {
             ++g_released;
             const bool fill = size == 0 || data[0] == 0 || data[0] == 0x42;
-            if (!fill || std::any_of(data, data + size, [&](uint8_t b) { return b != data[0]; })) {
-                ++g_dirty;
-            }
+            g_dirty +=
+                !fill || std::any_of(data, data + size, [&](uint8_t b) { return b != data[0]; });
         });
     }
     ~WipeCheck() {
@@ -75,8 +74,7 @@ TEST(Pkcs12Reader, EnvelopeAndPbes2Deviations) {
     ASSERT_TRUE(f && keyFile);
     const Der pfx = Der::Parse(ReadFileBytes(f->path));
     Der keyPfx = Der::Parse(ReadFileBytes(keyFile->path));
-    Der safes = Der::Parse(keyPfx[1][1][0].content);
-    Der bags = Der::Parse(safes[0][1][0].content);
+    Der bags = Der::Parse(Der::Parse(keyPfx[1][1][0].content)[0][1][0].content);
     const Der pbes2 = bags[0][1][0][0];  // SafeBag / [0] / EncryptedPrivateKeyInfo / algorithm
     auto read = [&](const Der& changed, const std::string& password, bool noMac) {
         ContainerImagePtr image;
