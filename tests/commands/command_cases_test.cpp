@@ -10,7 +10,6 @@
 #include "container/container_builder.h"
 #include "container/protection.h"
 #include "crypto/ec/curve.h"
-#include "crypto/ec/keypair.h"
 #include "hardening/hardening_support.h"
 #include "pkcs12/pkcs12_fixtures.h"
 
@@ -18,11 +17,6 @@ namespace keymend::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-template <typename Blob>
-Bytes ToBytes(const Blob& b) {
-    return Bytes(b.data(), b.data() + b.size());
-}
 
 // A key named in a case, on its curve; "curve=d=public" (hex) gives it in place.
 TestKey KeyOf(const std::string& name) {
@@ -83,12 +77,11 @@ void Build(const VectorRecord& c, const std::string& folder, const char16_t* pas
         image->header.secondKey.publicKeyCheck[0] ^= 1;
         SecureBlob header;
         ASSERT_TRUE(EncodeHeaderFile(image->header, false, header));
-        ASSERT_TRUE(WriteFileBytes(folder + "/header.key", ToBytes(header)));
+        ASSERT_TRUE(WriteFileBytes(folder + "/header.key", BlobBytes(header)));
     }
-    for (const char* file : {"/public1", "/public2"}) {
-        if (c.Get("Args").starts_with("-kvpublic")) {
-            ASSERT_TRUE(WriteFileBytes(folder + file, kStale));
-        }
+    if (c.Get("Args").starts_with("-kvpublic")) {
+        ASSERT_TRUE(WriteFileBytes(folder + "/public1", kStale));
+        ASSERT_TRUE(WriteFileBytes(folder + "/public2", kStale));
     }
     if (c.Has("Damage")) DamageFolder(folder, c.Get("Damage"));
 }
@@ -118,10 +111,8 @@ void ExpectIntact(const VectorRecord& c, const std::string& folder, const char16
             const KeyFileRecord& keys = copy == 0 ? image->primary : image->primary2;
             const SecureBlob& mask = (copy == 0 ? image->masks : image->masks2).mask;
             const SecureBlob& value = i == 0 ? keys.firstKeyDecrypted : keys.secondKeyDecrypted;
-            Bytes pub(2 * value.size());
-            EXPECT_TRUE(PublicKeyFromPrivate(pub.data(), value.data(), value.size(), mask.data(),
-                                             mask.size(), pair.curve.c_str(), true));
-            EXPECT_EQ(ToHex(pub), ToHex(pair.publicKey)) << names[i] << " copy " << copy;
+            EXPECT_EQ(ToHex(PublicOf(value, mask, pair.curve)), ToHex(pair.publicKey))
+                << names[i] << " copy " << copy;
         }
         const KeyProperties& key = i == 0 ? image->header.firstKey : image->header.secondKey;
         const std::string space = i == 0 ? "" : " ";
@@ -129,23 +120,22 @@ void ExpectIntact(const VectorRecord& c, const std::string& folder, const char16
         actual["Digests"] += space + key.digestParamSet.c_str();
         actual["EncryptionSets"] += space + key.encryptionParamSet.c_str();
         actual["Algorithms"] += space + key.algorithm.c_str();
-        actual["KeyFlags"] += space + (key.flags.empty() ? "-" : ToHex(ToBytes(key.flags)));
+        actual["KeyFlags"] += space + (key.flags.empty() ? "-" : ToHex(BlobBytes(key.flags)));
         // A certificate is a name of tests/data/certs or "=" and the DER in hex.
         const std::string own = i < certificates.size() ? certificates[i] : "-";
         const Bytes der = own.starts_with("=") ? FromHex(own.substr(1))
                                                : ReadFileBytes(DataPath("certs/" + own + ".der"));
-        actual["Certificates"] += space + (key.certificate.empty()           ? "-"
-                                           : ToBytes(key.certificate) == der ? own
-                                                                             : "another");
+        actual["Certificates"] += space + (key.certificate.empty()             ? "-"
+                                           : BlobBytes(key.certificate) == der ? own
+                                                                               : "another");
     }
-    for (const KeyFileRecord* copy : {&image->primary, &image->primary2}) {
-        EXPECT_EQ(copy->secondKey.empty(), names.size() == 1);
-    }
+    EXPECT_EQ(image->primary.secondKey.empty(), names.size() == 1);
+    EXPECT_EQ(image->primary2.secondKey.empty(), names.size() == 1);
     EXPECT_EQ(image->header.secondKey.publicKeyCheck.empty(), names.size() == 1);
     EXPECT_EQ(image->header.passwordCheck.empty(), password[0] == 0);
     EXPECT_EQ(std::string(image->name.data(), image->name.data() + image->name.size()),
               c.Has("Name") ? c.Get("Name") : "abcdefghij");
-    actual["HeaderFlags"] = ToHex(ToBytes(image->header.flags));
+    actual["HeaderFlags"] = ToHex(BlobBytes(image->header.flags));
     actual["HeaderSize"] = std::to_string(fs::file_size(folder + "/header.key"));
     if (before != nullptr) {
         // Fresh salts; fresh, distinct masks, or both copies keep the first copy's mask.
@@ -178,11 +168,14 @@ void RunCase(const VectorRecord& c) {
                                                        {"{pkcs12}", DataPath("pkcs12")},
                                                        {"{data}", DataPath("commands")},
                                                        {"{files}", files.path()}};
-    std::vector<std::string> args = Words(c.Get("Args"));
-    for (std::string& arg : args) {
-        const auto place = places.find(arg.substr(0, arg.find('}') + 1));
-        if (place != places.end()) arg = place->second + arg.substr(place->first.size());
-    }
+    const auto expand = [&](const std::string& field) {
+        std::vector<std::string> args = Words(c.Get(field));
+        for (std::string& arg : args) {
+            const auto place = places.find(arg.substr(0, arg.find('}') + 1));
+            if (place != places.end()) arg = place->second + arg.substr(place->first.size());
+        }
+        return args;
+    };
     ContainerImagePtr before;
     if (c.Has("Remasked")) {
         const auto type = static_cast<uint32_t>(std::stoul(c.Get("ProvType")));
@@ -191,7 +184,7 @@ void RunCase(const VectorRecord& c) {
         ASSERT_NE(before, nullptr);
     }
     const std::map<std::string, Bytes> tree = Tree(reader.path());
-    const RunResult run = RunKeymend(args, {"LANG=C.UTF-8"});
+    RunResult run = RunKeymend(expand("Args"), {"LANG=C.UTF-8"});
     if (c.Has("Message")) {
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.out, FailureOutput(std::stoi(c.Get("Message"))));
@@ -200,7 +193,11 @@ void RunCase(const VectorRecord& c) {
     }
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, "Successfully finished.\n");
-    for (const std::string& name : {std::string("Public1"), std::string("Public2")}) {
+    if (c.Has("Then")) {
+        run = RunKeymend(expand("Then"));
+        EXPECT_EQ(run.out, "Successfully finished.\n") << c.Get("Then");
+    }
+    for (const std::string name : {"Public1", "Public2"}) {
         if (!c.Has(name)) continue;
         const std::string path = folder + "/public" + name.back(), key = c.Get(name);
         EXPECT_EQ(ReadFileBytes(path), key == "stale" ? kStale : PublicFile(KeyOf(key).publicKey));
@@ -220,27 +217,22 @@ void RunCases(const std::vector<VectorRecord>& cases) {
 
 std::vector<VectorRecord> Cases(const std::string& file) {
     return LoadVectors(
-        file, {"Case",       "Keys",        "ProvType",    "Password", "Prepare", "Damage",
-               "Args",       "Message",     "Public1",     "Public2",  "Intact",  "Remasked",
-               "Name",       "HeaderFlags", "HeaderSize",  "Curves",   "Digests", "EncryptionSets",
-               "Algorithms", "KeyFlags",    "Certificates"});
+        file, {"Case",       "Keys",        "ProvType",     "Password", "Prepare", "Damage",
+               "Args",       "Message",     "Public1",      "Public2",  "Intact",  "Remasked",
+               "Name",       "HeaderFlags", "HeaderSize",   "Curves",   "Digests", "EncryptionSets",
+               "Algorithms", "KeyFlags",    "Certificates", "Then"});
 }
 
-TEST(RepairCommand, Cases) {
-    RunCases(Cases("commands/repair.vec"));
+TEST(Commands, EveryCaseFile) {
+    for (const char* file : {"repair", "public_export", "import"}) {
+        RunCases(Cases("commands/" + std::string(file) + ".vec"));
+    }
 }
 
-TEST(PublicExportCommand, Cases) {
-    RunCases(Cases("commands/public_export.vec"));
-}
-
-TEST(ImportCommand, Cases) {
-    RunCases(Cases("commands/import.vec"));
-}
-
-// Every PKCS#12 fixture goes into a new container, alternately as signature and as exchange key.
-// A file whose MAC is refused imports with -noMACVerify; one that needs key meshing fails with
-// -noKVKM. The key's certificate is the one OpenSSL lists for the file.
+// Every PKCS#12 fixture goes into a new container, alternately as signature and as exchange key,
+// then -kvpublic writes its public key (for the fresh files: the one OpenSSL gives for a fresh
+// key). A file whose MAC is refused imports with -noMACVerify; one that needs key meshing fails
+// with -noKVKM. The key's certificate is the one OpenSSL lists for the file.
 std::vector<VectorRecord> ImportCases(const std::vector<Pkcs12Fixture>& fixtures, bool exchange) {
     std::vector<VectorRecord> cases;
     for (const Pkcs12Fixture& f : fixtures) {
@@ -256,12 +248,15 @@ std::vector<VectorRecord> ImportCases(const std::vector<Pkcs12Fixture>& fixtures
                  {{"Case", f.name + option}, {"Args", args + option}, {"Message", "103"}}});
         }
         const std::vector<Bytes> listed = OpenSslCertificates(f);
+        const std::string key = f.paramSet + "==" + ToHex(f.publicKey);
         cases.push_back(
             {"Imported",
              {{"Case", f.name},
               {"Args", args + (f.expect == "mac" ? " -noMACVerify" : "")},
+              {"Then", "-kvpublic -contfolder {folder} -passkv 12345678"},
+              {"Public1", key},
               {"Password", "12345678"},
-              {"Intact", f.paramSet + "==" + ToHex(f.publicKey)},
+              {"Intact", key},
               {"HeaderFlags", "c0"},  // built, with a password
               {"KeyFlags", exchange ? "a0" : "80"},
               {"Algorithms", exchange ? ExchangeAlgorithm(type) : SignatureAlgorithm(type)},
@@ -276,45 +271,10 @@ std::vector<VectorRecord> ImportCases(const std::vector<Pkcs12Fixture>& fixtures
     return cases;
 }
 
-TEST(ImportCommand, CommittedFilesImportWithBothKeyUses) {
+TEST(ImportCommand, EveryPkcs12FixtureImports) {
     RunCases(ImportCases(CommittedPkcs12Fixtures(), true));
-}
-
-TEST(ImportCommand, FreshOpenSslFilesImport) {
     if (GeneratedPkcs12Fixtures().empty()) GTEST_SKIP() << "OpenSSL with the GOST engine absent";
     RunCases(ImportCases(GeneratedPkcs12Fixtures(), false));
-}
-
-// The public key written is the one OpenSSL derives for a fresh private key: the raw private key
-// ends OpenSSL's PKCS#8 encoding, x then y end its public key info.
-TEST(PublicExportCommand, MatchesOpenSslForAFreshKey) {
-    if (!OpenSslGostAvailable()) GTEST_SKIP() << "OpenSSL GOST engine not available";
-    std::vector<VectorRecord> cases;
-    for (const auto& [algorithm, curve, type, width] :
-         {std::tuple{"gost2012_256 -pkeyopt paramset:A", "1.2.643.2.2.35.1", "80", 32},
-          std::tuple{"gost2012_512 -pkeyopt paramset:B", "1.2.643.7.1.2.1.2.2", "81", 64}}) {
-        TempDir dir;
-        const std::string pem = dir / "key.pem",
-                          hex = " -outform DER | od -An -v -tx1 | tr -d ' \\n'";
-        const RunResult gen =
-            RunShell("openssl genpkey -engine gost -algorithm " + std::string(algorithm) +
-                     " -out " + pem + " && openssl pkey -engine gost -in " + pem + hex +
-                     " && echo && openssl pkey -engine gost -pubout -in " + pem + hex);
-        ASSERT_EQ(gen.exitCode, 0);
-        const std::string pkcs8 = gen.out.substr(0, gen.out.find('\n'));
-        const std::string spki = gen.out.substr(gen.out.find('\n') + 1);
-        ASSERT_TRUE(pkcs8.size() > 2u * width && spki.size() > 4u * width) << gen.out;
-        const std::string key = std::string(curve) + "=" + pkcs8.substr(pkcs8.size() - 2 * width) +
-                                "=" + spki.substr(spki.size() - 4 * width);
-        cases.push_back({"OpenSSL",
-                         {{"Case", algorithm},
-                          {"Keys", key + ":sg"},
-                          {"ProvType", type},
-                          {"Password", "pw"},
-                          {"Args", "-kvpublic -contfolder {folder} -passkv pw"},
-                          {"Public1", key}}});
-    }
-    RunCases(cases);
 }
 
 TEST(Repair, RefusesWithoutACertificate) {

@@ -1,11 +1,9 @@
-// Bad input at the command level: cut and altered PKCS#12 and container files, oversized and
-// special files, wrong passwords. A command fails with its own message, leaving nothing behind
-// and the container as it was, or succeeds where the change is harmless, with the right keys.
-// The sweeps run in this process (the sanitizer build checks every access); a sample also runs
-// through the binary, which must exit with code 1 and the command's message, never by a signal.
+// Bad input to the commands: refused with the command's message and nothing changed, or (a
+// harmless change) the right keys. Sweeps run in-process so the sanitizers see every access.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -39,22 +37,14 @@ constexpr int kMsgPublicExport = 121;
 size_t gReleased = 0;
 size_t gNotWiped = 0;
 
-// Zero, or (multi-precision buffers, which hold curve tables as well as keys) uniformly
-// overwritten with their destroy pattern: either way nothing of the old contents survives.
+// Zero, or (multi-precision buffers) uniformly their destroy pattern.
 void CheckWiped(const uint8_t* data, size_t size) {
     ++gReleased;
     const uint8_t fill = size != 0 && data[0] == kGuardedDestroyFill ? kGuardedDestroyFill : 0;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] != fill) {
-            ++gNotWiped;
-            return;
-        }
-    }
+    if (std::any_of(data, data + size, [fill](uint8_t b) { return b != fill; })) ++gNotWiped;
 }
 
-// Every SecureBlob (and so every ContainerImage record), every key temporary (SecureArray,
-// multi-precision buffers) and the used part of the scratch stack (wiped when the context is
-// released) is wiped when it is released, on every path the test takes.
+// Every secure buffer and the used scratch stack (at context release) is wiped on every path.
 class BadInput : public testing::Test {
   protected:
     void SetUp() override {
@@ -71,10 +61,8 @@ class BadInput : public testing::Test {
     }
 };
 
-// Runs `check` on damaged variants of each of `files` in `folder`, restoring the folder after
-// each: every prefix at most `stride` apart (always the empty file and the one a byte short),
-// and at every `positionStride`-th byte a flipped bit (moving with the position), on every
-// fourth also 0x00 and 0xFF. Returns the count.
+// Runs `check` on each of `files` cut to every `stride`-th length (and one byte short), and with
+// every `positionStride`-th byte changed (a bit flipped; on every fourth also 00 and FF).
 size_t Sweep(const std::string& folder, const std::vector<std::string>& files, size_t stride,
              size_t positionStride, const std::function<void(size_t n)>& check) {
     const FolderSnapshot pristine = Snapshot(folder);
@@ -113,7 +101,6 @@ size_t Sweep(const std::string& folder, const std::vector<std::string>& files, s
     return tried;
 }
 
-// Through the binary: exit code 1, the command's message and the closing message, no signal.
 void ExpectBinaryFailure(const std::vector<std::string>& args, int messageId) {
     const RunResult run = RunKeymend(args);
     EXPECT_EQ(run.signal, 0);
@@ -124,10 +111,7 @@ void ExpectBinaryFailure(const std::vector<std::string>& args, int messageId) {
 const std::vector<std::string> kContainerFiles = {kNameFile,  kHeaderFile,   kPrimaryFile,
                                                   kMasksFile, kPrimary2File, kMasks2File};
 
-// -p12tokv on a damaged PKCS#12 file, -p12addtokv and -kvrepair on a damaged container: refused
-// with the command's message and the folders left exactly as they were, or (a harmless change) a
-// container that opens strictly with the right keys. Nearly every damaged file is refused by the
-// imports. A repair flushes six files, so its sweep samples more thinly.
+// A repair flushes six files, so its sweep samples more thinly.
 TEST_F(BadInput, DamagedFilesUnderImportAndRepair) {
     TempDir dir;
     const std::string input = dir / "input", reader = dir / "reader";
@@ -176,9 +160,7 @@ TEST_F(BadInput, DamagedFilesUnderImportAndRepair) {
     }
 }
 
-// -kvpublic on a damaged container: message 121, or public keys that are the container's. The
-// sweep runs the computation behind the command, which writes nothing; every 25th case runs the
-// whole command (which flushes its files), every 50th through the binary.
+// The computation behind -kvpublic writes nothing, so only every 25th case runs the command.
 TEST_F(BadInput, PublicExportOfDamagedContainers) {
     TempDir dir;
     const std::string folder = MakeFixtureContainer(dir.path(), "", true);
@@ -206,10 +188,8 @@ TEST_F(BadInput, PublicExportOfDamagedContainers) {
     });
 }
 
-// Files that are too large (sparse, so nothing is written to disk) or not regular files at all
-// are refused with the message for a file of their kind, before anything is read or allocated;
-// a FIFO must not make the command wait for a writer. -kvpublic does without header.key or
-// primary.key: the second copy holds the key, the provider type comes from the command line.
+// Refused before anything is read (a FIFO must not block). -kvpublic does without header.key
+// or primary.key: the second copy holds the key, the provider type is given.
 TEST_F(BadInput, OversizedAndSpecialFilesAreRefused) {
     TempDir dir;
     const std::string folder = MakeFixtureContainer(dir / "reader", "", false);
@@ -256,13 +236,12 @@ TEST_F(BadInput, OversizedAndSpecialFilesAreRefused) {
     }
 }
 
-// Passwords, which the sweeps leave empty: wrong ones are refused, the right one goes through.
 TEST_F(BadInput, Passwords) {
     TempDir dir;
     const std::string folder = MakeFixtureContainer(dir.path(), "pw", false);
     ASSERT_FALSE(folder.empty());
     std::vector<std::string> wrongPkcs12Password = AddArgs(folder, "pw");
-    wrongPkcs12Password.at(5) = "wrong";
+    wrongPkcs12Password.at(5) = "wrong";  // the value of -passp12
     const std::pair<std::vector<std::string>, int> runs[] = {
         {wrongPkcs12Password, kMsgReadPkcs12},
         {AddArgs(folder, "other"), kMsgOpenContainer},

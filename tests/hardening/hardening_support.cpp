@@ -9,6 +9,7 @@
 
 #include "cli/command_line.h"
 #include "commands/public_export.h"
+#include "container/container_builder.h"
 #include "crypto/context/secure_blob.h"
 
 namespace keymend::test {
@@ -118,9 +119,7 @@ std::string FailureOutput(int messageId) {
            "Failed while executing.\n";
 }
 
-namespace {
-
-HardeningKey LoadKey(const std::string& name) {
+static HardeningKey LoadKey(const std::string& name) {
     HardeningKey key{
         DataPath("hardening/" + name + ".pfx"), DataPath("hardening/" + name + ".cer"), {}};
     for (const VectorRecord& r :
@@ -130,8 +129,6 @@ HardeningKey LoadKey(const std::string& name) {
     EXPECT_FALSE(key.publicKey.empty()) << "no fixture " << name;
     return key;
 }
-
-}  // namespace
 
 const HardeningKey& SignKey() {
     static const HardeningKey key = LoadKey("sign-2001");
@@ -147,8 +144,8 @@ bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Byte
                        Bytes& secondary) {
     SecureBlob first, second;
     const bool ok = ExportPublicKeys(folder.c_str(), password, "", "", 0, first, second);
-    primary.assign(first.data(), first.data() + first.size());
-    secondary.assign(second.data(), second.data() + second.size());
+    primary = BlobBytes(first);
+    secondary = BlobBytes(second);
     return ok;
 }
 
@@ -158,15 +155,10 @@ std::vector<std::string> AddArgs(const std::string& folder, const std::string& p
 }
 
 std::vector<std::string> RepairArgs(const std::string& folder, const std::string& password) {
-    return {"-kvrepair",
-            "-contfolder",
-            folder,
-            "-certsg",
-            SignKey().certificate,
-            "-certex",
-            ExchangeKey().certificate,
-            "-passkv",
-            password};
+    const std::string& sign = SignKey().certificate;
+    const std::string& exchange = ExchangeKey().certificate;
+    return {"-kvrepair", "-contfolder", folder,    "-certsg", sign,
+            "-certex",   exchange,      "-passkv", password};
 }
 
 std::string MakeFixtureContainer(const std::string& reader, const std::string& password,
