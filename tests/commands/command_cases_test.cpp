@@ -66,10 +66,9 @@ void Build(const VectorRecord& c, const std::string& folder, const char16_t* pas
         }
     }
     if (oneKey.empty()) return;
-    for (const char* file : {"primary.key", "masks.key"}) {
-        if (prepare.find("FirstCopyOneKey") != std::string::npos) {
-            ASSERT_TRUE(WriteFileBytes(folder + "/" + file, oneKey.at(file)));
-        }
+    if (prepare.find("FirstCopyOneKey") != std::string::npos) {
+        ASSERT_TRUE(WriteFileBytes(folder + "/primary.key", oneKey.at("primary.key")));
+        ASSERT_TRUE(WriteFileBytes(folder + "/masks.key", oneKey.at("masks.key")));
     }
     if (prepare.find("FlipSecondCheck") != std::string::npos) {
         ContainerImagePtr image = CreateContainerImage();
