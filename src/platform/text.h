@@ -9,7 +9,8 @@
 namespace keymend {
 
 // Converts a NUL-terminated command-line argument from the locale's codeset (LocaleCodeset(),
-// UTF-8 when null) to NUL-terminated UTF-16 in out[room].
+// UTF-8 when null) to NUL-terminated UTF-16 in out[room]. On Windows the argument is argument
+// bytes (platform/win32/argument_bytes.h) and gives back the UTF-16 of the command line.
 bool ArgumentToUtf16(const char* arg, char16_t* out, size_t room);
 
 // The length in bytes that a NUL-terminated argument counts for the command line's byte limits:

@@ -69,17 +69,25 @@ bool DecodeEscape(const char* s, size_t n, size_t i, wchar_t units[2], size_t* c
     const auto* p = reinterpret_cast<const unsigned char*>(s) + i + 1;
     const size_t left = n - i - 1;
     if (left == 0) return false;
-    size_t len;
-    uint32_t cp;
-    uint32_t min;
+    // Length of the sequence, the lead byte's value bits, the least value that needs that length.
+    size_t len = 0;
+    uint32_t cp = 0;
+    uint32_t min = 0;
     if (p[0] < 0x80) {
-        len = 1, cp = p[0], min = 0;
+        len = 1;
+        cp = p[0];
     } else if (p[0] >= 0xC2 && p[0] <= 0xDF) {
-        len = 2, cp = p[0] & 0x1Fu, min = 0x80;
+        len = 2;
+        cp = p[0] & 0x1Fu;
+        min = 0x80;
     } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
-        len = 3, cp = p[0] & 0x0Fu, min = 0x800;
+        len = 3;
+        cp = p[0] & 0x0Fu;
+        min = 0x800;
     } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
-        len = 4, cp = p[0] & 0x07u, min = 0x10000;
+        len = 4;
+        cp = p[0] & 0x07u;
+        min = 0x10000;
     } else {
         return false;
     }
@@ -100,6 +108,7 @@ bool DecodeEscape(const char* s, size_t n, size_t i, wchar_t units[2], size_t* c
     *used = 1 + len;
     std::string spelled;
     const bool spells = cp != 1 && AnsiBytesOf(units, *count, spelled);
+    Wipe(spelled);
     return !spells;
 }
 
