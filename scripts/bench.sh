@@ -29,7 +29,7 @@ quick=0
 if [ "${1:-}" = "--quick" ]; then quick=1; fi
 
 build="$root/build-bench"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKEYMEND_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKEYMEND_TESTS=OFF -DKEYMEND_WERROR=ON >/dev/null
 cmake --build "$build" --target keymend keymend_bench -j2 >/dev/null
 
 work="$(mktemp -d)"

@@ -22,20 +22,33 @@ if [ "${KEYMEND_WITH_CLANG:-0}" = 1 ]; then
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 fi
 
-# The 32-bit Windows build (scripts/build-win32.sh) and its test run under Wine
-# (scripts/test-wine.sh); Wine's 32-bit half needs the i386 architecture.
-if [ "${KEYMEND_WITH_MINGW:-0}" = 1 ]; then
-  have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686)
-fi
+# The Windows builds and their test run under Wine:
+#   KEYMEND_WITH_MINGW="i686 x86_64"  cross compilers for scripts/build-win32.sh and build-win64.sh
+#   KEYMEND_WITH_WINE=64              64-bit Wine (wine64), which runs x86-64 programs only
+#   KEYMEND_WITH_WINE=32              64-bit Wine and its 32-bit half (wine32 of the i386
+#                                     architecture), for machines that can execute 32-bit code
+for arch in ${KEYMEND_WITH_MINGW:-}; do
+  case $arch in
+    i686) have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686) ;;
+    x86_64) have_cmd x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64) ;;
+    *) echo "deps: unknown MinGW-w64 target '$arch'" >&2; exit 1 ;;
+  esac
+done
 add_i386=0
-if [ "${KEYMEND_WITH_WINE:-0}" = 1 ]; then
-  have_cmd wine || need+=(wine)
-  have_file /usr/share/i18n/locales/ru_RU || need+=(locales)  # sources for Wine's locales
-  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
-    need+=(wine32:i386)
-    dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386 || add_i386=1
-  fi
-fi
+case ${KEYMEND_WITH_WINE:-} in
+  "") ;;
+  32|64)
+    have_cmd wine || need+=(wine)
+    dpkg-query -W -f='${Status}' wine64 2>/dev/null | grep -q 'ok installed' || need+=(wine64)
+    have_file /usr/share/i18n/locales/ru_RU || need+=(locales)  # sources for Wine's locales
+    if [ "$KEYMEND_WITH_WINE" = 32 ] &&
+       ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
+      need+=(wine32:i386)
+      dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386 || add_i386=1
+    fi
+    ;;
+  *) echo "deps: KEYMEND_WITH_WINE must be 32 or 64" >&2; exit 1 ;;
+esac
 
 [ ${#need[@]} -eq 0 ] && exit 0
 

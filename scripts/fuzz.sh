@@ -13,7 +13,7 @@ command -v clang++ >/dev/null || { echo "clang++ is needed for the fuzz build" >
 
 builddir=build-fuzz
 cmake -S . -B "$builddir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DKEYMEND_FUZZ=ON -DKEYMEND_TESTS=OFF -DKEYMEND_BENCH=OFF >/dev/null
+    -DKEYMEND_FUZZ=ON -DKEYMEND_TESTS=OFF -DKEYMEND_BENCH=OFF -DKEYMEND_WERROR=ON >/dev/null
 cmake --build "$builddir" --target "$target" -j2
 
 corpus="fuzz/corpus/${target%_fuzz}"

@@ -1,35 +1,47 @@
 #!/usr/bin/env bash
-# Builds keymend.exe (32-bit Windows) and the Linux keymend, then runs the command-level
-# end-to-end checks against keymend.exe under Wine: manual and messages in English and Russian,
-# imports of the committed PKCS#12 fixtures, -p12addtokv, -kvpublic, -kvrepair, and containers
-# moving between the Linux and the Windows build in both directions.
-# Ends with "N passed, N failed"; the exit code is non-zero when a check failed. When Wine cannot
-# be installed on this machine it says so and exits 0 without running the checks.
+# Builds keymend.exe for Windows and the Linux keymend, then runs the command-level end-to-end
+# checks against keymend.exe under Wine: manual and messages in English and Russian, imports of
+# the committed PKCS#12 fixtures, -p12addtokv, -kvpublic, -kvrepair, containers moving between the
+# Linux and the Windows build in both directions, and non-ASCII names and passwords under a
+# Western (1252) and a Cyrillic (1251) ANSI code page.
+#
+# Which build is run: the 32-bit keymend.exe under 32-bit Wine where this machine can execute
+# 32-bit x86 programs, otherwise the x86-64 build under 64-bit Wine (wine64). The 32-bit
+# keymend.exe is built on every run all the same. KEYMEND_WINE_ARCH=32 or 64 forces one of them
+# (default auto); a forced 32 fails on a machine that cannot execute 32-bit programs.
+# Ends with "N passed, N failed"; the exit code is non-zero when a check failed, or when no Wine
+# can run the checks on this machine (said plainly).
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 
-if ! KEYMEND_WITH_MINGW=1 scripts/deps.sh; then
-  echo "test-wine: the MinGW-w64 cross compiler is missing and cannot be installed." >&2
-  exit 1
-fi
-if ! KEYMEND_WITH_WINE=1 scripts/deps.sh || ! command -v wine >/dev/null 2>&1; then
-  echo "test-wine: Wine cannot be installed on this machine; the Windows checks are SKIPPED."
-  exit 0
-fi
+fail() { echo "test-wine: $*" >&2; exit 1; }
 
-exe=$root/$(scripts/build-win32.sh | tail -1) || { echo "test-wine: building keymend.exe failed" >&2; exit 1; }
+exe32=$root/$(scripts/build-win32.sh | tail -1) || fail "building the 32-bit keymend.exe failed"
 linuxbuild=${KEYMEND_LINUX_BUILD_DIR:-build}
-if ! { cmake -S . -B "$linuxbuild" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEYMEND_SANITIZE=OFF >/dev/null &&
+if ! { cmake -S . -B "$linuxbuild" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEYMEND_SANITIZE=OFF \
+         -DKEYMEND_WERROR=ON >/dev/null &&
        cmake --build "$linuxbuild" --target keymend -j"$(nproc 2>/dev/null || echo 2)" >/dev/null; }; then
-  echo "test-wine: building the Linux keymend failed" >&2
-  exit 1
+  fail "building the Linux keymend failed"
 fi
 linux=$root/$linuxbuild/keymend
 
+# Whether the kernel executes 32-bit x86 programs: a 96-byte static ELF32 program (ELF header,
+# one loadable segment, then mov eax,1; mov ebx,42; int 0x80, i.e. exit(42)) must exit with 42.
+# Kept in the build folder, which allows execution where /tmp may not.
+runs_32bit_programs() {
+  local probe=$root/build-win32/exit42-i386
+  printf '%b' '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00' \
+    '\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00' \
+    '\x00\x00\x00\x00' \
+    '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00\x60\x00\x00\x00' \
+    '\x05\x00\x00\x00\x00\x10\x00\x00' \
+    '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' >"$probe" && chmod +x "$probe" || return 1
+  "$probe" 2>/dev/null
+  [ $? = 42 ]
+}
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/keymend-wine.XXXXXX")
-# A Wine prefix of our own, kept between runs (creating one takes a while); no display needed.
-export WINEPREFIX=${KEYMEND_WINEPREFIX:-$root/build-win32/wineprefix}
 trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 unset LANG LANGUAGE LC_MESSAGES LC_CTYPE
@@ -42,10 +54,48 @@ if command -v localedef >/dev/null 2>&1; then
     localedef -i $l -f UTF-8 "$LOCPATH/$l.UTF-8" >/dev/null 2>&1 || true
   done
 fi
-if ! wineboot -i >/dev/null 2>&1; then
-  echo "test-wine: wineboot failed; the Windows checks cannot run." >&2
-  exit 1
+
+# use_wine 32|64: installs that Wine, picks the build it runs and starts a Wine prefix of its own
+# beside that build (kept between runs: creating one takes a while); false, saying why, when that
+# Wine cannot be installed or started. Sets exe, loader, objdump and format.
+use_wine() {
+  if [ "$1" = 32 ]; then
+    exe=$exe32 loader=/usr/lib/wine/wine objdump=i686-w64-mingw32-objdump format=pei-i386
+  else
+    exe=$root/$(scripts/build-win64.sh | tail -1) || fail "building the x86-64 keymend.exe failed"
+    loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    objdump=x86_64-w64-mingw32-objdump format=pei-x86-64
+  fi
+  if ! KEYMEND_WITH_WINE=$1 scripts/deps.sh || [ ! -x "$loader" ]; then
+    echo "test-wine: $1-bit Wine cannot be installed on this machine."
+    return 1
+  fi
+  export WINEPREFIX=${KEYMEND_WINEPREFIX:-$(dirname "$exe")/wineprefix}
+  export WINELOADER=$loader  # how Debian's wine64 finds itself
+  if ! "$loader" wineboot -i >/dev/null 2>&1; then
+    echo "test-wine: $1-bit Wine does not start here (wineboot under $loader failed)."
+    return 1
+  fi
+}
+
+arch=${KEYMEND_WINE_ARCH:-auto}
+case $arch in auto|32|64) ;; *) fail "KEYMEND_WINE_ARCH must be auto, 32 or 64" ;; esac
+if [ "$arch" != 64 ]; then
+  if ! runs_32bit_programs; then
+    [ "$arch" = 32 ] && fail "this machine cannot execute 32-bit x86 programs, so 32-bit Wine cannot run here."
+    echo "test-wine: this machine cannot execute 32-bit x86 programs; the x86-64 build is tested instead."
+  elif use_wine 32; then
+    arch=32
+  else
+    [ "$arch" = 32 ] && fail "the 32-bit checks cannot run."
+    echo "test-wine: the x86-64 build is tested instead."
+  fi
 fi
+if [ "$arch" != 32 ]; then
+  use_wine 64 || fail "neither 32-bit nor 64-bit Wine can run on this machine: the Windows checks cannot run."
+  arch=64
+fi
+echo "test-wine: testing $exe ($arch-bit) under $loader"
 
 passed=0
 failed=0
@@ -65,7 +115,7 @@ win() {
   shift
   local locale=en_US.UTF-8
   [ "$language" = ru ] && locale=ru_RU.UTF-8
-  LC_ALL=$locale wine "$exe" "$@" >"$work/out" 2>"$work/err" </dev/null
+  LC_ALL=$locale "$loader" "$exe" "$@" >"$work/out" 2>"$work/err" </dev/null
   code=$?
 }
 lin() {
@@ -105,16 +155,23 @@ refused_ru=$(text_file refused_ru \
 success_en=$(text_file success_en 'Successfully finished.\n')
 text_file success_ru 'Операция успешно завершена.\n' >/dev/null
 
-# --- The executable ---------------------------------------------------------------------------
-# A 32-bit PE file that needs nothing beyond the DLLs every Windows has.
-system_dlls_only() {
-  i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print toupper($3)}' |
+# --- The executables ----------------------------------------------------------------------
+# PE files of their architecture that need nothing beyond the DLLs every Windows has; the
+# 32-bit one is checked whichever build runs.
+system_dlls_only() {  # system_dlls_only OBJDUMP EXE
+  "$1" -p "$2" | awk '/DLL Name:/ {print toupper($3)}' |
     grep -qvxE 'KERNEL32.DLL|MSVCRT.DLL|ADVAPI32.DLL|USER32.DLL' && return 1
   return 0
 }
-is_pe32() { i686-w64-mingw32-objdump -f "$exe" | grep -q 'file format pei-i386'; }
-check "keymend.exe is a 32-bit Windows executable" is_pe32
-check "keymend.exe links its runtime statically" system_dlls_only
+pe_format_is() { "$1" -f "$2" | grep -q "file format $3\$"; }  # pe_format_is OBJDUMP EXE FORMAT
+check "the 32-bit keymend.exe is a 32-bit Windows executable" \
+  pe_format_is i686-w64-mingw32-objdump "$exe32" pei-i386
+check "the 32-bit keymend.exe links its runtime statically" \
+  system_dlls_only i686-w64-mingw32-objdump "$exe32"
+if [ "$arch" = 64 ]; then
+  check "the tested keymend.exe is an x86-64 Windows executable" pe_format_is "$objdump" "$exe" "$format"
+  check "the tested keymend.exe links its runtime statically" system_dlls_only "$objdump" "$exe"
+fi
 
 # --- Manual and messages -------------------------------------------------------------------
 win en -help
@@ -128,7 +185,7 @@ check "-help ignores options it does not read" same_output ru tests/data/cli/hel
 # A real console (code page 866 for a Russian session): the Russian manual must come out readable
 # there. Wine's console writes to the terminal in UTF-8 with cursor controls, which are stripped.
 if command -v script >/dev/null 2>&1 && [ -d "${LOCPATH:-/nonexistent}/ru_RU.UTF-8" ]; then
-  LC_ALL=ru_RU.UTF-8 script -qec "wine '$exe' -help" /dev/null </dev/null >"$work/tty" 2>&1
+  LC_ALL=ru_RU.UTF-8 script -qec "'$loader' '$exe' -help" /dev/null </dev/null >"$work/tty" 2>&1
   sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\x1b\][^\x07]*\x07//g' "$work/tty" | tr -d ' \r\n' \
     >"$work/tty.text"
   tr -d ' \n' <tests/data/cli/help_ru.txt >"$work/tty.expected"
@@ -171,7 +228,8 @@ unhex() {
   while [ -n "$hex" ]; do out+="\\x${hex:0:2}"; hex=${hex:2}; done
   printf '%b' "$out"
 }
-# Non-ASCII passwords need the Russian session: arguments reach keymend.exe in the ANSI code page.
+# Non-ASCII passwords run in the Russian session (code page 1251) here; unicode_checks runs
+# Cyrillic passwords under code page 1252 too.
 language_for() { if grep -qE '^([0-7][0-9a-f])*[89a-f]' <<<"$1"; then echo ru; else echo en; fi; }
 winpath() { local p=${1//\//\\}; echo "Z:$p"; }  # Wine maps the Unix root to drive Z:
 hex_of() { od -An -tx1 -v "$1" | tr -d ' \n'; }
@@ -380,6 +438,87 @@ cyrillic_checks() {
     "$(field "$file" 3)"
   win ru -kvpublic -contfolder "$(winpath "$folder")" -passkv 'парол'
   check "and refuses another password" exit_code_is 1
+  check "name.key holds the name in code page 1251" name_key_is "$reader/Контейне.000" \
+    "$(printf 'Контейнер ключей' | iconv -f UTF-8 -t CP1251 | hex_of /dev/stdin)"
+}
+
+# name_key_is FOLDER NAME-HEX: name.key is SEQUENCE { IA5String } holding exactly those bytes.
+name_key_is() {
+  local n=$((${#2} / 2))
+  [ "$(hex_of "$1/name.key")" = "$(printf '30%02x16%02x%s' $((n + 2)) "$n" "$2")" ]
+}
+utf8_hex() { printf '%s' "$1" | hex_of /dev/stdin; }
+
+# The command line is read in UTF-16: under code page 1252, which holds no Cyrillic, Cyrillic
+# passwords, folders and names work all the same; a name that the code page cannot hold goes into
+# name.key in UTF-8 and names the folder by its first 8 UTF-8 bytes, as on Linux. Under code page
+# 1251 a Greek name (outside it) does the same, while a Cyrillic name keeps its 1251 bytes inside
+# a Greek folder.
+unicode_checks() {
+  local reader=$work/читатель file=gost2012-256-tcA-cyrillic-mac512.pfx folder cert
+  local p12pw
+  p12pw=$(unhex "$(field "$file" 2)")
+  mkdir -p "$reader"
+  win en -p12tokv -rdrfolder "$(winpath "$reader")" -contname 'Контейнер ключей' -sg \
+    -infile "$(winpath "$fixtures/$file")" -passp12 "$p12pw" -passkv 'пароль'
+  check "code page 1252: a Cyrillic PKCS#12 password, name and folder: imported" \
+    same_output en "$success_en"
+  folder=$reader/Конт.000
+  check "code page 1252: the folder takes 8 UTF-8 bytes of the name" six_files "$folder"
+  check "code page 1252: name.key holds the name in UTF-8" name_key_is "$folder" \
+    "$(utf8_hex 'Контейнер ключей')"
+  LANG=C.UTF-8 lin -kvpublic -contfolder "$folder" -passkv 'пароль'
+  check "code page 1252: the Linux build opens it with the Cyrillic password" exit_code_is 0
+  check "code page 1252: public1 (Linux)" public_is "$folder/public1" "$(field "$file" 3)"
+
+  win en -p12addtokv -contfolder "$(winpath "$folder")" -ex -infile "$(winpath "$fixtures/no-cert.pfx")" \
+    -passkv 'пароль' -passp12 "$(unhex "$(field no-cert.pfx 2)")"
+  check "code page 1252: a key added in a Cyrillic folder" same_output en "$success_en"
+  check "code page 1252: the add keeps name.key" name_key_is "$folder" "$(utf8_hex 'Контейнер ключей')"
+  win en -kvpublic -contfolder "$(winpath "$folder")" -passkv 'пароль'
+  check "code page 1252: -kvpublic with the Cyrillic password" same_output en "$success_en"
+  check "code page 1252: public2 (Windows)" public_is "$folder/public2" "$(field no-cert.pfx 3)"
+  win en -kvpublic -contfolder "$(winpath "$folder")" -passkv 'парол'
+  check "code page 1252: another Cyrillic password is refused" exit_code_is 1
+  # The PKCS#12 password's limit is 255 bytes of UTF-8, as on Linux: 127 Cyrillic letters reach
+  # the PKCS#12 reader (and are the wrong password), 128 make the line wrong.
+  local long127 long128
+  long127=$(printf 'ж%.0s' {1..127})
+  long128=${long127}ж
+  win en -p12tokv -rdrfolder "$(winpath "$reader")" -contname long -sg \
+    -infile "$(winpath "$fixtures/$file")" -passp12 "$long127"
+  check "code page 1252: a 254-byte Cyrillic PKCS#12 password is read" output_is en \
+    "$msg103_en$msg114_en"
+  win en -p12tokv -rdrfolder "$(winpath "$reader")" -contname long -sg \
+    -infile "$(winpath "$fixtures/$file")" -passp12 "$long128"
+  check "code page 1252: a 256-byte one makes the line wrong" same_output en "$refused_en"
+
+  cert=$reader/сертификат.pem
+  if openssl pkcs12 -engine gost -in "$fixtures/$file" -passin pass:"$p12pw" -nokeys \
+       -out "$cert" >/dev/null 2>&1; then
+    rm -f "$folder/name.key" "$folder/header.key"
+    win en -kvrepair -contfolder "$(winpath "$folder")" -certsg "$(winpath "$cert")" \
+      -passkv 'пароль'
+    check "code page 1252: a repair from a Cyrillic certificate path" same_output en "$success_en"
+    check "code page 1252: the repaired name is the folder's, in UTF-8" name_key_is "$folder" \
+      "$(utf8_hex 'Конт')"
+  fi
+
+  reader=$work/Ωμέγα
+  mkdir -p "$reader"
+  win ru -p12tokv -rdrfolder "$(winpath "$reader")" -contname 'Ωμέγα κλειδιά' -ex \
+    -infile "$(winpath "$fixtures/$file")" -passp12 "$p12pw" -passkv 'κωδικός'
+  check "code page 1251: a Greek name, folder and password: imported" same_output ru "$work/success_ru"
+  folder=$reader/Ωμέγ.000
+  check "code page 1251: the folder takes 8 UTF-8 bytes of the Greek name" six_files "$folder"
+  check "code page 1251: name.key holds the Greek name in UTF-8" name_key_is "$folder" \
+    "$(utf8_hex 'Ωμέγα κλειδιά')"
+  LANG=C.UTF-8 lin -kvpublic -contfolder "$folder" -passkv 'κωδικός'
+  check "code page 1251: the Linux build opens it with the Greek password" exit_code_is 0
+  win ru -p12tokv -rdrfolder "$(winpath "$reader")" -contname 'Контейнер' -sg \
+    -infile "$(winpath "$fixtures/$file")" -passp12 "$p12pw" -passkv 'κωδικός'
+  check "code page 1251: a Cyrillic name keeps its 1251 bytes in a Greek folder" name_key_is \
+    "$reader/Контейне.000" "$(printf 'Контейнер' | iconv -f UTF-8 -t CP1251 | hex_of /dev/stdin)"
 }
 
 # The commands' checks.
@@ -387,6 +526,7 @@ import_checks
 kvpublic_checks
 add_checks
 cyrillic_checks
+unicode_checks
 repair_checks
 
 echo "$passed passed, $failed failed"

@@ -11,7 +11,8 @@ if [ "${1:-}" = "--sanitize" ]; then sanitize=ON; builddir=build-asan; fi
 
 scripts/deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B "$builddir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEYMEND_SANITIZE=$sanitize >/dev/null
+cmake -S . -B "$builddir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEYMEND_SANITIZE=$sanitize \
+  -DKEYMEND_WERROR=ON >/dev/null
 cmake --build "$builddir" -j"$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -158,7 +158,7 @@ bool SetContainerPassword(Settings& s, const char* value) {
 
 // Locale codeset to UTF-16, then to UTF-8; the input and the result are each at most 255 bytes.
 bool SetP12Password(Settings& s, const char* value) {
-    if (std::strlen(value) > kMaxValueBytes) return false;
+    if (ArgumentLength(value) > kMaxValueBytes) return false;
     char16_t wide[256];
     ScopeExit wipeWide([&wide] { SecureWipe(wide, sizeof wide); });
     SecureWipe(s.p12Password, sizeof s.p12Password);

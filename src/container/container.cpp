@@ -7,6 +7,7 @@
 #include "container/protection.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace keymend {
 
@@ -37,15 +38,15 @@ bool EncodeAll(ContainerImage& image, const char* name, bool extendHeader,
     files[3].name = kMasks2File;
     files[4].name = kHeaderFile;
     files[5].name = kNameFile;
-    const size_t nameLength = std::strlen(name);
-    if (nameLength > UINT32_MAX) return false;
+    std::string stored;  // the name in the form name.key keeps it
+    if (!StoredNameBytes(name, stored) || stored.size() > UINT32_MAX) return false;
     return EncodeKeyFile(image.primary, files[0].bytes) &&
            EncodeMaskFile(image.masks, files[1].bytes) &&
            EncodeKeyFile(image.primary2, files[2].bytes) &&
            EncodeMaskFile(image.masks2, files[3].bytes) &&
            EncodeHeaderFile(image.header, extendHeader, files[4].bytes) &&
-           EncodeNameFile(reinterpret_cast<const uint8_t*>(name), static_cast<uint32_t>(nameLength),
-                          files[5].bytes);
+           EncodeNameFile(reinterpret_cast<const uint8_t*>(stored.data()),
+                          static_cast<uint32_t>(stored.size()), files[5].bytes);
 }
 
 std::string TempPath(const std::string& folder, const char* fileName) {

@@ -157,4 +157,12 @@ bool ArgumentToUtf16(const char* arg, char16_t* out, size_t room) {
     return CodesetToUtf16(LocaleCodeset(), arg, out, room);
 }
 
+size_t ArgumentLength(const char* arg) { return std::strlen(arg); }
+
+bool StoredNameBytes(const char* name, std::string& stored) {
+    if (name == nullptr) return false;
+    stored.assign(name);
+    return true;
+}
+
 }  // namespace keymend

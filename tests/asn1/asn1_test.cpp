@@ -38,7 +38,10 @@ std::string Expand(const std::string& s) {
 // A filled object must agree with itself: its arcs spell its text, and it equals only that text.
 std::string TextOf(const OidObject& oid) {
     std::string dotted;
-    for (uint32_t arc : oid.arcs) dotted += (dotted.empty() ? "" : ".") + std::to_string(arc);
+    for (uint32_t arc : oid.arcs) {
+        if (!dotted.empty()) dotted += '.';
+        dotted += std::to_string(arc);
+    }
     EXPECT_EQ(dotted, oid.text);
     EXPECT_TRUE(OidEquals(oid, oid.text.c_str()));
     EXPECT_FALSE(OidEquals(oid, oid.text.substr(0, oid.text.size() - 1).c_str()));

@@ -84,15 +84,17 @@ std::string ToHex(const uint8_t* p, size_t n) {
 }
 
 Bytes Tlv(uint8_t identifier, const Bytes& content) {
-    Bytes out{identifier};
     const size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<uint8_t>(n));
-    } else if (n < 0x100) {
-        out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-    } else {
-        out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+    Bytes out;
+    out.reserve(4 + n);
+    out.push_back(identifier);
+    if (n >= 0x100) {
+        out.push_back(0x82);
+        out.push_back(static_cast<uint8_t>(n >> 8));
+    } else if (n >= 0x80) {
+        out.push_back(0x81);
     }
+    out.push_back(static_cast<uint8_t>(n));
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }

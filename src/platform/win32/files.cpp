@@ -1,6 +1,7 @@
-// Files and folders on Windows. Paths arrive as bytes in the ANSI code page, as the command line
-// gave them; every one is converted to UTF-16 the same way (MultiByteToWideChar, code page 0)
-// and used with the wide API, so the folder that is created is the folder that is written to.
+// Files and folders on Windows. Paths arrive as argument bytes (argument_bytes.h): the bytes of
+// the ANSI code page, as the ANSI command line gave them, with any character outside the code page
+// escaped. Every one is converted back to the UTF-16 of the command line and used with the wide
+// API, so the folder that is created is the folder that is written to.
 // Files and folders get the default security of their parent folder.
 #include "platform/files.h"
 
@@ -10,6 +11,8 @@
 
 #include <cstring>
 #include <string>
+
+#include "platform/win32/argument_bytes.h"
 
 namespace keymend {
 
@@ -30,18 +33,12 @@ bool InjectFault(FileOp kind) {
     return false;
 }
 
-// ANSI code page bytes to UTF-16; false for an empty path or bytes invalid in the code page.
+// Argument bytes to UTF-16; false for an empty path or bytes that do not convert.
 bool WidePath(const char* path, std::wstring& wide) {
     wide.clear();
     if (path == nullptr || *path == '\0') return false;
     const size_t n = std::strlen(path);
-    if (n > 32767) return false;
-    const int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path,
-                                          static_cast<int>(n), nullptr, 0);
-    if (units <= 0) return false;
-    wide.resize(static_cast<size_t>(units));
-    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, static_cast<int>(n),
-                               wide.data(), units) == units;
+    return n <= 32767 && ArgumentBytesToWide(path, n, wide);
 }
 
 class Handle {
@@ -182,19 +179,10 @@ bool ListFolder(const char* path, std::vector<std::string>& names) {
     do {
         if (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0)
             continue;
-        // Back to the ANSI code page, the form paths take everywhere in keymend.
-        BOOL lossy = FALSE;
-        const int bytes = WideCharToMultiByte(CP_ACP, 0, entry.cFileName, -1, nullptr, 0,
-                                              nullptr, &lossy);
-        if (bytes <= 0) {
-            ok = false;
-            break;
-        }
-        std::string name(static_cast<size_t>(bytes), '\0');
-        WideCharToMultiByte(CP_ACP, 0, entry.cFileName, -1, name.data(), bytes, nullptr,
-                            nullptr);
-        name.pop_back();  // the terminator
-        if (!lossy) names.push_back(std::move(name));  // a name the code page cannot spell
+        // Back to argument bytes, the form paths take everywhere in keymend.
+        std::string name;
+        AppendArgumentBytes(entry.cFileName, std::wcslen(entry.cFileName), name);
+        names.push_back(std::move(name));
     } while (FindNextFileW(find, &entry));
     if (ok && GetLastError() != ERROR_NO_MORE_FILES) ok = false;
     FindClose(find);
@@ -203,6 +191,10 @@ bool ListFolder(const char* path, std::vector<std::string>& names) {
 
 size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
     if (s == nullptr) return 0;
+    // A name with characters outside the code page: counted in the form name.key stores it.
+    size_t prefix = 0;
+    if (HasArgumentEscape(s, length) && StoredPrefixLength(s, length, maxBytes, &prefix))
+        return prefix;
     const auto* bytes = reinterpret_cast<const unsigned char*>(s);
     const UINT codePage = GetACP();
     size_t done = 0;

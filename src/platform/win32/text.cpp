@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/console.h"
+#include "platform/win32/argument_bytes.h"
 
 namespace keymend {
 
@@ -87,12 +87,44 @@ bool CodesetToUtf16(const char* codeset, const char* text, char16_t* out, size_t
     return ToUtf16(codePage, text, std::strlen(text), out, room, nullptr);
 }
 
-// Arguments arrive in the ANSI code page (code page 0 for MultiByteToWideChar).
+// Arguments are argument bytes (argument_bytes.h): the ANSI code page's bytes, with characters
+// outside it escaped. Every character converts back to the UTF-16 of the command line.
 bool ArgumentToUtf16(const char* arg, char16_t* out, size_t room) {
-    const char* codeset = LocaleCodeset();
-    if (codeset != nullptr) return CodesetToUtf16(codeset, arg, out, room);
     if (arg == nullptr) return false;
-    return ToUtf16(CP_ACP, arg, std::strlen(arg), out, room, nullptr);
+    return ArgumentBytesToUtf16(arg, std::strlen(arg), reinterpret_cast<wchar_t*>(out), room,
+                                nullptr);
+}
+
+// An escape counts as the bytes of its UTF-8 form, without the escape byte.
+size_t ArgumentLength(const char* arg) {
+    size_t length = 0;
+    for (const char* p = arg; *p != '\0'; ++p) {
+        if (*p == kArgumentEscape && p[1] != '\0') ++p;  // the escape byte; U+0001 counts once
+        ++length;
+    }
+    return length;
+}
+
+bool StoredNameBytes(const char* name, std::string& stored) {
+    stored.clear();
+    if (name == nullptr) return false;
+    const size_t n = std::strlen(name);
+    std::wstring wide;
+    // Bytes without an escape (every name typed in the code page, and names read from name.key)
+    // are stored as they are.
+    if (!HasArgumentEscape(name, n) || !ArgumentBytesToWide(name, n, wide)) {
+        stored.assign(name, n);
+        return true;
+    }
+    if (AnsiBytesOf(wide.data(), wide.size(), stored)) return true;  // only U+0001 was escaped
+    const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(),
+                                          static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                          nullptr);
+    if (bytes <= 0) return false;  // a lone surrogate has no UTF-8 form
+    stored.resize(static_cast<size_t>(bytes));
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(),
+                               static_cast<int>(wide.size()), stored.data(), bytes, nullptr,
+                               nullptr) == bytes;
 }
 
 }  // namespace keymend

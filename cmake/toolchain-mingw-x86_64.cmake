@@ -1,0 +1,4 @@
+# x86-64 Windows with MinGW-w64.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KEYMEND_MINGW_PREFIX x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw.cmake)
