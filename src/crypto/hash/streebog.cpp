@@ -16,6 +16,8 @@ static_assert(std::endian::native == std::endian::little, "words are loaded in m
 
 namespace {
 
+using streebog::Add512;
+using streebog::AddBits;
 using streebog::kA;
 using streebog::kC;
 using streebog::KeySchedule;
@@ -112,16 +114,53 @@ void CompressFirst(uint64_t h[8], const KeySchedule& keys, const uint64_t m[8]) 
     WipeWorking(s, sizeof s);
 }
 
-// The compression routines of one implementation.
+inline bool IsZero(const uint64_t n[8]) {
+    uint64_t any = 0;
+    for (int i = 0; i < 8; ++i) any |= n[i];
+    return any == 0;
+}
+
+// Round keys of a message's first compression.
+inline const KeySchedule& StartKeys(uint32_t digestSize) {
+    return digestSize == 32 ? kStart256 : kStart512;
+}
+
+// For each whole block: h = g_N(h, block), N += 512, sigma += block. N = 0 only before the first
+// block of a message.
+void AbsorbPortable(StreebogState& state, const uint8_t* data, size_t blocks) {
+    for (; blocks > 0; --blocks, data += 64) {
+        uint64_t m[8];
+        std::memcpy(m, data, 64);
+        if (IsZero(state.n)) {
+            CompressFirst(state.h, StartKeys(state.digestSize), m);
+        } else {
+            Compress(state.h, state.n, m);
+        }
+        AddBits(state.n, 512);
+        Add512(state.sigma, data);
+        WipeWorking(m, sizeof m);
+    }
+}
+
+#if KEYMEND_STREEBOG_GFNI
+void AbsorbVector(StreebogState& state, const uint8_t* data, size_t blocks) {
+    streebog::AbsorbGfni(state.h, state.n, state.sigma, data, blocks,
+                         IsZero(state.n) ? &StartKeys(state.digestSize) : nullptr);
+}
+#endif
+
+// The routines of one implementation.
 struct Compressor {
+    void (*absorb)(StreebogState& state, const uint8_t* data, size_t blocks);
     void (*compress)(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]);
     void (*compressFirst)(uint64_t h[8], const KeySchedule& keys, const uint64_t m[8]);
     const char* name;
 };
 
-constexpr Compressor kPortable = {Compress, CompressFirst, "portable"};
+constexpr Compressor kPortable = {AbsorbPortable, Compress, CompressFirst, "portable"};
 #if KEYMEND_STREEBOG_GFNI
-constexpr Compressor kGfni = {streebog::CompressGfni, streebog::CompressFirstGfni, "gfni-avx512"};
+constexpr Compressor kGfni = {AbsorbVector, streebog::CompressGfni, streebog::CompressFirstGfni,
+                              "gfni-avx512"};
 #endif
 
 // Asked at every update and finish, so that a feature limit set between calls takes effect.
@@ -132,49 +171,7 @@ const Compressor& SelectCompressor() {
     return kPortable;
 }
 
-inline bool IsZero(const uint64_t n[8]) {
-    uint64_t any = 0;
-    for (int i = 0; i < 8; ++i) any |= n[i];
-    return any == 0;
-}
-
-// g_N(h, m) for a block of the message; N = 0 only before the first block.
-inline void CompressMessageBlock(const Compressor& c, uint32_t digestSize, uint64_t h[8],
-                                 const uint64_t n[8], const uint64_t m[8]) {
-    if (IsZero(n)) {
-        c.compressFirst(h, digestSize == 32 ? kStart256 : kStart512, m);
-    } else {
-        c.compress(h, n, m);
-    }
-}
-
 const uint64_t kZero[8] = {};
-
-inline void Add512(uint64_t sum[8], const uint64_t m[8]) {
-    uint64_t carry = 0;
-    for (int i = 0; i < 8; ++i) {
-        uint64_t a = sum[i] + m[i];
-        uint64_t c1 = a < m[i];
-        sum[i] = a + carry;
-        carry = c1 | (sum[i] < a);
-    }
-}
-
-inline void AddBits(uint64_t n[8], uint64_t bits) {
-    n[0] += bits;
-    if (n[0] >= bits) return;
-    for (int i = 1; i < 8 && ++n[i] == 0; ++i) {
-    }
-}
-
-inline void AbsorbBlock(const Compressor& c, StreebogState& state, const uint8_t* block) {
-    uint64_t m[8];
-    std::memcpy(m, block, 64);
-    CompressMessageBlock(c, state.digestSize, state.h, state.n, m);
-    AddBits(state.n, 512);
-    Add512(state.sigma, m);
-    WipeWorking(m, sizeof m);
-}
 
 }  // namespace
 
@@ -219,12 +216,12 @@ bool StreebogUpdate(StreebogState& state, const uint8_t* data, size_t length) {
         data += take;
         length -= take;
         if (state.pendingLength < 64) return true;
-        AbsorbBlock(c, state, state.pending);
+        c.absorb(state, state.pending, 1);
         state.pendingLength = 0;
     }
-    for (; length >= 64; data += 64, length -= 64) AbsorbBlock(c, state, data);
-    std::memcpy(state.pending, data, length);
-    state.pendingLength = static_cast<uint32_t>(length);
+    if (length >= 64) c.absorb(state, data, length / 64);
+    std::memcpy(state.pending, data + length / 64 * 64, length % 64);
+    state.pendingLength = static_cast<uint32_t>(length % 64);
     return true;
 }
 
@@ -240,9 +237,13 @@ bool StreebogFinish(const StreebogState& state, uint8_t* out) {
     block[state.pendingLength] = 0x01;
     std::memcpy(m, block, 64);
     const Compressor& c = SelectCompressor();
-    CompressMessageBlock(c, state.digestSize, h, n, m);
+    if (IsZero(n)) {
+        c.compressFirst(h, StartKeys(state.digestSize), m);
+    } else {
+        c.compress(h, n, m);
+    }
     AddBits(n, 8ull * state.pendingLength);
-    Add512(sigma, m);
+    Add512(sigma, block);
     c.compress(h, kZero, n);
     c.compress(h, kZero, sigma);
     // The 256-bit digest is the most significant half.

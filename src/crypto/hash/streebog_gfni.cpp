@@ -123,9 +123,9 @@ KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i Load(const void* p) {
 
 // The contributions of word j of the S output to every output byte.
 template <int j>
-KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i Product(__m512i y) {
+KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i Product(__m512i y, const LinearMatrices& matrices) {
     return _mm512_gf2p8affine_epi64_epi8(_mm512_permutexvar_epi8(Load(kGathers.g[j].b), y),
-                                         Load(kMatrices.q[j]), 0);
+                                         Load(matrices.q[j]), 0);
 }
 
 KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i Xor3(__m512i a, __m512i b, __m512i c) {
@@ -146,8 +146,13 @@ KEYMEND_GFNI_TARGET KEYMEND_INLINE LpsTerms Lps(__m512i x) {
     const __m512i top =
         _mm512_gf2p8affine_epi64_epi8(x, _mm512_set1_epi64(0x8080808080808080ull), 0);
     const __m512i y = _mm512_ternarylogic_epi64(top, high, low, 0xCA);
-    return {Xor3(Product<0>(y), Product<1>(y), Product<2>(y)),
-            Xor3(Product<3>(y), Product<4>(y), Product<5>(y)), Product<6>(y), Product<7>(y)};
+    // The matrices are read from memory at every step (the address hidden from the optimiser):
+    // kept in registers they would push working values, which may be secret, onto the stack.
+    const LinearMatrices* m = &kMatrices;
+    __asm__("" : "+r"(m));
+    return {Xor3(Product<0>(y, *m), Product<1>(y, *m), Product<2>(y, *m)),
+            Xor3(Product<3>(y, *m), Product<4>(y, *m), Product<5>(y, *m)), Product<6>(y, *m),
+            Product<7>(y, *m)};
 }
 
 // LPS output ^ z.
@@ -163,13 +168,10 @@ KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i LoadTransposed(const uint64_t w[8]) {
     return Transpose(_mm512_loadu_si512(w));
 }
 
-}  // namespace
-
-KEYMEND_GFNI_TARGET void CompressGfni(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]) {
-    const __m512i mt = LoadTransposed(m);
+// g_N(h, m) on transposed values: E(LPS(h ^ N), m) ^ h ^ m.
+KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i Rounds(__m512i ht, __m512i nt, __m512i mt) {
     const __m512i zero = _mm512_setzero_si512();
-    // K1 = LPS(h ^ N); the data chain starts from m.
-    LpsTerms key = Lps(_mm512_xor_si512(LoadTransposed(h), LoadTransposed(n)));
+    LpsTerms key = Lps(_mm512_xor_si512(ht, nt));  // K1
     __m512i s = mt;
     // Each round starts the next key before the data step that uses the current one: the key
     // chain is the longer dependency, and older instructions are issued first.
@@ -178,20 +180,52 @@ KEYMEND_GFNI_TARGET void CompressGfni(uint64_t h[8], const uint64_t n[8], const 
         s = XorInto(Lps(XorInto(key, s)), zero);
         key = next;
     }
-    // h ^ m ^ E, where E = K13 ^ S transposed back.
-    const __m512i e = Transpose(XorInto(key, _mm512_xor_si512(s, mt)));
-    _mm512_storeu_si512(h, _mm512_xor_si512(e, _mm512_loadu_si512(h)));
+    return XorInto(key, Xor3(s, mt, ht));
+}
+
+// The same with the round keys K1..K13 given (untransposed).
+KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i RoundsWithKeys(__m512i ht, const KeySchedule& keys,
+                                                          __m512i mt) {
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i s = mt;
+    for (int r = 0; r < 12; ++r) {
+        s = XorInto(Lps(_mm512_xor_si512(LoadTransposed(keys.k[r]), s)), zero);
+    }
+    return Xor3(Xor3(s, mt, ht), LoadTransposed(keys.k[12]), zero);
+}
+
+}  // namespace
+
+KEYMEND_GFNI_TARGET void CompressGfni(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]) {
+    const __m512i ht = Rounds(LoadTransposed(h), LoadTransposed(n), LoadTransposed(m));
+    _mm512_storeu_si512(h, Transpose(ht));
 }
 
 KEYMEND_GFNI_TARGET void CompressFirstGfni(uint64_t h[8], const KeySchedule& keys,
                                            const uint64_t m[8]) {
-    __m512i s = LoadTransposed(m);
-    const __m512i zero = _mm512_setzero_si512();
-    for (int r = 0; r < 12; ++r)
-        s = XorInto(Lps(_mm512_xor_si512(LoadTransposed(keys.k[r]), s)), zero);
-    const __m512i e = Transpose(_mm512_xor_si512(s, LoadTransposed(keys.k[12])));
-    _mm512_storeu_si512(
-        h, _mm512_ternarylogic_epi64(e, _mm512_loadu_si512(h), _mm512_loadu_si512(m), 0x96));
+    const __m512i ht = RoundsWithKeys(LoadTransposed(h), keys, LoadTransposed(m));
+    _mm512_storeu_si512(h, Transpose(ht));
+}
+
+KEYMEND_GFNI_TARGET void AbsorbGfni(uint64_t h[8], uint64_t n[8], uint64_t sigma[8],
+                                    const uint8_t* data, size_t blocks,
+                                    const KeySchedule* firstKeys) {
+    __m512i ht = LoadTransposed(h);
+    // N in a register too: only its low word changes unless it wraps.
+    __m512i nv = _mm512_loadu_si512(n);
+    for (size_t b = 0; b < blocks; ++b, data += 64) {
+        const __m512i mt = Transpose(_mm512_loadu_si512(data));
+        if (b == 0 && firstKeys != nullptr) {
+            ht = RoundsWithKeys(ht, *firstKeys, mt);
+        } else {
+            ht = Rounds(ht, Transpose(nv), mt);
+        }
+        AddBits(n, 512);
+        Add512(sigma, data);
+        nv = n[0] >= 512 ? _mm512_mask_set1_epi64(nv, 1, static_cast<long long>(n[0]))
+                         : _mm512_loadu_si512(n);
+    }
+    _mm512_storeu_si512(h, Transpose(ht));
 }
 
 }  // namespace keymend::streebog
