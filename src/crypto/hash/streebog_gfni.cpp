@@ -2,15 +2,15 @@
 //
 // The state lives in one 512-bit register in transposed byte order: byte 8m+i of the register is
 // byte m of word i. One LPS step is then:
-// - S: pi on all 64 bytes by two two-table byte permutes (128 entries each) and a blend on the
-//   index's top bit;
+// - S: pi on all 64 bytes by two two-table byte permutes (128 entries each) and a select on the
+//   index's top bit, spread over its byte by an affine step;
 // - P and L: output byte m of word i is the XOR over j of M(m,j) applied to byte i of word j,
 //   where M(m,j) is the 8x8 bit matrix mapping a byte at position j of a word to byte m of its
 //   L image. Word j of the S output is gathered into every lane by one byte permute, and one
 //   affine transformation whose lane m holds M(m,j) yields the contributions of word j to every
 //   output byte; the XOR of the eight is the step's output, again in transposed order.
-// The round constants are stored transposed; h, N and m are transposed once on entry and the
-// result once on exit. All working values stay in registers.
+// The round constants are stored transposed; h, N and the message are transposed on entry and h
+// back on exit. Working values stay in registers.
 #include "crypto/hash/streebog_internal.h"
 
 #if KEYMEND_STREEBOG_GFNI
@@ -191,7 +191,7 @@ KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i RoundsWithKeys(__m512i ht, const KeyS
     for (int r = 0; r < 12; ++r) {
         s = XorInto(Lps(_mm512_xor_si512(LoadTransposed(keys.k[r]), s)), zero);
     }
-    return Xor3(Xor3(s, mt, ht), LoadTransposed(keys.k[12]), zero);
+    return _mm512_xor_si512(Xor3(s, mt, ht), LoadTransposed(keys.k[12]));
 }
 
 }  // namespace
