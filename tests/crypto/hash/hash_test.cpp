@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -64,13 +65,17 @@ void CheckStreaming(Start start, Update update, Finish finish, const Bytes& msg,
 // that is the portable one, or the portable one forced by a feature limit.
 enum class Path { kSelected, kPortable };
 
+void PrintTo(Path path, std::ostream* os) {
+    *os << (path == Path::kSelected ? "selected" : "portable");
+}
+
 bool VectorPathHere() {
     LimitCpuFeatures(~0u);
     return std::string(StreebogImplementation()) != "portable";
 }
 
 std::string NoVectorPath() {
-    return "no vector GOST R 34.11-2012 path on this processor (features: " +
+    return "no vector GOST R 34.11-2012 compression in this build for this processor (features: " +
            CpuFeatureNames(CpuFeatures()) + "): only the portable one is tested";
 }
 
