@@ -173,8 +173,8 @@ KEYMEND_GFNI_TARGET KEYMEND_INLINE __m512i Rounds(__m512i ht, __m512i nt, __m512
     const __m512i zero = _mm512_setzero_si512();
     LpsTerms key = Lps(_mm512_xor_si512(ht, nt));  // K1
     __m512i s = mt;
-    // Each round starts the next key before the data step that uses the current one: the key
-    // chain is the longer dependency, and older instructions are issued first.
+    // Each round starts the next key before the data step that uses the current one, so that
+    // the key chain, the longer dependency, stays ahead.
     for (int r = 0; r < 12; ++r) {
         const LpsTerms next = Lps(XorInto(key, Load(kTransposedC.c[r].b)));
         s = XorInto(Lps(XorInto(key, s)), zero);
