@@ -1,10 +1,15 @@
 // Benchmark entry. Each primitive's file measures keymend beside OpenSSL's GOST provider.
 #include <benchmark/benchmark.h>
 
+#include "crypto/context/cpu_features.h"
 #include "crypto/context/crypto_context.h"
+#include "crypto/hash/hash.h"
 
 int main(int argc, char** argv) {
     keymend::CryptoContextInit(1);
+    // Which variants ran, for the report (console header and JSON context).
+    benchmark::AddCustomContext("cpu_features", keymend::CpuFeatureNames(keymend::CpuFeatures()));
+    benchmark::AddCustomContext("streebog", keymend::StreebogImplementation());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

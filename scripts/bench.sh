@@ -2,6 +2,8 @@
 # Measures keymend beside OpenSSL with its GOST provider/engine, on this machine, in one run.
 #   scripts/bench.sh            full run (a few minutes on a quiet machine)
 #   scripts/bench.sh --quick    fewer repetitions, no 200,000-iteration file (a smoke test)
+#   scripts/bench.sh --portable the same with the processor-specific variants left out of the build
+#                               (build-bench-portable/): the figures of a machine without them
 #
 # 1. Builds keymend and keymend_bench in release mode in build-bench/.
 # 2. Runs the primitive benchmarks (keymend and OpenSSL's GOST provider alternate inside each
@@ -26,10 +28,17 @@ cd "$(dirname "$0")/.."
 root="$(pwd)"
 
 quick=0
-if [ "${1:-}" = "--quick" ]; then quick=1; fi
-
+vector=ON
 build="$root/build-bench"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKEYMEND_TESTS=OFF -DKEYMEND_WERROR=ON >/dev/null
+for arg in "$@"; do
+  case "$arg" in
+    --quick) quick=1 ;;
+    --portable) vector=OFF; build="$root/build-bench-portable" ;;
+    *) echo "usage: scripts/bench.sh [--quick] [--portable]" >&2; exit 2 ;;
+  esac
+done
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DKEYMEND_TESTS=OFF -DKEYMEND_VECTOR=$vector -DKEYMEND_WERROR=ON >/dev/null
 cmake --build "$build" --target keymend keymend_bench -j2 >/dev/null
 
 work="$(mktemp -d)"

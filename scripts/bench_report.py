@@ -51,6 +51,7 @@ def openssl_read(pfx):
 
 
 def primitive_ratios(path):
+    """Median ratio of every benchmark, and the benchmark's context (which variants ran)."""
     with open(path) as f:
         data = json.load(f)
     med = {}
@@ -61,7 +62,7 @@ def primitive_ratios(path):
         for key in ("ratio", "vs_openssl"):
             if key in b:
                 med[name] = b[key]
-    return med
+    return med, data.get("context", {})
 
 
 def slope(points):
@@ -94,7 +95,10 @@ def main():
 
     # Primitives. Hash and cipher ratios are OpenSSL time / keymend time; the public-key
     # benchmark reports keymend / OpenSSL, inverted here to read the same way.
-    med = primitive_ratios(args.primitives)
+    med, context = primitive_ratios(args.primitives)
+    # GOST R 34.11-2012 targets: higher where the vector compression ran (GFNI, AVX-512 VBMI).
+    streebog = context.get("streebog", "unknown")
+    vector = streebog not in ("portable", "unknown")
 
     def get(name):
         if name not in med:
@@ -108,12 +112,12 @@ def main():
         vals = [1 / v for v in vals] if invert else vals
         return min(vals)
 
-    add("streebog512_16k", get("BM_HashById/Streebog512/16384"), at_least=1.25)
+    add("streebog512_16k", get("BM_HashById/Streebog512/16384"), at_least=2.5 if vector else 1.25)
     short = [f"BM_HashById/Streebog{bits}/{n}" for bits in (256, 512) for n in (64, 128, 192)]
     for n in short:
         if n in med:
             print(f"  {n}: {med[n]:.3f}", file=sys.stderr)
-    add("streebog_64_to_192_bytes", lowest(short), at_least=1.5)
+    add("streebog_64_to_192_bytes", lowest(short), at_least=2.5 if vector else 1.5)
     add("gostr341194", get("BM_HashById/GostR341194/16384"), at_least=1.5)
     add("gost28147_cfb_meshed_decrypt", get("BM_Gost28147CfbMeshedDecrypt"), at_least=1.5)
     add("gost28147_cfb_meshed_encrypt", get("BM_Gost28147CfbMeshedEncrypt"), at_least=1.5)
@@ -180,13 +184,15 @@ def main():
                 continue
             rss[name] = peak
 
-    add("p12tokv_2048_whole_process", theirs[2048] / ours[2048], at_least=1.0)
+    add("p12tokv_2048_whole_process", theirs[2048] / ours[2048], at_least=1.5 if vector else 1.0)
     k_slope, o_slope = slope(list(ours.items())), slope(list(theirs.items()))
     print(f"  per extra iteration: keymend {k_slope * 1e6:.2f} us, openssl {o_slope * 1e6:.2f} us",
           file=sys.stderr)
-    add("pbkdf2_slope", k_slope / o_slope, at_most=0.8)
+    add("pbkdf2_slope", k_slope / o_slope, at_most=0.4 if vector else 0.8)
 
     print("== summary (measure, value, target, met)")
+    print(f"  GOST R 34.11-2012 compression: {streebog}; CPU features: "
+          f"{context.get('cpu_features') or 'none'}")
     for measure, value, target, met in results:
         print(f"  {measure:32} {value:7.3f}  {target:8}  {'yes' if met else 'NO'}")
     for name, peak in rss.items():

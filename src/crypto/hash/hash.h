@@ -71,6 +71,9 @@ bool StreebogUpdate(StreebogState& state, const uint8_t* data, size_t length);
 // Writes state.digestSize bytes. The state is not changed: more data may follow.
 bool StreebogFinish(const StreebogState& state, uint8_t* out);
 bool StreebogHash(uint32_t identifier, const uint8_t* data, size_t length, uint8_t* out);
+// The compression in use under the current processor feature limit, for reports: "gfni-avx512"
+// (GFNI and AVX-512 VBMI) or "portable". Every one gives the same results.
+const char* StreebogImplementation();
 
 // ---- By algorithm identifier -------------------------------------------------------------
 

@@ -1,11 +1,13 @@
 // GOST R 34.11-2012 in both lengths. LPS runs as eight 64-bit table lookups per output word
-// through a table computed at compile time from pi and the matrix A.
+// through a table computed at compile time from pi and the matrix A; where the processor has
+// GFNI and AVX-512 VBMI, the compression runs in vector registers instead (streebog_gfni.cpp).
 #include <bit>
 #include <cstring>
 #include <type_traits>
 
 #include "crypto/hash/hash.h"
 #include "crypto/hash/streebog_constants.h"
+#include "crypto/hash/streebog_internal.h"
 #include "crypto/hash/wipe_working.h"
 
 namespace keymend {
@@ -14,8 +16,11 @@ static_assert(std::endian::native == std::endian::little, "words are loaded in m
 
 namespace {
 
+using streebog::Add512;
+using streebog::AddBits;
 using streebog::kA;
 using streebog::kC;
+using streebog::KeySchedule;
 using streebog::kPi;
 
 // Entry x of table j: the linear transform L of pi(x) placed in byte j, so that one output word
@@ -89,10 +94,6 @@ void Compress(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]) {
 // The first compression of every message runs with h = starting vector and N = 0, so its round
 // keys K1..K13 are constants: computed here at compile time, they halve the cost of that call
 // (a short message has one or two data blocks in all).
-struct KeySchedule {
-    uint64_t k[13][8];
-};
-
 constexpr KeySchedule BuildStartSchedule(uint64_t startWord) {
     KeySchedule r{};
     uint64_t start[8] = {}, zero[8] = {};
@@ -119,45 +120,64 @@ inline bool IsZero(const uint64_t n[8]) {
     return any == 0;
 }
 
-// g_N(h, m) for a block of the message; N = 0 only before the first block.
-inline void CompressMessageBlock(uint32_t digestSize, uint64_t h[8], const uint64_t n[8],
-                                 const uint64_t m[8]) {
-    if (IsZero(n)) {
-        CompressFirst(h, digestSize == 32 ? kStart256 : kStart512, m);
-    } else {
-        Compress(h, n, m);
+// Round keys of a message's first compression.
+inline const KeySchedule& StartKeys(uint32_t digestSize) {
+    return digestSize == 32 ? kStart256 : kStart512;
+}
+
+// For each whole block: h = g_N(h, block), N += 512, sigma += block. N = 0 only before the first
+// block of a message.
+void AbsorbPortable(StreebogState& state, const uint8_t* data, size_t blocks) {
+    for (; blocks > 0; --blocks, data += 64) {
+        uint64_t m[8];
+        std::memcpy(m, data, 64);
+        if (IsZero(state.n)) {
+            CompressFirst(state.h, StartKeys(state.digestSize), m);
+        } else {
+            Compress(state.h, state.n, m);
+        }
+        AddBits(state.n, 512);
+        Add512(state.sigma, data);
+        WipeWorking(m, sizeof m);
     }
+}
+
+#if KEYMEND_STREEBOG_GFNI
+void AbsorbVector(StreebogState& state, const uint8_t* data, size_t blocks) {
+    streebog::AbsorbGfni(state.h, state.n, state.sigma, data, blocks,
+                         IsZero(state.n) ? &StartKeys(state.digestSize) : nullptr);
+}
+#endif
+
+// The routines of one implementation.
+struct Compressor {
+    void (*absorb)(StreebogState& state, const uint8_t* data, size_t blocks);
+    void (*compress)(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]);
+    void (*compressFirst)(uint64_t h[8], const KeySchedule& keys, const uint64_t m[8]);
+    const char* name;
+};
+
+constexpr Compressor kPortable = {AbsorbPortable, Compress, CompressFirst, "portable"};
+#if KEYMEND_STREEBOG_GFNI
+constexpr Compressor kGfni = {AbsorbVector, streebog::CompressGfni, streebog::CompressFirstGfni,
+                              "gfni-avx512"};
+#endif
+
+// Asked at every update and finish, so that a feature limit set between calls takes effect.
+const Compressor& SelectCompressor() {
+#if KEYMEND_STREEBOG_GFNI
+    if (CpuHas(streebog::kGfniFeatures)) return kGfni;
+#endif
+    return kPortable;
 }
 
 const uint64_t kZero[8] = {};
 
-inline void Add512(uint64_t sum[8], const uint64_t m[8]) {
-    uint64_t carry = 0;
-    for (int i = 0; i < 8; ++i) {
-        uint64_t a = sum[i] + m[i];
-        uint64_t c1 = a < m[i];
-        sum[i] = a + carry;
-        carry = c1 | (sum[i] < a);
-    }
-}
-
-inline void AddBits(uint64_t n[8], uint64_t bits) {
-    n[0] += bits;
-    if (n[0] >= bits) return;
-    for (int i = 1; i < 8 && ++n[i] == 0; ++i) {
-    }
-}
-
-inline void AbsorbBlock(StreebogState& state, const uint8_t* block) {
-    uint64_t m[8];
-    std::memcpy(m, block, 64);
-    CompressMessageBlock(state.digestSize, state.h, state.n, m);
-    AddBits(state.n, 512);
-    Add512(state.sigma, m);
-    WipeWorking(m, sizeof m);
-}
-
 }  // namespace
+
+const char* StreebogImplementation() {
+    return SelectCompressor().name;
+}
 
 size_t StreebogDigestSize(uint32_t identifier) {
     switch (identifier) {
@@ -187,6 +207,7 @@ bool StreebogUpdate(StreebogState& state, const uint8_t* data, size_t length) {
     if (state.digestSize == 0) return false;
     if (length == 0) return true;
     if (data == nullptr) return false;
+    const Compressor& c = SelectCompressor();
     if (state.pendingLength != 0) {
         size_t take = 64 - state.pendingLength;
         if (take > length) take = length;
@@ -195,12 +216,12 @@ bool StreebogUpdate(StreebogState& state, const uint8_t* data, size_t length) {
         data += take;
         length -= take;
         if (state.pendingLength < 64) return true;
-        AbsorbBlock(state, state.pending);
+        c.absorb(state, state.pending, 1);
         state.pendingLength = 0;
     }
-    for (; length >= 64; data += 64, length -= 64) AbsorbBlock(state, data);
-    std::memcpy(state.pending, data, length);
-    state.pendingLength = static_cast<uint32_t>(length);
+    if (length >= 64) c.absorb(state, data, length / 64);
+    std::memcpy(state.pending, data + length / 64 * 64, length % 64);
+    state.pendingLength = static_cast<uint32_t>(length % 64);
     return true;
 }
 
@@ -215,11 +236,16 @@ bool StreebogFinish(const StreebogState& state, uint8_t* out) {
     std::memcpy(block, state.pending, state.pendingLength);
     block[state.pendingLength] = 0x01;
     std::memcpy(m, block, 64);
-    CompressMessageBlock(state.digestSize, h, n, m);
+    const Compressor& c = SelectCompressor();
+    if (IsZero(n)) {
+        c.compressFirst(h, StartKeys(state.digestSize), m);
+    } else {
+        c.compress(h, n, m);
+    }
     AddBits(n, 8ull * state.pendingLength);
-    Add512(sigma, m);
-    Compress(h, kZero, n);
-    Compress(h, kZero, sigma);
+    Add512(sigma, block);
+    c.compress(h, kZero, n);
+    c.compress(h, kZero, sigma);
     // The 256-bit digest is the most significant half.
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(h);
     std::memcpy(out, state.digestSize == 32 ? bytes + 32 : bytes, state.digestSize);
