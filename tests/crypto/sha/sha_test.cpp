@@ -10,7 +10,6 @@
 #include <numeric>
 #include <random>
 
-#include "crypto/context/cpu_features.h"
 #include "support/test_support.h"
 
 namespace keymend {
@@ -18,6 +17,7 @@ namespace {
 
 using test::Bytes;
 using test::LoadVectors;
+using test::OnEachCpuPath;
 using test::ToHex;
 
 constexpr ShaAlgorithm kAll[] = {ShaAlgorithm::kSha1, ShaAlgorithm::kSha224, ShaAlgorithm::kSha256,
@@ -35,19 +35,6 @@ ShaAlgorithm Named(const std::string& name) {  // "Sha256" or "sha256"
 const EVP_MD* OpenSslMd(ShaAlgorithm a) {
     const EVP_MD* mds[] = {EVP_sha1(), EVP_sha224(), EVP_sha256(), EVP_sha384(), EVP_sha512()};
     return mds[static_cast<int>(a)];
-}
-
-// Runs `body` on the portable code, then with every processor feature allowed.
-template <typename Body>
-void OnEachPath(Body body) {
-    struct Restore {
-        ~Restore() { LimitCpuFeatures(~0u); }
-    } restore;
-    for (uint32_t allowed : {0u, ~0u}) {
-        LimitCpuFeatures(allowed);
-        SCOPED_TRACE(allowed == 0 ? "portable" : "all processor features");
-        body();
-    }
 }
 
 // Misaligned input split at every point (at two for long messages): the head fed octet by octet,
@@ -79,7 +66,7 @@ void CheckStreaming(ShaAlgorithm a, const Bytes& msg, const Bytes& want) {
 
 TEST(ShaVectors, Hashes) {
     const auto vectors = LoadVectors("sha/sha.vec", {"Msg", "Repeat", "Digest"});
-    OnEachPath([&] {
+    OnEachCpuPath([&] {
         for (const auto& v : vectors) {
             SCOPED_TRACE(v.section + " " + v.Get("Msg").substr(0, 40));
             const ShaAlgorithm a = Named(v.section);
@@ -99,7 +86,7 @@ TEST(ShaVectors, HmacAndPbkdf2) {
     const auto macs = LoadVectors("sha/hmac.vec", {"Key", "Data", "Mac"});
     const auto keys =
         LoadVectors("sha/pbkdf2.vec", {"Prf", "Password", "Salt", "Iterations", "Dk"});
-    OnEachPath([&] {
+    OnEachCpuPath([&] {
         for (const auto& v : macs) {
             SCOPED_TRACE(v.section + " key " + v.Get("Key").substr(0, 40));
             const ShaAlgorithm a = Named(v.section);
@@ -169,7 +156,7 @@ TEST(ShaOpenSsl, RandomInputs) {
         ASSERT_EQ(size, static_cast<size_t>(EVP_MD_get_size(md)));
         ASSERT_EQ(block, static_cast<size_t>(EVP_MD_get_block_size(md)));
         SCOPED_TRACE(EVP_MD_get0_name(md));
-        OnEachPath([&] {
+        OnEachCpuPath([&] {
             Bytes ours(size), theirs(size), foldOurs(size), foldTheirs(size);
             unsigned length = 0;
             ShaState fold, state;
