@@ -38,25 +38,32 @@ KEYMEND_AES_TARGET void CbcDecryptAesNi(const AesKey& key, const uint8_t* iv, co
     }
     dk[rounds] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key.roundKeys));
     __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(iv));
-    __m128i c[kLanes], x[kLanes];
-    while (blocks > 0) {
-        const size_t n = blocks < kLanes ? 1 : kLanes;
-        for (size_t i = 0; i < n; ++i) {
+    for (; blocks >= kLanes; blocks -= kLanes, in += 16 * kLanes, out += 16 * kLanes) {
+        __m128i c[kLanes], x[kLanes];
+#pragma GCC unroll 8
+        for (size_t i = 0; i < kLanes; ++i) {
             c[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * i));
             x[i] = _mm_xor_si128(c[i], dk[0]);
         }
         for (uint32_t r = 1; r < rounds; ++r) {
-            for (size_t i = 0; i < n; ++i) x[i] = _mm_aesdec_si128(x[i], dk[r]);
+#pragma GCC unroll 8
+            for (size_t i = 0; i < kLanes; ++i) x[i] = _mm_aesdec_si128(x[i], dk[r]);
         }
-        for (size_t i = 0; i < n; ++i) {
+#pragma GCC unroll 8
+        for (size_t i = 0; i < kLanes; ++i) {
             x[i] = _mm_aesdeclast_si128(x[i], dk[rounds]);
             x[i] = _mm_xor_si128(x[i], i == 0 ? chain : c[i - 1]);
-        }
-        for (size_t i = 0; i < n; ++i) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * i), x[i]);
         }
-        chain = c[n - 1];
-        in += 16 * n, out += 16 * n, blocks -= n;
+        chain = c[kLanes - 1];
+    }
+    for (; blocks > 0; --blocks, in += 16, out += 16) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        __m128i x = _mm_xor_si128(c, dk[0]);
+        for (uint32_t r = 1; r < rounds; ++r) x = _mm_aesdec_si128(x, dk[r]);
+        x = _mm_xor_si128(_mm_aesdeclast_si128(x, dk[rounds]), chain);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), x);
+        chain = c;
     }
     SecureWipe(dk, sizeof dk);
 }

@@ -46,6 +46,7 @@ void Sha1CompressPortable(uint32_t* h, const uint8_t* blocks, size_t count) {
     uint32_t w[16];
     for (; count > 0; --count, blocks += 64) {
         uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+#pragma GCC unroll 80
         for (int t = 0; t < 80; ++t) {
             uint32_t wt;
             if (t < 16) {
@@ -74,6 +75,7 @@ void Sha256CompressPortable(uint32_t* h, const uint8_t* blocks, size_t count) {
     uint32_t w[16], v[8];
     for (; count > 0; --count, blocks += 64) {
         for (int i = 0; i < 8; ++i) v[i] = h[i];
+#pragma GCC unroll 64
         for (int t = 0; t < 64; ++t) {
             uint32_t wt;
             if (t < 16) {
@@ -102,6 +104,7 @@ void Sha512CompressPortable(uint64_t* h, const uint8_t* blocks, size_t count) {
     uint64_t w[16], v[8];
     for (; count > 0; --count, blocks += 128) {
         for (int i = 0; i < 8; ++i) v[i] = h[i];
+#pragma GCC unroll 80
         for (int t = 0; t < 80; ++t) {
             uint64_t wt;
             if (t < 16) {

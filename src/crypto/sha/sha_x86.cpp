@@ -87,6 +87,7 @@ KEYMEND_SHA_TARGET void Sha256CompressShaNi(uint32_t* h, const uint8_t* blocks, 
     for (; count > 0; --count, blocks += 64) {
         const __m128i savedAbef = abef, savedCdgh = cdgh;
         __m128i w[4];
+#pragma GCC unroll 16
         for (int j = 0; j < 16; ++j) {
             __m128i m;
             if (j < 4) {
