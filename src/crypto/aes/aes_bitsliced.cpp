@@ -123,8 +123,6 @@ void InvMixColumns(uint64_t* q) {
     for (int i = 0; i < 8; ++i) q[i] = up1[i] ^ RowsUp2(u[i]);  // a_{r+1} ^ a_{r+2} ^ a_{r+3}
     Times2(u);
     for (int i = 0; i < 8; ++i) q[i] ^= u[i];
-    SecureWipe(u, sizeof u);
-    SecureWipe(up1, sizeof up1);
 }
 
 // Transposes an 8x8 bit matrix: bit 8r + c moves to bit 8c + r.
