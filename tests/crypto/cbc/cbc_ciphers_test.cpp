@@ -168,7 +168,13 @@ TEST(CbcRules, KeysLengthsAndPadding) {
 // OpenSSL encrypts random plaintexts of 0..300 octets (padded) under random keys; the decryption
 // with the padding removed must give them back. DES and RC2 need OpenSSL's legacy provider.
 TEST(CbcOpenSsl, DecryptsOpenSslEncryptions) {
-    const bool legacy = OSSL_PROVIDER_try_load(nullptr, "legacy", 1) != nullptr;
+    struct Provider {
+        OSSL_PROVIDER* p = OSSL_PROVIDER_try_load(nullptr, "legacy", 1);
+        ~Provider() {
+            if (p != nullptr) OSSL_PROVIDER_unload(p);
+        }
+    } legacyProvider;
+    const bool legacy = legacyProvider.p != nullptr;
     const struct {
         const char* openssl;
         const char* cipher;
