@@ -17,6 +17,9 @@
 #   ratio <measure> <value>       speed-up over OpenSSL (OpenSSL time / keymend time), except
 #                                 pbkdf2_slope: keymend's cost per extra iteration / OpenSSL's
 #   rss_kib <command> <value>     peak resident set of one keymend process
+#   cpu_features <names>          the processor features the fast paths could use (first line)
+# The standard algorithms (SHA, AES, PBKDF2) are compared with OpenSSL's default provider, with
+# the processor's features and forced portable (the *_portable measures).
 #
 # The OpenSSL side of the whole-command comparison: `openssl pkcs12 -provider default -provider
 # gostprov -nodes` cannot read GOST PKCS#12 files with OpenSSL 3.0 (the MAC digest is fetched by

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "crypto/context/cpu_features.h"
+
 namespace keymend::test {
 
 namespace {
@@ -205,6 +207,17 @@ bool OpenSslGostAvailable() {
         return r.exitCode == 0 && r.out.find("4e2919cf137ed41e") != std::string::npos;
     }();
     return available;
+}
+
+void OnEachCpuPath(const std::function<void()>& body) {
+    struct Restore {
+        ~Restore() { LimitCpuFeatures(~0u); }
+    } restore;
+    for (uint32_t allowed : {0u, ~0u}) {
+        LimitCpuFeatures(allowed);
+        SCOPED_TRACE(allowed == 0 ? "portable code" : "all processor features");
+        body();
+    }
 }
 
 }  // namespace keymend::test

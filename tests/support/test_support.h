@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -14,7 +15,9 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes FromHex(const std::string& hex);  // fails the test on malformed hex
 std::string ToHex(const uint8_t* p, size_t n);
-inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+inline std::string ToHex(const Bytes& b) {
+    return ToHex(b.data(), b.size());
+}
 
 // A DER element with a short or one/two-octet long length, and concatenation of byte strings.
 Bytes Tlv(uint8_t identifier, const Bytes& content);
@@ -27,7 +30,7 @@ bool FileExists(const std::string& path);
 
 // A fresh folder under the system temporary directory, removed with its contents on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -35,7 +38,7 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -66,5 +69,9 @@ std::vector<VectorRecord> LoadVectorFile(const std::string& path,  // anywhere, 
                                          const std::vector<std::string>& allowedKeys);
 
 bool OpenSslGostAvailable();  // `openssl` loads the GOST engine and hashes correctly
+
+// Runs `body` on the portable code (no processor feature allowed), then with every feature the
+// processor has, naming the pass in failure messages; the features are all allowed again after.
+void OnEachCpuPath(const std::function<void()>& body);
 
 }  // namespace keymend::test
