@@ -166,6 +166,9 @@ constexpr StringEntry kStringTable[] = {
      "\n",
      "keymend.exe -help Отобразить эту справку.\n"
      "\n"},
+    {130,
+     "PKCS#12 key container file asks for too much work to open (too many iterations or parts).",
+     "Открытие файла ключевого контейнера PKCS#12 требует слишком большого объёма вычислений (слишком много итераций или частей)."},
 };
 // clang-format on
 

@@ -23,6 +23,7 @@ constexpr int kMsgSuccess = 113;                // closing message after success
 constexpr int kMsgFailure = 114;                // closing message after any failure
 constexpr int kMsgPublicKeyFailed = 121;        // public key export fails
 constexpr int kMsgWrongCommandLine = 123;       // two lines, printed with an empty line after
+constexpr int kMsgPkcs12TooMuchWork = 130;      // the PKCS#12 file asks for too much work
 
 // Manual entries, printed as stored (they carry their own line feeds).
 constexpr int kMsgHelpImportNew = 115;  // -p12tokv

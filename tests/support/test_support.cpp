@@ -88,10 +88,11 @@ Bytes Tlv(uint8_t identifier, const Bytes& content) {
     const size_t n = content.size();
     if (n < 0x80) {
         out.push_back(static_cast<uint8_t>(n));
-    } else if (n < 0x100) {
-        out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
     } else {
-        out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+        uint8_t octets = 1;
+        while (octets < 4 && (n >> (8 * octets)) != 0) ++octets;
+        out.push_back(static_cast<uint8_t>(0x80 | octets));
+        while (octets-- > 0) out.push_back(static_cast<uint8_t>(n >> (8 * octets)));
     }
     out.insert(out.end(), content.begin(), content.end());
     return out;

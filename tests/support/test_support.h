@@ -16,7 +16,7 @@ Bytes FromHex(const std::string& hex);  // fails the test on malformed hex
 std::string ToHex(const uint8_t* p, size_t n);
 inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
 
-// A DER element with a short or one/two-octet long length, and concatenation of byte strings.
+// A DER element (short or long length form), and concatenation of byte strings.
 Bytes Tlv(uint8_t identifier, const Bytes& content);
 Bytes Cat(std::initializer_list<Bytes> parts);
 
