@@ -4,9 +4,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "crypto/context/wipe_working.h"
 #include "crypto/hash/hash.h"
 #include "crypto/hash/streebog_constants.h"
-#include "crypto/hash/wipe_working.h"
 
 namespace keymend {
 
