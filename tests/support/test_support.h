@@ -49,6 +49,9 @@ struct RunResult {
 // The built keymend with these arguments (no shell) in a clean locale plus `env` (NAME=VALUE).
 RunResult RunKeymend(const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {"LANG=C"});
+// The same with `input` as standard input (a pipe that ends after it).
+RunResult RunKeymendWithInput(const std::vector<std::string>& args, const std::string& input,
+                              const std::vector<std::string>& env = {"LANG=C"});
 RunResult RunShell(const std::string& commandLine);  // stderr discarded
 
 // Vector files: "[Section]" headers, "Key = value" lines, '#' comments, records separated by
