@@ -54,6 +54,12 @@ int CommandLineFuzzOne(const uint8_t* data, size_t size) {
             start = i + 1;
         }
     }
+    // Password sources that read files, descriptors or standard input could block or read
+    // anything: such inputs are skipped ("pass:" and "env:" sources are read).
+    for (const auto& arg : storage) {
+        const std::string word(arg.data());
+        if (word == "stdin" || word.rfind("fd:", 0) == 0 || word.rfind("file:", 0) == 0) return 0;
+    }
     std::vector<char*> argv;
     for (auto& arg : storage) argv.push_back(arg.data());
     std::vector<char*> original = argv;

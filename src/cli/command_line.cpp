@@ -1,8 +1,10 @@
 #include "cli/command_line.h"
 
 #include <cstring>
+#include <utility>
 
 #include "crypto/context/secure_blob.h"
+#include "platform/password_source.h"
 #include "platform/text.h"
 
 namespace keymend {
@@ -31,6 +33,8 @@ enum class Target {
     kCertSg,
     kContainerPassword,
     kP12Password,
+    kContainerPasswordSource,
+    kP12PasswordSource,
     kPrimaryOid,
     kSecondaryOid,
     kProvType,
@@ -65,6 +69,8 @@ constexpr Word kWords[] = {
     {"-certsg", Kind::kValue, Target::kCertSg},
     {"-passkv", Kind::kValue, Target::kContainerPassword},
     {"-passp12", Kind::kValue, Target::kP12Password},
+    {"-passkvin", Kind::kValue, Target::kContainerPasswordSource},
+    {"-passp12in", Kind::kValue, Target::kP12PasswordSource},
     {"-oid", Kind::kValue, Target::kPrimaryOid},
     {"-oid2", Kind::kValue, Target::kSecondaryOid},
     {"-provtype", Kind::kValue, Target::kProvType},
@@ -180,10 +186,6 @@ bool SetValue(Settings& s, Target target, const char* value) {
             return SetOnce(s.certEx, value);
         case Target::kCertSg:
             return SetOnce(s.certSg, value);
-        case Target::kContainerPassword:
-            return SetContainerPassword(s, value);
-        case Target::kP12Password:
-            return SetP12Password(s, value);
         case Target::kPrimaryOid:
             return SetOid(s.primaryOid, value);
         case Target::kSecondaryOid:
@@ -192,6 +194,114 @@ bool SetValue(Settings& s, Target target, const char* value) {
             return SetProvType(s.provType, value);
         default:
             return false;
+    }
+}
+
+bool IsPassword(Target target) {
+    return target == Target::kContainerPassword || target == Target::kP12Password ||
+           target == Target::kContainerPasswordSource || target == Target::kP12PasswordSource;
+}
+
+bool IsSource(Target target) {
+    return target == Target::kContainerPasswordSource || target == Target::kP12PasswordSource;
+}
+
+constexpr char kTextSource[] = "pass:";
+
+bool StartsWith(const char* text, const char* prefix) {
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// A password source: "pass:TEXT", or where ReadPasswordSource finds the text.
+struct Source {
+    bool text = false;
+    PasswordSourceKind kind = PasswordSourceKind::kStandardInput;
+    const char* argument = nullptr;  // TEXT, NAME, PATH or N
+};
+
+bool ParseSource(const char* value, Source* source) {
+    static constexpr struct {
+        const char* prefix;
+        PasswordSourceKind kind;
+    } kPrefixes[] = {{"env:", PasswordSourceKind::kEnvironment},
+                     {"file:", PasswordSourceKind::kFile},
+                     {"fd:", PasswordSourceKind::kDescriptor}};
+    if (StartsWith(value, kTextSource)) {
+        source->text = true;
+        source->argument = value + std::strlen(kTextSource);
+        return true;
+    }
+    for (const auto& p : kPrefixes) {
+        if (StartsWith(value, p.prefix)) {
+            *source = {false, p.kind, value + std::strlen(p.prefix)};
+            return true;
+        }
+    }
+    *source = {};
+    return std::strcmp(value, "stdin") == 0;
+}
+
+// One password of the line: given as a value, or the argument index of its source.
+struct PasswordOption {
+    bool given = false;
+    int sourceIndex = 0;
+    Source source;
+};
+
+// The two passwords: -passkv / -passkvin and -passp12 / -passp12in.
+struct PasswordOptions {
+    PasswordOption container, p12;
+};
+
+bool SetPassword(Settings& s, bool container, const char* text) {
+    return container ? SetContainerPassword(s, text) : SetP12Password(s, text);
+}
+
+// A value given again overwrites the earlier one; a source is one of a kind, and never beside a
+// value.
+bool TakePassword(Settings& s, PasswordOptions& options, Target target, int index,
+                  const char* value) {
+    const bool container =
+        target == Target::kContainerPassword || target == Target::kContainerPasswordSource;
+    PasswordOption& option = container ? options.container : options.p12;
+    if (option.sourceIndex != 0 || (IsSource(target) && option.given)) return false;
+    option.given = true;
+    if (!IsSource(target)) return SetPassword(s, container, value);
+    option.sourceIndex = index;
+    return ParseSource(value, &option.source);
+}
+
+// Converts the text of a source exactly as the same text given as the option's value.
+bool ReadSource(Settings& s, const PasswordOption& option, bool container) {
+    if (option.source.text) return SetPassword(s, container, option.source.argument);
+    SecureArray<kPasswordSourceRoom> text;
+    char* chars = reinterpret_cast<char*>(text.data());
+    return ReadPasswordSource(option.source.kind, option.source.argument, chars, text.size()) &&
+           SetPassword(s, container, chars);
+}
+
+// Reads the sources that are not "pass:" texts, in the order the line gives them (two of them
+// may take two lines of standard input).
+bool ReadOtherSources(Settings& s, const PasswordOptions& options) {
+    const PasswordOption* order[2] = {&options.container, &options.p12};
+    if (options.p12.sourceIndex < options.container.sourceIndex) std::swap(order[0], order[1]);
+    for (const PasswordOption* option : order) {
+        if (option->sourceIndex != 0 && !option->source.text &&
+            !ReadSource(s, *option, option == &options.container))
+            return false;
+    }
+    return true;
+}
+
+// Overwrites, in the argument vector itself, the passwords given as values and as "pass:" texts.
+// The walk is the parser's, but it goes on past words it does not know.
+void HidePasswordArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const Word* word = FindWord(argv[i]);
+        if (word == nullptr || word->kind != Kind::kValue || i + 1 >= argc) continue;
+        char* value = argv[++i];
+        if (IsPassword(word->target) && (!IsSource(word->target) || StartsWith(value, kTextSource)))
+            SecureWipe(value, std::strlen(value));
     }
 }
 
@@ -215,13 +325,8 @@ bool MeetsRequirements(const Settings& s) {
     return IsCommand(s, kCommandHelp);
 }
 
-}  // namespace
-
-bool ParseCommandLine(Settings& settings, int argc, char** argv) {
-    ResetSettings(settings);
-    if (argc <= 0 || argv == nullptr) return false;
-
-    // The first wrong argument ends the walk.
+// The walk itself: the first wrong argument ends it. Sources are only noted.
+bool WalkArguments(Settings& settings, PasswordOptions& passwords, int argc, char** argv) {
     for (int i = 1; i < argc;) {
         const Word* word = FindWord(argv[i]);
         if (word == nullptr) return false;
@@ -236,14 +341,33 @@ bool ParseCommandLine(Settings& settings, int argc, char** argv) {
                 ++i;
                 break;
             case Kind::kValue:
-                // Standing last, the option has no value: it counts as not given.
-                if (i + 1 >= argc) return MeetsRequirements(settings);
-                if (!SetValue(settings, word->target, argv[i + 1])) return false;
+                // Standing last, the option has no value: it counts as not given, except that a
+                // password forgotten is a slip, not the empty password.
+                if (i + 1 >= argc) return !IsPassword(word->target);
+                if (IsPassword(word->target)
+                        ? !TakePassword(settings, passwords, word->target, i + 1, argv[i + 1])
+                        : !SetValue(settings, word->target, argv[i + 1]))
+                    return false;
                 i += 2;
                 break;
         }
     }
-    return MeetsRequirements(settings);
+    return true;
+}
+
+}  // namespace
+
+bool ParseCommandLine(Settings& settings, int argc, char** argv) {
+    ResetSettings(settings);
+    if (argc <= 0 || argv == nullptr) return false;
+    PasswordOptions passwords;
+    const bool ok =
+        WalkArguments(settings, passwords, argc, argv) && MeetsRequirements(settings) &&
+        (!passwords.container.source.text || ReadSource(settings, passwords.container, true)) &&
+        (!passwords.p12.source.text || ReadSource(settings, passwords.p12, false));
+    // Hidden before any source is read that may keep the process waiting.
+    HidePasswordArguments(argc, argv);
+    return ok && ReadOtherSources(settings, passwords);
 }
 
 }  // namespace keymend

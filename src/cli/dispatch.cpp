@@ -7,6 +7,7 @@
 #include "commands/commands.h"
 #include "crypto/context/crypto_context.h"
 #include "platform/console.h"
+#include "platform/process.h"
 
 namespace keymend {
 
@@ -24,7 +25,7 @@ CommandResult RunCommand(const Settings& settings) {
 int Run(Settings& settings, Language language, int argc, char** argv) {
     if (!ParseCommandLine(settings, argc, argv)) {
         PrintMessage(language, kMsgWrongCommandLine);
-        return 0;
+        return kExitWrongCommandLine;
     }
     if (std::strcmp(settings.command, kCommandHelp) == 0) {
         PrintHelp(language);
@@ -48,6 +49,8 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
 }  // namespace
 
 int RunMain(int argc, char** argv) {
+    // No core file may hold the passwords and keys this process is about to read.
+    HardenProcess();
     ConsoleInit();
     const Language language = UserInterfaceIsRussian() ? Language::kRussian : Language::kEnglish;
     int code;

@@ -20,7 +20,7 @@ void PrintMessage(Language language, int id) {
 void PrintHelp(Language language) {
     constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,   kMsgHelpImportNew,
                                kMsgHelpImportAdd, kMsgHelpRepair, kMsgHelpPublic,
-                               kMsgHelpNotice};
+                               kMsgHelpNotice,    kMsgHelpSources};
     for (int id : kManual) Write(MessageText(id, language));
 }
 

@@ -9,8 +9,8 @@ namespace keymend {
 // by two, which leaves an empty line after it.
 void PrintMessage(Language language, int id);
 
-// Prints the manual: heading, -help, -p12tokv, -p12addtokv, -kvrepair, -kvpublic and the notice
-// on key parameters, each exactly as stored.
+// Prints the manual: heading, -help, -p12tokv, -p12addtokv, -kvrepair, -kvpublic, the notice
+// on key parameters and the password sources, each exactly as stored.
 void PrintHelp(Language language);
 
 }  // namespace keymend

@@ -46,6 +46,17 @@ bool ReadPkcs12File(const char* path, FileBuffer& buffer, CommandResult* result)
     return false;
 }
 
+int Pkcs12FailureMessage(Pkcs12Failure failure) {
+    switch (failure) {
+        case Pkcs12Failure::kDifferentKeyType:
+            return kMsgKeyTypeDiffers;
+        case Pkcs12Failure::kTooMuchWork:
+            return kMsgPkcs12TooMuchWork;
+        default:
+            return kMsgPkcs12ReadFailed;
+    }
+}
+
 }  // namespace
 
 CommandResult RunImportNew(const Settings& settings) {
@@ -54,9 +65,10 @@ CommandResult RunImportNew(const Settings& settings) {
     if (!ReadPkcs12File(settings.inFile, file, &result)) return result;
 
     ContainerImagePtr image;
+    Pkcs12Failure failure = Pkcs12Failure::kNone;
     if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
-                    kPkcs12NewContainer, settings.keySpec, settings.noMacVerify != 0))
-        return {false, kMsgPkcs12ReadFailed};
+                    kPkcs12NewContainer, settings.keySpec, settings.noMacVerify != 0, &failure))
+        return {false, Pkcs12FailureMessage(failure)};
     file.bytes.Reset();
 
     // A file without a key bag passes the reader; protecting the empty key field then fails.
@@ -81,8 +93,7 @@ CommandResult RunImportAdd(const Settings& settings) {
     Pkcs12Failure failure = Pkcs12Failure::kNone;
     if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
                     kPkcs12SecondKey, settings.keySpec, settings.noMacVerify != 0, &failure))
-        return {false, failure == Pkcs12Failure::kDifferentKeyType ? kMsgKeyTypeDiffers
-                                                                   : kMsgPkcs12ReadFailed};
+        return {false, Pkcs12FailureMessage(failure)};
     file.bytes.Reset();
 
     if (ProviderTypeOfOid(image->header.secondKey.algorithm) !=

@@ -1,5 +1,6 @@
 // Strict DER steps shared by the PKCS#12 reader: one element with an exact identifier, element
-// counts, OIDs as dotted text and small unsigned integers.
+// counts, OIDs as dotted text and small unsigned integers. Lengths are definite: the length octet
+// 0x80 (the indefinite form, which DER forbids) is refused wherever these steps read a header.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +10,29 @@
 
 namespace keymend::pkcs12 {
 
+// Reads the next header, refusing the indefinite length octet.
+inline bool ReadDefinite(DerCursor& cursor, DerHeader* header) {
+    return cursor.remaining >= 2 && cursor.position[1] != 0x80 && DerReadHeader(cursor, header);
+}
+
 // Reads the next element; its identifier octet must equal `identifier` exactly (class, form and
 // tag number). Fails on an exhausted cursor.
 inline bool ReadExact(DerCursor& cursor, uint8_t identifier, DerBlob* content) {
     DerHeader header;
-    if (!DerReadHeader(cursor, &header) || header.start == nullptr) return false;
-    if (header.start[0] != identifier) return false;
+    if (!ReadDefinite(cursor, &header) || header.start[0] != identifier) return false;
     *content = header.content;
     if (content->data == nullptr) content->data = header.start + header.totalSize;  // empty
+    return true;
+}
+
+// The number of whole elements in `content`, each with a definite length.
+inline bool CountChildren(DerBlob content, uint32_t* count) {
+    DerCursor cursor = DerCursorOver(content);
+    uint32_t found = 0;
+    for (DerHeader header; cursor.remaining > 0; ++found) {
+        if (!ReadDefinite(cursor, &header)) return false;
+    }
+    *count = found;
     return true;
 }
 
@@ -25,7 +41,7 @@ inline bool ReadExact(DerCursor& cursor, uint8_t identifier, DerBlob* content) {
 inline bool ReadCounted(DerCursor& cursor, uint8_t identifier, DerBlob* content, uint32_t minCount,
                         uint32_t maxCount) {
     uint32_t count = 0;
-    return ReadExact(cursor, identifier, content) && DerCountChildren(*content, &count) &&
+    return ReadExact(cursor, identifier, content) && CountChildren(*content, &count) &&
            count >= minCount && count <= maxCount;
 }
 

@@ -50,50 +50,49 @@ bool ChoosePkcs12Certificate(Pkcs12ReadState& state) {
     return false;
 }
 
-bool VerifyPkcs12Mac(DerBlob macData, DerBlob macInput, const char* password) {
-    if (password == nullptr) return false;
+bool ReadPkcs12MacData(DerBlob macData, Pkcs12MacParameters* mac) {
+    // The digests verified, by exact OID. A table so that more MAC families can join it.
+    static constexpr Pkcs12MacAlgorithm kAlgorithms[] = {
+        {"1.2.643.2.2.9", kPrfGostR341194, 3, kAlgHmacGostR341194, 32},      // GOST R 34.11-94
+        {"1.2.643.7.1.1.2.3", kPrfStreebog512, 2, kAlgHmacStreebog512, 64},  // 34.11-2012, 512
+    };
     DerCursor cursor = DerCursorOver(macData);
-    DerBlob mac, digestAlgorithm, digest, salt, oidContent;
-    uint64_t iterations = 0;
+    DerBlob digestInfo, digestAlgorithm;
     uint32_t count = 0;
-    if (!DerCountChildren(macData, &count) || count != 3 ||
-        !ReadCounted(cursor, kDerSequence, &mac, 2, 2))
+    if (!pkcs12::CountChildren(macData, &count) || count != 3 ||
+        !ReadCounted(cursor, kDerSequence, &digestInfo, 2, 2))
         return false;
-    DerCursor macCursor = DerCursorOver(mac);
-    if (!ReadCounted(macCursor, kDerSequence, &digestAlgorithm, 1, 2) ||
-        !ReadExact(macCursor, kDerOctetString, &digest))
-        return false;
-    if (!ReadExact(cursor, kDerOctetString, &salt) ||
-        !pkcs12::ReadUnsigned64(cursor, &iterations) || iterations > kMaxPbkdf2Iterations)
+    DerCursor digestCursor = DerCursorOver(digestInfo);
+    if (!ReadCounted(digestCursor, kDerSequence, &digestAlgorithm, 1, 2) ||
+        !ReadExact(digestCursor, kDerOctetString, &mac->digest) ||
+        !ReadExact(cursor, kDerOctetString, &mac->salt) ||
+        !pkcs12::ReadUnsigned64(cursor, &mac->iterations))
         return false;
     DerCursor algorithmCursor = DerCursorOver(digestAlgorithm);
-    OidObject oid;
-    if (!ReadExact(algorithmCursor, kDerObjectIdentifier, &oidContent) ||
-        !OidFromContent(&oid, oidContent.data, 0, oidContent.length) || oid.arcs.empty() ||
+    char oid[kOidTextBufferSize];
+    if (!pkcs12::ReadOidText(algorithmCursor, oid) ||
         !pkcs12::ReadGostHashParameters(algorithmCursor))
         return false;
-
-    // The digest's last arc picks the HMAC, the PBKDF2 block that holds octets 64..95 of the
-    // derived stream, and the MAC length.
-    uint32_t hmacId = kAlgHmacStreebog512, prf = kPrfStreebog512, block = 2;
-    size_t macLength = 64;
-    switch (oid.arcs.back()) {
-        case 9:
-            hmacId = kAlgHmacGostR341194, prf = kPrfGostR341194, block = 3, macLength = 32;
-            break;
-        case 26:
-            return false;  // a 20-octet (SHA-1 sized) MAC has no GOST HMAC
-        default:
-            break;
+    mac->algorithm = nullptr;
+    for (const Pkcs12MacAlgorithm& algorithm : kAlgorithms) {
+        if (std::strcmp(oid, algorithm.digestOid) == 0) mac->algorithm = &algorithm;
     }
+    return mac->algorithm != nullptr;
+}
+
+bool VerifyPkcs12Mac(const Pkcs12MacParameters& mac, DerBlob macInput, const char* password) {
+    const Pkcs12MacAlgorithm* algorithm = mac.algorithm;
+    if (algorithm == nullptr || password == nullptr || mac.iterations > kMaxPbkdf2Iterations)
+        return false;
     SecureArray<kPbkdf2BlockOutput> key;
     SecureArray<kMaxDigestSize> computed;
-    if (!Pbkdf2Block(key.data(), key.size(), prf, password, salt.data, salt.length, iterations,
-                     block) ||
-        !HmacById(macInput.data, macInput.length, computed.data(), macLength, key.data(),
-                  key.size(), hmacId))
+    if (!Pkcs12DeriveKey(key.data(), algorithm->prfSelector, password, mac.salt, mac.iterations,
+                         algorithm->blockIndex) ||
+        !HmacById(macInput.data, macInput.length, computed.data(), algorithm->macLength, key.data(),
+                  key.size(), algorithm->hmacId))
         return false;
-    return digest.length == macLength && ConstantTimeEqual(digest.data, computed.data(), macLength);
+    return mac.digest.length == algorithm->macLength &&
+           ConstantTimeEqual(mac.digest.data, computed.data(), algorithm->macLength);
 }
 
 bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, int mode,
@@ -129,8 +128,28 @@ bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, in
         DerCursor wrapperCursor = DerCursorOver(wrapper);
         if (!ReadExact(wrapperCursor, kDerOctetString, &macInput)) return false;
 
+        // The MAC first: a file that fails it costs one derivation and is decrypted nowhere.
+        uint64_t iterations = 0;
+        if (!noMacVerify) {
+            Pkcs12MacParameters mac;
+            if (!ReadExact(pfxCursor, kDerSequence, &macData) || !ReadPkcs12MacData(macData, &mac))
+                return false;
+            iterations = mac.iterations == 0 ? 1 : mac.iterations;
+            if (iterations > kMaxPbkdf2Iterations) {
+                state.failure = Pkcs12Failure::kTooMuchWork;
+                return false;
+            }
+            if (!VerifyPkcs12Mac(mac, macInput, password)) return false;
+        }
+
         DerCursor macInputCursor = DerCursorOver(macInput);
         if (!ReadExact(macInputCursor, kDerSequence, &safes)) return false;
+        // Everything the safes will ask for is counted before the first derivation runs.
+        if (!AddSafesWork(safes, &iterations, &state.failure)) return false;
+        if (iterations > kPkcs12IterationBudget) {
+            state.failure = Pkcs12Failure::kTooMuchWork;
+            return false;
+        }
         DerCursor safesCursor = DerCursorOver(safes);
         while (safesCursor.remaining > 0) {
             DerBlob contentInfo;
@@ -138,11 +157,7 @@ bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, in
                 !ReadContentInfo(contentInfo, state))
                 return false;
         }
-        if (!ChoosePkcs12Certificate(state)) return false;
-        if (noMacVerify) return true;
-        // The MAC is checked last, after the whole content has been decrypted and parsed.
-        return ReadExact(pfxCursor, kDerSequence, &macData) &&
-               VerifyPkcs12Mac(macData, macInput, password);
+        return ChoosePkcs12Certificate(state);
     }();
     if (failure != nullptr) {
         *failure =

@@ -3,8 +3,16 @@
 // the password integrity MAC. The key is stored masked into a ContainerImage, both copies under
 // their own masks, with its public-key check value and its certificate.
 //
-// Accepted structure (element counts are exact):
+// Order of work: the envelope is parsed; unless the MAC is skipped, it is verified over the
+// authenticated safe (one key derivation) before any ContentInfo is parsed, so a file whose MAC
+// fails decrypts nothing. Then the ContentInfos are surveyed: their count and the PBKDF2
+// iterations of every derivation they will ask for (with the MAC's) are checked against the
+// bounds of pkcs12/limits.h before the first of them runs. Only then are they decrypted.
+//
+// Accepted structure (element counts are exact; lengths definite):
 //   PFX ::= SEQUENCE { version INTEGER (3, one octet), authSafe ContentInfo, macData MacData }
+//   MacData: digest algorithm 1.2.643.2.2.9 (GOST R 34.11-94) or 1.2.643.7.1.1.2.3 (GOST R
+//     34.11-2012, 512 bits), exactly; other digests are refused
 //   authSafe: SEQUENCE { data OID, [0] { OCTET STRING } }; its content octets are the MAC input
 //     and hold a SEQUENCE OF ContentInfo, each data or encryptedData:
 //   data:          [0] { OCTET STRING { SEQUENCE { exactly one SafeBag } } }
@@ -30,13 +38,9 @@
 #include "asn1/der.h"
 #include "container/container.h"
 #include "crypto/context/secure_blob.h"
+#include "pkcs12/limits.h"
 
 namespace keymend {
-
-// Largest PKCS#12 file that is read; larger ones are refused before anything is allocated.
-constexpr size_t kMaxPkcs12FileSize = 16u << 20;
-// Largest PBKDF2 iteration count accepted (files from common exporters use 2,000 to 600,000).
-constexpr uint64_t kMaxPbkdf2Iterations = 10'000'000;
 
 // Which key slot the reader fills.
 enum Pkcs12Mode : int {
@@ -49,6 +53,7 @@ enum class Pkcs12Failure {
     kNone,
     kRejected,          // structure, password, MAC, key algorithm, no matching certificate...
     kDifferentKeyType,  // mode 1: the key's provider type differs from the container's
+    kTooMuchWork,       // the file asks for more than the bounds of pkcs12/limits.h allow
 };
 
 // Working state of one read, handed down to every layer.
@@ -59,20 +64,29 @@ struct Pkcs12ReadState {
     uint32_t keySpec = 0;  // 1 exchange, 2 signature
     // Certificate candidates in file order (copies of their DER encodings).
     std::vector<SecureBlob> certificates;
+    uint32_t bags = 0;  // safe bags read from encrypted safes so far
     Pkcs12Failure failure = Pkcs12Failure::kNone;
 };
 
 // Reads a whole PKCS#12 file. Mode 0: `image` must be empty on entry; a new image is created and
 // stored there first (it stays there when the call fails). Mode 1: `image` must hold an opened
-// container; its second key slot is filled. Then every ContentInfo is processed in order, the
-// certificate is chosen (the first candidate holding the key's public key; none is needed when
-// the file has no certificate) and, unless noMacVerify, the MAC is verified. A file without a
-// shrouded key bag leaves the key slot as it was. *failure, when given, says why a call failed.
+// container; its second key slot is filled. Unless noMacVerify, the MAC is verified first; then,
+// within the bounds, every ContentInfo is processed in order and the certificate is chosen (the
+// first candidate holding the key's public key; none is needed when the file has no
+// certificate). A file without a shrouded key bag leaves the key slot as it was. *failure, when
+// given, says why a call failed.
 bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, int mode,
                 uint32_t keySpec, bool noMacVerify, Pkcs12Failure* failure = nullptr);
 
 // The layers below take the content octets of the element named (identifier and length already
 // stripped) and return true on success.
+
+// Adds to *iterations what reading the SEQUENCE OF ContentInfo `safes` will cost: the PBKDF2
+// iterations of every encrypted safe and of every shrouded key bag of a data safe (0 counts as
+// 1), without deriving anything. Fails with *failure = kTooMuchWork when there are more
+// ContentInfos than allowed or a derivation asks for more iterations than allowed, and with
+// kRejected on a structure that the full read would refuse as well.
+bool AddSafesWork(DerBlob safes, uint64_t* iterations, Pkcs12Failure* failure);
 
 // ContentInfo SEQUENCE content: dispatches data to ReadDataSafe and encryptedData to
 // ReadEncryptedSafe (with the content of [0]); other types fail.
@@ -85,8 +99,15 @@ bool ReadCertBag(DerBlob bagValue, Pkcs12ReadState& state);
 bool ReadShroudedKeyBag(DerBlob bagValue, Pkcs12ReadState& state);
 
 // Decrypts data in place (CFB, no padding removed) under the PBES2 AlgorithmIdentifier whose
-// SEQUENCE content is `algorithm`. Key meshing follows KeyMeshingSwitch().
+// SEQUENCE content is `algorithm`. Key meshing follows KeyMeshingSwitch(). Fails, deriving
+// nothing, when the iteration count is above kMaxPbkdf2Iterations.
 bool Pbes2Decrypt(DerBlob algorithm, const char* password, uint8_t* data, uint32_t length);
+
+// One 32-octet PBKDF2 block for the reader (the MAC key or a PBES2 key). Every call is counted.
+bool Pkcs12DeriveKey(uint8_t* key32, uint32_t prfSelector, const char* password, DerBlob salt,
+                     uint64_t iterations, uint32_t blockIndex);
+// Key derivations the reader has run in this process, so far.
+uint64_t Pkcs12DerivationCount();
 
 // Stores the PrivateKeyInfo at the start of `plaintext` (trailing octets ignored) into the key
 // slot of the mode:
@@ -106,11 +127,27 @@ bool StorePrivateKey(DerBlob plaintext, Pkcs12ReadState& state);
 // into the key properties.
 bool ChoosePkcs12Certificate(Pkcs12ReadState& state);
 
-// Verifies the MAC of MacData (SEQUENCE content) over macInput. The digest algorithm's last arc
-// selects it: 9 (GOST R 34.11-94): PBKDF2 block 3 with HMAC GOST R 34.11-94, 32-octet HMAC
-// GOST R 34.11-94; 26: always fails; anything else: PBKDF2 block 2 with HMAC GOST R 34.11-2012-512,
-// 64-octet HMAC GOST R 34.11-2012-512. The MAC key is 32 octets, octets 64..95 of the PBKDF2
-// output stream.
-bool VerifyPkcs12Mac(DerBlob macData, DerBlob macInput, const char* password);
+// The digests a MAC may name, and how each is verified.
+struct Pkcs12MacAlgorithm {
+    const char* digestOid;
+    uint32_t prfSelector;  // PBKDF2 pseudo-random function (hash.h)
+    uint32_t blockIndex;   // the PBKDF2 block that holds octets 64..95 of the derived stream
+    uint32_t hmacId;
+    uint32_t macLength;
+};
+
+// MacData (SEQUENCE content), parsed.
+struct Pkcs12MacParameters {
+    const Pkcs12MacAlgorithm* algorithm = nullptr;
+    DerBlob digest, salt;
+    uint64_t iterations = 0;
+};
+
+// Parses MacData; fails on a digest algorithm the reader cannot verify.
+bool ReadPkcs12MacData(DerBlob macData, Pkcs12MacParameters* mac);
+
+// Verifies a parsed MAC over macInput: the MAC key is 32 octets, octets 64..95 of the PBKDF2
+// output stream, and the MAC is the HMAC of the digest's family.
+bool VerifyPkcs12Mac(const Pkcs12MacParameters& mac, DerBlob macInput, const char* password);
 
 }  // namespace keymend

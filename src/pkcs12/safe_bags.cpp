@@ -46,36 +46,28 @@ bool ReadSafeBag(DerCursor& cursor, SafeBag* bag) {
            ReadExact(inner, kDerContextConstructed | 0, &bag->value);
 }
 
-}  // namespace
-
-bool ReadContentInfo(DerBlob contentInfo, Pkcs12ReadState& state) {
+// ContentInfo content: its type and its [0] content.
+bool ReadContentInfoParts(DerBlob contentInfo, char (&type)[kOidTextBufferSize], DerBlob* content) {
     DerCursor cursor = DerCursorOver(contentInfo);
-    char type[kOidTextBufferSize];
-    DerBlob content;
-    if (!ReadOidText(cursor, type) || !ReadExact(cursor, kDerContextConstructed | 0, &content))
-        return false;
-    if (TextEquals(type, kOidData)) return ReadDataSafe(content, state);
-    if (TextEquals(type, kOidEncryptedData)) return ReadEncryptedSafe(content, state);
-    return false;
+    return ReadOidText(cursor, type) && ReadExact(cursor, kDerContextConstructed | 0, content);
 }
 
-bool ReadDataSafe(DerBlob content, Pkcs12ReadState& state) {
+// The one bag of a data safe ([0] content).
+bool ReadDataSafeBag(DerBlob content, SafeBag* bag) {
     DerCursor cursor = DerCursorOver(content);
     DerBlob octets, safeContents;
     if (!ReadExact(cursor, kDerOctetString, &octets)) return false;
     DerCursor safeCursor = DerCursorOver(octets);
     if (!ReadCounted(safeCursor, kDerSequence, &safeContents, 1, 1)) return false;
     DerCursor bagCursor = DerCursorOver(safeContents);
-    SafeBag bag;
-    if (!ReadSafeBag(bagCursor, &bag)) return false;
-    if (TextEquals(bag.bagId, kOidShroudedKeyBag)) return ReadShroudedKeyBag(bag.value, state);
-    if (TextEquals(bag.bagId, kOidCertBag)) return ReadCertBag(bag.value, state);
-    return false;
+    return ReadSafeBag(bagCursor, bag);
 }
 
-bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
+// EncryptedData ([0] content of an encryptedData ContentInfo): its PBES2 AlgorithmIdentifier
+// content and the encrypted content.
+bool ReadEncryptedData(DerBlob content, DerBlob* algorithm, DerBlob* encrypted) {
     DerCursor cursor = DerCursorOver(content);
-    DerBlob encryptedData, version, contentInfo, algorithm, encrypted;
+    DerBlob encryptedData, version, contentInfo;
     if (!ReadCounted(cursor, kDerSequence, &encryptedData, 2, 2)) return false;
     DerCursor dataCursor = DerCursorOver(encryptedData);
     if (!ReadExact(dataCursor, kDerInteger, &version) || version.length != 1 ||
@@ -83,9 +75,143 @@ bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
         return false;
     if (!ReadCounted(dataCursor, kDerSequence, &contentInfo, 3, 3)) return false;
     DerCursor infoCursor = DerCursorOver(contentInfo);
-    if (!ReadOidEquals(infoCursor, kOidData) || !ReadExact(infoCursor, kDerSequence, &algorithm) ||
-        !ReadExact(infoCursor, kDerContextSpecific | 0, &encrypted))
+    return ReadOidEquals(infoCursor, kOidData) && ReadExact(infoCursor, kDerSequence, algorithm) &&
+           ReadExact(infoCursor, kDerContextSpecific | 0, encrypted);
+}
+
+// EncryptedPrivateKeyInfo of a shrouded key bag ([0] content).
+bool ReadShroudedKey(DerBlob bagValue, DerBlob* algorithm, DerBlob* encrypted) {
+    DerCursor cursor = DerCursorOver(bagValue);
+    DerBlob info;
+    uint32_t count = 0;
+    if (!pkcs12::CountChildren(bagValue, &count) || count != 1) return false;
+    if (!ReadCounted(cursor, kDerSequence, &info, 2, 2)) return false;
+    DerCursor infoCursor = DerCursorOver(info);
+    return ReadExact(infoCursor, kDerSequence, algorithm) &&
+           ReadExact(infoCursor, kDerOctetString, encrypted);
+}
+
+// PBES2 parameters, every one checked before anything is derived.
+struct Pbes2Parameters {
+    DerBlob salt, iv;
+    uint64_t iterations = 0;
+    uint32_t prfSelector = 0;
+    char paramSet[kOidTextBufferSize] = {};
+};
+
+bool ReadPbes2Parameters(DerBlob algorithm, Pbes2Parameters* p) {
+    DerCursor cursor = DerCursorOver(algorithm);
+    DerBlob params, kdf, kdfParams, prf, scheme, schemeParams;
+    if (!ReadOidEquals(cursor, kOidPbes2) || !ReadCounted(cursor, kDerSequence, &params, 2, 2))
         return false;
+    DerCursor paramsCursor = DerCursorOver(params);
+    if (!ReadCounted(paramsCursor, kDerSequence, &kdf, 2, 2)) return false;
+    DerCursor kdfCursor = DerCursorOver(kdf);
+    if (!ReadOidEquals(kdfCursor, kOidPbkdf2) ||
+        !ReadCounted(kdfCursor, kDerSequence, &kdfParams, 3, 3))
+        return false;
+    DerCursor kdfParamsCursor = DerCursorOver(kdfParams);
+    if (!ReadExact(kdfParamsCursor, kDerOctetString, &p->salt) ||
+        !pkcs12::ReadUnsigned64(kdfParamsCursor, &p->iterations) ||
+        !ReadCounted(kdfParamsCursor, kDerSequence, &prf, 2, 2))
+        return false;
+    DerCursor prfCursor = DerCursorOver(prf);
+    char prfOid[kOidTextBufferSize];
+    if (!ReadOidText(prfCursor, prfOid)) return false;
+    if (TextEquals(prfOid, kOidHmacGostR341194)) {
+        p->prfSelector = kPrfGostR341194;
+    } else if (TextEquals(prfOid, kOidHmacStreebog512)) {
+        p->prfSelector = kPrfStreebog512;
+    } else {
+        return false;
+    }
+    if (!pkcs12::ReadGostHashParameters(prfCursor)) return false;
+
+    if (!ReadCounted(paramsCursor, kDerSequence, &scheme, 2, 2)) return false;
+    DerCursor schemeCursor = DerCursorOver(scheme);
+    if (!ReadOidEquals(schemeCursor, kOidGost28147) ||
+        !ReadCounted(schemeCursor, kDerSequence, &schemeParams, 2, 2))
+        return false;
+    DerCursor schemeParamsCursor = DerCursorOver(schemeParams);
+    return ReadExact(schemeParamsCursor, kDerOctetString, &p->iv) && p->iv.length == 8 &&
+           ReadOidText(schemeParamsCursor, p->paramSet) && ParamSetIndex(p->paramSet) >= 0;
+}
+
+// Adds the iterations of one PBES2 derivation; false when it alone asks for too many.
+bool AddPbes2Work(DerBlob algorithm, uint64_t* iterations, Pkcs12Failure* failure) {
+    Pbes2Parameters p;
+    if (!ReadPbes2Parameters(algorithm, &p)) return false;
+    if (p.iterations > kMaxPbkdf2Iterations) {
+        *failure = Pkcs12Failure::kTooMuchWork;
+        return false;
+    }
+    *iterations += p.iterations == 0 ? 1 : p.iterations;
+    return true;
+}
+
+uint64_t g_derivations = 0;
+
+}  // namespace
+
+bool Pkcs12DeriveKey(uint8_t* key32, uint32_t prfSelector, const char* password, DerBlob salt,
+                     uint64_t iterations, uint32_t blockIndex) {
+    ++g_derivations;
+    return Pbkdf2Block(key32, kPbkdf2BlockOutput, prfSelector, password, salt.data, salt.length,
+                       iterations, blockIndex);
+}
+
+uint64_t Pkcs12DerivationCount() {
+    return g_derivations;
+}
+
+bool AddSafesWork(DerBlob safes, uint64_t* iterations, Pkcs12Failure* failure) {
+    DerCursor cursor = DerCursorOver(safes);
+    for (uint32_t count = 0; cursor.remaining > 0; ++count) {
+        if (count == kMaxPkcs12ContentInfos) {
+            *failure = Pkcs12Failure::kTooMuchWork;
+            return false;
+        }
+        DerBlob contentInfo, content, algorithm, encrypted;
+        char type[kOidTextBufferSize];
+        SafeBag bag;
+        if (!ReadExact(cursor, kDerSequence, &contentInfo) ||
+            !ReadContentInfoParts(contentInfo, type, &content))
+            return false;
+        if (TextEquals(type, kOidEncryptedData)) {
+            if (!ReadEncryptedData(content, &algorithm, &encrypted) ||
+                !AddPbes2Work(algorithm, iterations, failure))
+                return false;
+        } else if (!TextEquals(type, kOidData) || !ReadDataSafeBag(content, &bag)) {
+            return false;
+        } else if (TextEquals(bag.bagId, kOidShroudedKeyBag)) {
+            if (!ReadShroudedKey(bag.value, &algorithm, &encrypted) ||
+                !AddPbes2Work(algorithm, iterations, failure))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool ReadContentInfo(DerBlob contentInfo, Pkcs12ReadState& state) {
+    char type[kOidTextBufferSize];
+    DerBlob content;
+    if (!ReadContentInfoParts(contentInfo, type, &content)) return false;
+    if (TextEquals(type, kOidData)) return ReadDataSafe(content, state);
+    if (TextEquals(type, kOidEncryptedData)) return ReadEncryptedSafe(content, state);
+    return false;
+}
+
+bool ReadDataSafe(DerBlob content, Pkcs12ReadState& state) {
+    SafeBag bag;
+    if (!ReadDataSafeBag(content, &bag)) return false;
+    if (TextEquals(bag.bagId, kOidShroudedKeyBag)) return ReadShroudedKeyBag(bag.value, state);
+    if (TextEquals(bag.bagId, kOidCertBag)) return ReadCertBag(bag.value, state);
+    return false;
+}
+
+bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
+    DerBlob algorithm, encrypted;
+    if (!ReadEncryptedData(content, &algorithm, &encrypted)) return false;
 
     // Decrypted in a private copy; the SecureBlob wipes it on every path.
     SecureBlob plain;
@@ -98,6 +224,10 @@ bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
     DerCursor bags = DerCursorOver(safeContents);
     bool haveCertificate = false;
     while (bags.remaining > 0) {
+        if (++state.bags > kMaxPkcs12SafeBags) {
+            state.failure = Pkcs12Failure::kTooMuchWork;
+            return false;
+        }
         SafeBag bag;
         // Bags behind the safe's first certificate are optional extras: one that does not read
         // ends the walk without failing it.
@@ -112,7 +242,7 @@ bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
 
 bool ReadCertBag(DerBlob bagValue, Pkcs12ReadState& state) {
     uint32_t count = 0;
-    if (!DerCountChildren(bagValue, &count) || count != 1) return false;
+    if (!pkcs12::CountChildren(bagValue, &count) || count != 1) return false;
     DerCursor cursor = DerCursorOver(bagValue);
     DerBlob certBag, certValue, certificate;
     if (!ReadCounted(cursor, kDerSequence, &certBag, 2, 2)) return false;
@@ -129,15 +259,8 @@ bool ReadCertBag(DerBlob bagValue, Pkcs12ReadState& state) {
 }
 
 bool ReadShroudedKeyBag(DerBlob bagValue, Pkcs12ReadState& state) {
-    DerCursor cursor = DerCursorOver(bagValue);
-    DerBlob info, algorithm, encrypted;
-    uint32_t count = 0;
-    if (!DerCountChildren(bagValue, &count) || count != 1) return false;
-    if (!ReadCounted(cursor, kDerSequence, &info, 2, 2)) return false;
-    DerCursor infoCursor = DerCursorOver(info);
-    if (!ReadExact(infoCursor, kDerSequence, &algorithm) ||
-        !ReadExact(infoCursor, kDerOctetString, &encrypted))
-        return false;
+    DerBlob algorithm, encrypted;
+    if (!ReadShroudedKey(bagValue, &algorithm, &encrypted)) return false;
     SecureBlob plain;
     if (!plain.Assign(encrypted.data, encrypted.length)) return false;
     if (!Pbes2Decrypt(algorithm, state.password, plain.data(), plain.size())) return false;
@@ -146,54 +269,14 @@ bool ReadShroudedKeyBag(DerBlob bagValue, Pkcs12ReadState& state) {
 
 bool Pbes2Decrypt(DerBlob algorithm, const char* password, uint8_t* data, uint32_t length) {
     if (password == nullptr || (data == nullptr && length != 0)) return false;
-    DerCursor cursor = DerCursorOver(algorithm);
-    DerBlob params, kdf, kdfParams, prf, scheme, schemeParams, salt, iv;
-    if (!ReadOidEquals(cursor, kOidPbes2) || !ReadCounted(cursor, kDerSequence, &params, 2, 2))
-        return false;
-    DerCursor paramsCursor = DerCursorOver(params);
-    if (!ReadCounted(paramsCursor, kDerSequence, &kdf, 2, 2)) return false;
-    DerCursor kdfCursor = DerCursorOver(kdf);
-    if (!ReadOidEquals(kdfCursor, kOidPbkdf2) ||
-        !ReadCounted(kdfCursor, kDerSequence, &kdfParams, 3, 3))
-        return false;
-    DerCursor kdfParamsCursor = DerCursorOver(kdfParams);
-    uint64_t iterations = 0;
-    if (!ReadExact(kdfParamsCursor, kDerOctetString, &salt) ||
-        !pkcs12::ReadUnsigned64(kdfParamsCursor, &iterations) ||
-        iterations > kMaxPbkdf2Iterations ||
-        !ReadCounted(kdfParamsCursor, kDerSequence, &prf, 2, 2))
-        return false;
-    DerCursor prfCursor = DerCursorOver(prf);
-    char prfOid[kOidTextBufferSize];
-    if (!ReadOidText(prfCursor, prfOid)) return false;
-    uint32_t selector = 0;
-    if (TextEquals(prfOid, kOidHmacGostR341194)) {
-        selector = kPrfGostR341194;
-    } else if (TextEquals(prfOid, kOidHmacStreebog512)) {
-        selector = kPrfStreebog512;
-    } else {
-        return false;
-    }
-    if (!pkcs12::ReadGostHashParameters(prfCursor)) return false;
-
-    if (!ReadCounted(paramsCursor, kDerSequence, &scheme, 2, 2)) return false;
-    DerCursor schemeCursor = DerCursorOver(scheme);
-    char paramSet[kOidTextBufferSize];
-    if (!ReadOidEquals(schemeCursor, kOidGost28147) ||
-        !ReadCounted(schemeCursor, kDerSequence, &schemeParams, 2, 2))
-        return false;
-    DerCursor schemeParamsCursor = DerCursorOver(schemeParams);
-    if (!ReadExact(schemeParamsCursor, kDerOctetString, &iv) || iv.length != 8 ||
-        !ReadOidText(schemeParamsCursor, paramSet) || ParamSetIndex(paramSet) < 0)
-        return false;
-
+    Pbes2Parameters p;
+    if (!ReadPbes2Parameters(algorithm, &p) || p.iterations > kMaxPbkdf2Iterations) return false;
     SecureArray<kPbkdf2BlockOutput> key;
-    if (!Pbkdf2Block(key.data(), key.size(), selector, password, salt.data, salt.length, iterations,
-                     1))
+    if (!Pkcs12DeriveKey(key.data(), p.prfSelector, password, p.salt, p.iterations, 1))
         return false;
     if (length == 0) return true;
-    return Gost28147Crypt(data, length, true, kGost28147Cfb, key.data(), key.size(), paramSet,
-                          iv.data);
+    return Gost28147Crypt(data, length, true, kGost28147Cfb, key.data(), key.size(), p.paramSet,
+                          p.iv.data);
 }
 
 }  // namespace keymend

@@ -166,6 +166,26 @@ constexpr StringEntry kStringTable[] = {
      "\n",
      "keymend.exe -help Отобразить эту справку.\n"
      "\n"},
+    {130,
+     "PKCS#12 key container file asks for too much work to open (too many iterations or parts).",
+     "Открытие файла ключевого контейнера PKCS#12 требует слишком большого объёма вычислений (слишком много итераций или частей)."},
+    {131,
+     "\n"
+     "keymend.exe <command> -passkvin | -passp12in <source> Read the KV or PKCS#12 container password from a source instead of -passkv or -passp12.\n"
+     "    pass:<password> <the password itself> \n"
+     "    env:<variable> <the value of an environment variable> \n"
+     "    file:<path> <the first line of a file> \n"
+     "    fd:<number> <the first line read from an open file descriptor (not on Windows)> \n"
+     "    stdin <the first line of standard input, not echoed when typed on a terminal> \n"
+     "\n",
+     "\n"
+     "keymend.exe <команда> -passkvin | -passp12in <источник> Прочитать пароль на ключевой контейнер Калвион CSP или PKCS#12 из источника вместо -passkv или -passp12.\n"
+     "    pass:<пароль> <Сам пароль> \n"
+     "    env:<переменная> <Значение переменной окружения> \n"
+     "    file:<путь> <Первая строка файла> \n"
+     "    fd:<номер> <Первая строка, прочитанная из открытого файлового дескриптора (кроме Windows)> \n"
+     "    stdin <Первая строка стандартного ввода; при вводе с терминала не отображается> \n"
+     "\n"},
 };
 // clang-format on
 

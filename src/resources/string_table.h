@@ -23,6 +23,7 @@ constexpr int kMsgSuccess = 113;                // closing message after success
 constexpr int kMsgFailure = 114;                // closing message after any failure
 constexpr int kMsgPublicKeyFailed = 121;        // public key export fails
 constexpr int kMsgWrongCommandLine = 123;       // two lines, printed with an empty line after
+constexpr int kMsgPkcs12TooMuchWork = 130;      // the PKCS#12 file asks for too much work
 
 // Manual entries, printed as stored (they carry their own line feeds).
 constexpr int kMsgHelpImportNew = 115;  // -p12tokv
@@ -33,6 +34,7 @@ constexpr int kMsgHelpHeading = 119;    // "Usage: "
 constexpr int kMsgHelpPublic = 120;     // -kvpublic
 constexpr int kMsgHelpNotice = 122;     // how key parameters are chosen
 constexpr int kMsgHelpHelp = 124;       // -help
+constexpr int kMsgHelpSources = 131;    // -passkvin, -passp12in and their sources
 
 // The UTF-8 text of a message id in the given language; an empty view for an unknown id.
 std::string_view MessageText(int id, Language language);

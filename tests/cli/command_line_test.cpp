@@ -56,9 +56,11 @@ TEST(CommandLine, Vectors) {
                 args.back().append(unit.begin(), unit.end());
             }
         }
+        // The parser overwrites the passwords in the vector it is given: it gets a copy.
+        std::vector<std::string> copies = args;
         std::vector<char*> argv;
         std::string line;
-        for (auto& a : args) {
+        for (auto& a : copies) {
             argv.push_back(a.data());
             line += " [" + a.substr(0, 20) + "]";
         }
@@ -72,13 +74,13 @@ TEST(CommandLine, Vectors) {
                 EXPECT_EQ(value, r.Get(field)) << field;
             }
         }
-        if (r.Has("Prints")) {  // the built binary prints that file, byte for byte, exit code 0
+        if (r.Has("Prints")) {  // the built binary prints that file, byte for byte
             std::istringstream vars(r.Get("Env"));
             const std::vector<std::string> env{std::istream_iterator<std::string>(vars), {}};
             const test::RunResult run = test::RunKeymend({args.begin() + 1, args.end()}, env);
             const test::Bytes golden =
                 test::ReadFileBytes(test::DataPath("cli/" + r.Get("Prints")));
-            EXPECT_EQ(run.exitCode, 0);
+            EXPECT_EQ(run.exitCode, ok ? 0 : 2);
             EXPECT_EQ(run.out, std::string(golden.begin(), golden.end())) << r.Get("Prints");
         }
     }

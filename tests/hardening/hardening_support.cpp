@@ -113,7 +113,10 @@ std::string FailureOutput(int messageId) {
         {109, "Unable to add different type key to Kalvion key container.\n"},
         {110, "Unable to add key of the same purpose to Kalvion container. \n"},
         {111, "Unable to repair Kalvion CSP key container.\n"},
-        {121, "Failed to retreive public key from Kalvion CSP key container.\n"}};
+        {121, "Failed to retreive public key from Kalvion CSP key container.\n"},
+        {130,
+         "PKCS#12 key container file asks for too much work to open (too many iterations or "
+         "parts).\n"}};
     EXPECT_EQ(kTexts.count(messageId), 1u) << messageId;
     return (kTexts.count(messageId) != 0 ? kTexts.at(messageId) : "?") +
            "Failed while executing.\n";

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,13 +26,19 @@ std::string Trim(const std::string& s) {
 }
 
 // Runs argv[0] without a shell, stdout captured, stderr discarded. `env` holds NAME=VALUE
-// settings for the child; with `cleanLocale` the locale variables are removed first.
-RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env,
-              bool cleanLocale) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
+// settings for the child; with `cleanLocale` the locale variables are removed first. With
+// `input`, standard input is a pipe that delivers it and then ends.
+RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env, bool cleanLocale,
+              const std::string* input = nullptr) {
+    int fds[2], in[2] = {-1, -1};
+    if (pipe(fds) != 0 || (input != nullptr && pipe(in) != 0)) return {};
     const pid_t pid = fork();
     if (pid == 0) {
+        if (input != nullptr) {
+            dup2(in[0], 0);
+            close(in[0]);
+            close(in[1]);
+        }
         dup2(fds[1], 1);
         const int devnull = open("/dev/null", O_WRONLY);
         if (devnull >= 0) dup2(devnull, 2);
@@ -50,6 +57,13 @@ RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env
         _exit(127);
     }
     close(fds[1]);
+    if (input != nullptr) {
+        // A child that ends without reading all of it must not take this process down.
+        signal(SIGPIPE, SIG_IGN);
+        close(in[0]);
+        (void)!write(in[1], input->data(), input->size());
+        close(in[1]);
+    }
     RunResult r;
     char buf[4096];
     for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) {
@@ -88,15 +102,16 @@ std::string ToHex(const uint8_t* p, size_t n) {
 Bytes Tlv(uint8_t identifier, const Bytes& content) {
     const size_t n = content.size();
     Bytes out;
-    out.reserve(4 + n);
+    out.reserve(6 + n);
     out.push_back(identifier);
-    if (n >= 0x100) {
-        out.push_back(0x82);
-        out.push_back(static_cast<uint8_t>(n >> 8));
-    } else if (n >= 0x80) {
-        out.push_back(0x81);
+    if (n < 0x80) {
+        out.push_back(static_cast<uint8_t>(n));
+    } else {
+        uint8_t octets = 1;
+        while (octets < 4 && (n >> (8 * octets)) != 0) ++octets;
+        out.push_back(static_cast<uint8_t>(0x80 | octets));
+        while (octets-- > 0) out.push_back(static_cast<uint8_t>(n >> (8 * octets)));
     }
-    out.push_back(static_cast<uint8_t>(n));
     out.insert(out.end(), content.begin(), content.end());
     return out;
 }
@@ -147,6 +162,13 @@ RunResult RunKeymend(const std::vector<std::string>& args, const std::vector<std
     std::vector<std::string> argv{KEYMEND_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     return Run(argv, env, true);
+}
+
+RunResult RunKeymendWithInput(const std::vector<std::string>& args, const std::string& input,
+                              const std::vector<std::string>& env) {
+    std::vector<std::string> argv{KEYMEND_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Run(argv, env, true, &input);
 }
 
 RunResult RunShell(const std::string& commandLine) {

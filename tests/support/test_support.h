@@ -19,7 +19,7 @@ inline std::string ToHex(const Bytes& b) {
     return ToHex(b.data(), b.size());
 }
 
-// A DER element with a short or one/two-octet long length, and concatenation of byte strings.
+// A DER element (short or long length form), and concatenation of byte strings.
 Bytes Tlv(uint8_t identifier, const Bytes& content);
 Bytes Cat(std::initializer_list<Bytes> parts);
 
@@ -52,6 +52,9 @@ struct RunResult {
 // The built keymend with these arguments (no shell) in a clean locale plus `env` (NAME=VALUE).
 RunResult RunKeymend(const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {"LANG=C"});
+// The same with `input` as standard input (a pipe that ends after it).
+RunResult RunKeymendWithInput(const std::vector<std::string>& args, const std::string& input,
+                              const std::vector<std::string>& env = {"LANG=C"});
 RunResult RunShell(const std::string& commandLine);  // stderr discarded
 
 // Vector files: "[Section]" headers, "Key = value" lines, '#' comments, records separated by

@@ -6,6 +6,7 @@
 
 #include "crypto/context/crypto_context.h"
 #include "crypto/context/secure_blob.h"
+#include "crypto/context/wipe_working.h"
 #include "crypto/gost28147/gost28147_tables.h"
 
 #define KM_ALWAYS_INLINE __attribute__((always_inline)) inline
@@ -266,6 +267,17 @@ void CfbRun(Gost28147KeyObject& object, uint8_t* data, size_t length, bool decry
     }
 }
 
+// The block functions keep their working words (plaintext, key stream, running MAC values) in
+// registers and, where registers run short, in their stack frames. Every entry point that ran
+// them overwrites, before it returns, the stack just below its own frame, where those frames
+// were: the hash routines wipe their working copies the same way, by WipeWorking.
+constexpr size_t kCipherStackDepth = 2048;  // well above the deepest frame of the block functions
+
+__attribute__((noinline)) void WipeCipherStack() {
+    uint8_t area[kCipherStackDepth];
+    WipeWorking(area, sizeof area);
+}
+
 LibraryAllocator& Allocator() { return GlobalCryptoContext().allocator; }
 
 bool Fail(uint32_t status) {
@@ -338,16 +350,19 @@ void Gost28147LoadKey(const uint8_t* key32, Gost28147KeyRecord& record) {
 void Gost28147EncryptBlocks(const uint32_t* table, const Gost28147KeyRecord& key,
                             const uint8_t* in, uint8_t* out, size_t blocks) {
     EcbBlocks<false>(table, key.words, in, out, blocks);
+    WipeCipherStack();
 }
 
 void Gost28147DecryptBlocks(const uint32_t* table, const Gost28147KeyRecord& key,
                             const uint8_t* in, uint8_t* out, size_t blocks) {
     EcbBlocks<true>(table, key.words, in, out, blocks);
+    WipeCipherStack();
 }
 
 void Gost28147MacStep(const uint32_t* table, const Gost28147KeyRecord& key, uint8_t* value8) {
     static constexpr uint8_t kZero[8] = {};
     MacBlocks(table, key.words, value8, kZero, 1);
+    WipeCipherStack();
 }
 
 // ---- Key objects ----------------------------------------------------------------------------
@@ -419,6 +434,7 @@ bool Gost28147Process(Gost28147KeyObject& object, int modeCode, uint8_t* data, s
         length -= chunk;
         if (keyMeshing && object.processed % kKeyMeshingSection == 0) Gost28147MeshKey(object, cfb);
     }
+    WipeCipherStack();
     return true;
 }
 
@@ -438,6 +454,7 @@ bool Gost28147MacUpdate(Gost28147KeyObject& object, const uint8_t* data, size_t 
     }
     size_t blocks = length / 8;
     MacBlocks(object.table, object.key->words, value, data, blocks);
+    WipeCipherStack();
     data += 8 * blocks;
     length -= 8 * blocks;
     for (size_t i = 0; i < length; ++i) value[i] ^= data[i];  // pending partial block

@@ -4,7 +4,7 @@
 
 #include "crypto/context/secure_blob.h"
 #include "crypto/hash/hash.h"
-#include "crypto/hash/wipe_working.h"
+#include "crypto/context/wipe_working.h"
 
 namespace keymend {
 

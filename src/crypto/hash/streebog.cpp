@@ -5,10 +5,10 @@
 #include <cstring>
 #include <type_traits>
 
+#include "crypto/context/wipe_working.h"
 #include "crypto/hash/hash.h"
 #include "crypto/hash/streebog_constants.h"
 #include "crypto/hash/streebog_internal.h"
-#include "crypto/hash/wipe_working.h"
 
 namespace keymend {
 
