@@ -37,7 +37,11 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
         // returns, wiping key material on every path.
         CommandResult result = RunCommand(settings);
         success = result.ok;
+        for (const CommandWarning& warning : result.warnings) {
+            PrintWarning(language, warning.messageId, warning.parameters);
+        }
         if (!success && result.messageId != 0) PrintMessage(language, result.messageId);
+        if (!success && result.detailId != 0) PrintMessage(language, result.detailId);
         // Released after a failure too, so that scratch space that held key material is wiped.
         CryptoContextRelease();
     }

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "container/protection.h"
+#include "container/rewrite.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -24,9 +26,8 @@ struct PendingFile {
     SecureBlob bytes;
 };
 
-// Files in the order they replace the originals: the first copy as a pair, then the second
-// copy, then the header and the name. Each copy is a consistent pair on disk whenever the other
-// one is being replaced.
+// The six files in the order they are written: the first copy, the second copy, the header,
+// the name.
 constexpr int kFileCount = 6;
 
 bool EncodeAll(ContainerImage& image, const char* name, bool extendHeader,
@@ -48,53 +49,61 @@ bool EncodeAll(ContainerImage& image, const char* name, bool extendHeader,
                           files[5].bytes);
 }
 
-std::string TempPath(const std::string& folder, const char* fileName) {
-    return ContainerFilePath(folder, fileName) + ".tmp";
+constexpr const char* kStagingPrefix = "keymend.";
+constexpr const char* kStagingSuffix = ".new";
+
+std::string StagingName(const std::string& tag) { return kStagingPrefix + tag + kStagingSuffix; }
+
+bool IsStagingName(const std::string& name) {
+    const size_t prefix = std::strlen(kStagingPrefix), suffix = std::strlen(kStagingSuffix);
+    return name.size() > prefix + suffix && name.compare(0, prefix, kStagingPrefix) == 0 &&
+           name.compare(name.size() - suffix, suffix, kStagingSuffix) == 0 &&
+           IsRewriteTag(name.substr(prefix, name.size() - prefix - suffix));
 }
 
-// A new container: the files go straight into the new folder; any failure removes the folder
-// and everything written into it.
-bool WriteNewFolder(const std::string& folder, PendingFile (&files)[kFileCount]) {
-    bool ok = true;
+// Removes a staging folder with whatever of the six files it holds (nothing else is touched: a
+// folder holding anything more stays).
+bool RemoveStaging(FolderHandle& reader, const std::string& name) {
+    FolderHandle staging;
+    if (staging.OpenSubfolder(reader, name.c_str())) {
+        for (const char* file : {kPrimaryFile, kMasksFile, kPrimary2File, kMasks2File,
+                                 kHeaderFile, kNameFile}) {
+            staging.Remove(file);
+        }
+        staging.Close();
+    }
+    return reader.RemoveSubfolder(name.c_str());
+}
+
+// Under the reader folder's exclusive lock no other run is building a container in it, so every
+// staging folder there is what a killed run left.
+void RemoveStaleStaging(FolderHandle& reader) {
+    std::vector<std::string> names;
+    if (!reader.List(names)) return;
+    bool removed = false;
+    for (const std::string& name : names) {
+        if (IsStagingName(name) && reader.Kind(name.c_str()) == EntryKind::kOther) {
+            removed = RemoveStaging(reader, name) || removed;
+        }
+    }
+    if (removed) reader.Sync();
+}
+
+// Writes the six files into a new staging folder of the reader folder; its name on success.
+bool BuildStaging(FolderHandle& reader, PendingFile (&files)[kFileCount], std::string& name) {
+    std::string tag;
+    if (!MakeRewriteTag(tag)) return false;
+    name = StagingName(tag);
+    if (reader.CreateSubfolder(name.c_str()) != FolderCreation::kCreated) return false;
+    FolderHandle staging;
+    bool ok = staging.OpenSubfolder(reader, name.c_str());
     for (const PendingFile& file : files) {
-        const std::string path = ContainerFilePath(folder, file.name);
-        if (!WritePrivateFile(path.c_str(), file.bytes.data(), file.bytes.size())) {
-            ok = false;
-            break;
-        }
+        ok = ok && staging.CreateFile(file.name, file.bytes.data(), file.bytes.size(), true);
     }
-    if (ok) return true;
-    for (const PendingFile& file : files) RemoveFile(ContainerFilePath(folder, file.name).c_str());
-    RemoveFolder(folder.c_str());
-    return false;
-}
-
-// An existing container: every file is first written and flushed under a temporary name; only
-// when all six are on disk do they replace the originals.
-bool RewriteFolder(const std::string& folder, PendingFile (&files)[kFileCount]) {
-    int written = 0;
-    for (; written < kFileCount; ++written) {
-        const std::string temp = TempPath(folder, files[written].name);
-        if (!WritePrivateFile(temp.c_str(), files[written].bytes.data(),
-                              files[written].bytes.size())) {
-            break;
-        }
-    }
-    int replaced = 0;
-    if (written == kFileCount) {
-        for (; replaced < kFileCount; ++replaced) {
-            const std::string temp = TempPath(folder, files[replaced].name);
-            const std::string path = ContainerFilePath(folder, files[replaced].name);
-            if (!ReplaceFile(temp.c_str(), path.c_str())) break;
-        }
-    }
-    if (replaced == kFileCount) return true;
-    // Nothing of the failed rewrite may linger: remove the temporaries not yet renamed (the one
-    // whose write failed included).
-    for (int i = replaced; i < kFileCount; ++i) {
-        RemoveFile(TempPath(folder, files[i].name).c_str());
-    }
-    return false;
+    ok = ok && staging.Sync();
+    staging.Close();  // a folder held open cannot be renamed everywhere
+    if (!ok) RemoveStaging(reader, name);
+    return ok;
 }
 
 }  // namespace
@@ -121,9 +130,9 @@ const char* ContainerFileName(ContainerFile file) {
     return nullptr;
 }
 
-bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& image) {
-    SecureBlob bytes;
-    if (!ReadFileBounded(path.c_str(), kMaxKeyFileSize, AllocateIntoBlob, &bytes)) return false;
+namespace {
+
+bool DecodeInto(const SecureBlob& bytes, ContainerFile file, ContainerImage& image) {
     switch (file) {
         case ContainerFile::kName:
             return DecodeNameFile(bytes.data(), bytes.size(), image.name);
@@ -139,6 +148,38 @@ bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& 
             return DecodeMaskFile(bytes.data(), bytes.size(), image.masks2);
     }
     return false;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& image) {
+    SecureBlob bytes;
+    return ReadFileBounded(path.c_str(), kMaxKeyFileSize, AllocateIntoBlob, &bytes) &&
+           DecodeInto(bytes, file, image);
+}
+
+bool ReadWholeFile(const FolderHandle& folder, ContainerFile file, ContainerImage& image) {
+    SecureBlob bytes;
+    return folder.ReadFile(ContainerFileName(file), kMaxKeyFileSize, AllocateIntoBlob, &bytes) &&
+           DecodeInto(bytes, file, image);
+}
+
+FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle& handle) {
+    const std::string path = NormalizeFolder(folder);
+    if (path.empty() || path.size() > kMaxContainerFolderPath || !handle.Open(path.c_str())) {
+        return FolderStatus::kFailed;
+    }
+    LockResult lock = handle.Lock(mode);
+    if (lock == LockResult::kLocked && HasRewriteLeftovers(handle)) {
+        // Finishing changes the folder: a reader takes the exclusive lock for it and keeps it.
+        if (mode == LockMode::kShared) lock = handle.Lock(LockMode::kExclusive);
+        if (lock == LockResult::kLocked && !FinishRewriteLeftovers(handle)) {
+            lock = LockResult::kFailed;
+        }
+    }
+    if (lock == LockResult::kLocked) return FolderStatus::kOpened;
+    handle.Close();
+    return lock == LockResult::kBusy ? FolderStatus::kBusy : FolderStatus::kFailed;
 }
 
 std::string NormalizeFolder(const char* folder) {
@@ -160,41 +201,73 @@ bool FolderNamePrefix(const char* name, std::string& prefix) {
     return true;
 }
 
-bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,
-                 bool extendHeader, std::string* createdFolder) {
-    if (folder == nullptr || name == nullptr || (mode != kWriteNew && mode != kWriteRewrite)) {
-        return false;
+FolderStatus WriteNewFolder(ContainerImage& image, const char* readerFolder, const char* name,
+                            bool extendHeader, std::string* createdFolder) {
+    if (readerFolder == nullptr || name == nullptr) return FolderStatus::kFailed;
+    const std::string given = NormalizeFolder(readerFolder);
+    std::string prefix;
+    if (given.empty() || given.size() > kMaxReaderFolderPath || !FolderNamePrefix(name, prefix) ||
+        ContainerFilePath(given, prefix.c_str()).size() + 4 > kMaxContainerFolderPath) {
+        return FolderStatus::kFailed;
     }
-    const std::string given = NormalizeFolder(folder);
-    if (given.empty() || given.size() > kMaxReaderFolderPath) return false;
-
     // Everything is encoded before anything on disk changes.
     PendingFile files[kFileCount];
+    if (!EncodeAll(image, name, extendHeader, files)) return FolderStatus::kFailed;
+
+    FolderHandle reader;
+    if (!reader.Open(given.c_str())) return FolderStatus::kFailed;
+    const LockResult lock = reader.Lock(LockMode::kExclusive);
+    if (lock != LockResult::kLocked) {
+        return lock == LockResult::kBusy ? FolderStatus::kBusy : FolderStatus::kFailed;
+    }
+    RemoveStaleStaging(reader);
+    std::string staging;
+    if (!BuildStaging(reader, files, staging)) return FolderStatus::kFailed;
+    for (int n = 0; n <= kMaxFolderNumber; ++n) {
+        char number[8];
+        std::snprintf(number, sizeof number, ".%03d", n);
+        const std::string target = prefix + number;
+        bool taken = false;
+        if (reader.RenameSubfolderNew(staging.c_str(), target.c_str(), &taken)) {
+            if (!reader.Sync()) {
+                // Not known to be on disk: taken back, so that a failure leaves nothing.
+                if (reader.RenameSubfolderNew(target.c_str(), staging.c_str(), nullptr)) {
+                    RemoveStaging(reader, staging);
+                }
+                return FolderStatus::kFailed;
+            }
+            if (createdFolder != nullptr) *createdFolder = ContainerFilePath(given, target.c_str());
+            return FolderStatus::kOpened;
+        }
+        if (!taken) break;  // no other number would do better
+    }
+    RemoveStaging(reader, staging);
+    reader.Sync();
+    return FolderStatus::kFailed;
+}
+
+bool WriteFolder(ContainerImage& image, FolderHandle& folder, const char* name,
+                 bool extendHeader) {
+    if (name == nullptr || !folder.Locked(LockMode::kExclusive)) return false;
+    PendingFile files[kFileCount];
     if (!EncodeAll(image, name, extendHeader, files)) return false;
-
-    if (mode == kWriteRewrite) {
-        if (given.size() > kMaxContainerFolderPath) return false;
-        return RewriteFolder(given, files);
+    NewFileContent contents[kFileCount];
+    for (int i = 0; i < kFileCount; ++i) {
+        contents[i] = {files[i].name, files[i].bytes.data(), files[i].bytes.size(), true};
     }
+    return ReplaceFiles(folder, contents, kFileCount);
+}
 
-    std::string prefix;
-    if (!FolderNamePrefix(name, prefix)) return false;
-    std::string path = ContainerFilePath(given, prefix.c_str()) + ".000";
-    if (path.size() > kMaxContainerFolderPath) return false;
-    const size_t digits = path.size() - 3;
-    bool created = false;
-    for (int n = 0; n <= kMaxFolderNumber && !created; ++n) {
-        char number[4];
-        std::snprintf(number, sizeof number, "%03d", n);
-        path.replace(digits, 3, number);
-        const FolderCreation result = CreatePrivateFolder(path.c_str());
-        if (result == FolderCreation::kFailed) return false;  // no other number would do better
-        created = result == FolderCreation::kCreated;
+bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,
+                 bool extendHeader, std::string* createdFolder) {
+    if (mode == kWriteNew) {
+        return WriteNewFolder(image, folder, name, extendHeader, createdFolder) ==
+               FolderStatus::kOpened;
     }
-    if (!created) return false;
-    if (!WriteNewFolder(path, files)) return false;
-    if (createdFolder != nullptr) *createdFolder = path;
-    return true;
+    FolderHandle handle;
+    return mode == kWriteRewrite &&
+           OpenContainerFolder(folder, LockMode::kExclusive, handle) == FolderStatus::kOpened &&
+           WriteFolder(image, handle, name, extendHeader);
 }
 
 bool WriteContainer(ContainerImage& image, const char* folder, const char16_t* password,

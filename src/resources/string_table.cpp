@@ -166,6 +166,21 @@ constexpr StringEntry kStringTable[] = {
      "\n",
      "keymend.exe -help Отобразить эту справку.\n"
      "\n"},
+    {125,
+     "Kalvion CSP key container is in use by another command.",
+     "Ключевой контейнер Калвион CSP используется другой командой."},
+    {126,
+     "The signature key cannot be verified: its copies differ or only one is readable. Specify its certificate with -certsg.",
+     "Невозможно проверить ключ подписи: его копии различаются или читается только одна. Укажите его сертификат в параметре -certsg."},
+    {127,
+     "Warning: the key without certificate was given the curve %1 and the digest parameters %2 from the other key's certificate; the old header does not confirm them.",
+     "Предупреждение: ключу без сертификата назначены параметры кривой %1 и хэширования %2 из сертификата другого ключа; старый заголовок их не подтверждает."},
+    {128,
+     "Warning: no check value confirms the public key in %1; it was computed for provider type %2 on the curve %3.",
+     "Предупреждение: открытый ключ в файле %1 не подтверждён контрольным значением; он вычислен для типа провайдера %2 на кривой %3."},
+    {129,
+     "The key exchange key cannot be verified: its copies differ or only one is readable. Specify its certificate with -certex.",
+     "Невозможно проверить ключ обмена: его копии различаются или читается только одна. Укажите его сертификат в параметре -certex."},
 };
 // clang-format on
 

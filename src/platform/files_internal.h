@@ -1,0 +1,19 @@
+// Inside the platform layer: the points where the file seams of files.h act, and what the path
+// and folder readers share.
+#pragma once
+
+#include "platform/files.h"
+
+namespace keymend {
+
+// Counts one operation of a kind; true when the fault seam says it must fail.
+bool FileFaultInjected(FileOp kind);
+// One file-changing step: runs the step hook and, at the chosen step, the crash seam.
+void FileStep();
+
+#ifndef _WIN32
+// ReadFileBounded for a file already opened (the descriptor stays open).
+bool ReadOpenedFile(int fd, size_t maxSize, FileBufferAllocator allocate, void* context);
+#endif
+
+}  // namespace keymend
