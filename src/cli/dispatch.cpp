@@ -7,6 +7,7 @@
 #include "commands/commands.h"
 #include "crypto/context/crypto_context.h"
 #include "platform/console.h"
+#include "platform/files.h"
 
 namespace keymend {
 
@@ -53,6 +54,7 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
 
 int RunMain(int argc, char** argv) {
     ConsoleInit();
+    FileSystemInit();
     const Language language = UserInterfaceIsRussian() ? Language::kRussian : Language::kEnglish;
     int code;
     {

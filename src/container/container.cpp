@@ -98,7 +98,7 @@ bool BuildStaging(FolderHandle& reader, PendingFile (&files)[kFileCount], std::s
     FolderHandle staging;
     bool ok = staging.OpenSubfolder(reader, name.c_str());
     for (const PendingFile& file : files) {
-        ok = ok && staging.CreateFile(file.name, file.bytes.data(), file.bytes.size(), true);
+        ok = ok && staging.CreateNewFile(file.name, file.bytes.data(), file.bytes.size(), true);
     }
     ok = ok && staging.Sync();
     staging.Close();  // a folder held open cannot be renamed everywhere

@@ -258,12 +258,12 @@ bool ReplaceFiles(FolderHandle& folder, const NewFileContent* files, size_t coun
     const std::string journalName = Name(kJournalPrefix, tag, kJournalSuffix);
 
     size_t written = 0;
-    while (written < count && folder.CreateFile(Name(files[written].name, tag, kNewSuffix).c_str(),
+    while (written < count && folder.CreateNewFile(Name(files[written].name, tag, kNewSuffix).c_str(),
                                                 files[written].data, files[written].length,
                                                 files[written].isPrivate)) {
         ++written;
     }
-    if (written == count && folder.CreateFile(journalName.c_str(), journal.data(),
+    if (written == count && folder.CreateNewFile(journalName.c_str(), journal.data(),
                                               journal.size(), true)) {
         // When the folder cannot be flushed, whether the journal reached the disk is unknown:
         // the decision is taken back as after a failed rename.

@@ -114,6 +114,8 @@ size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
     return done;
 }
 
+void FileSystemInit() { ::signal(SIGXFSZ, SIG_IGN); }
+
 bool FileFaultInjected(FileOp kind) {
     const int i = static_cast<int>(kind);
     ++gOpCount[i];

@@ -22,6 +22,10 @@ bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator alloc
 
 enum class FolderCreation { kCreated, kExists, kFailed };
 
+// Once at start: a write past a file-size limit then fails like a full disk instead of ending
+// the process by a signal (SIGXFSZ ignored), so the failure is handled and nothing is left.
+void FileSystemInit();
+
 // Length of the longest prefix of s[0..length) that is at most maxBytes long and does not split a
 // multibyte character of the current locale (UTF-8 when the locale is "C"/"POSIX").
 size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes);

@@ -2,6 +2,8 @@
 // and folder readers share.
 #pragma once
 
+#include <string>
+
 #include "platform/files.h"
 
 namespace keymend {
@@ -11,7 +13,12 @@ bool FileFaultInjected(FileOp kind);
 // One file-changing step: runs the step hook and, at the chosen step, the crash seam.
 void FileStep();
 
-#ifndef _WIN32
+#ifdef _WIN32
+// ANSI code page bytes to UTF-16; false for an empty path or bytes invalid in the code page.
+bool WidePath(const char* path, std::wstring& wide);
+// ReadFileBounded for a file already opened (a HANDLE, which stays open).
+bool ReadOpenedFile(void* handle, size_t maxSize, FileBufferAllocator allocate, void* context);
+#else
 // ReadFileBounded for a file already opened (the descriptor stays open).
 bool ReadOpenedFile(int fd, size_t maxSize, FileBufferAllocator allocate, void* context);
 #endif

@@ -152,7 +152,7 @@ bool FolderHandle::ReadFile(const char* name, size_t maxSize, FileBufferAllocato
     return ok;
 }
 
-bool FolderHandle::CreateFile(const char* name, const uint8_t* data, size_t length,
+bool FolderHandle::CreateNewFile(const char* name, const uint8_t* data, size_t length,
                               bool isPrivate) {
     if (!IsOpen() || name == nullptr || (data == nullptr && length != 0)) return false;
     const int fd = ::openat(state_->fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,

@@ -56,7 +56,7 @@ class FolderHandle {
     // Creates `name` exclusively (never through an existing name or link), writes `data`,
     // flushes it to disk. Private: 0600; public: an ordinary file (0644 under the umask). On
     // failure the file is removed again.
-    bool CreateFile(const char* name, const uint8_t* data, size_t length, bool isPrivate);
+    bool CreateNewFile(const char* name, const uint8_t* data, size_t length, bool isPrivate);
     EntryKind Kind(const char* name) const;
     // Renames within the folder, replacing a file `to`.
     bool Rename(const char* from, const char* to);
