@@ -132,7 +132,10 @@ void FileStep() {
     if (gCrashAt != 0 && gCrashSteps == gCrashAt) ::raise(SIGKILL);
 }
 
-void SetFileStepHookForTesting(FileStepHook hook) { gStepHook = hook; }
+void SetFileStepHookForTesting(FileStepHook hook) {
+    gStepHook = hook;
+    gCrashSteps = 0;
+}
 
 void SetCrashAtFileStepForTesting(uint32_t nth) {
     gCrashAt = nth;

@@ -133,7 +133,10 @@ void FileStep() {
     if (gStepHook != nullptr) gStepHook(gSteps);
 }
 
-void SetFileStepHookForTesting(FileStepHook hook) { gStepHook = hook; }
+void SetFileStepHookForTesting(FileStepHook hook) {
+    gStepHook = hook;
+    gSteps = 0;
+}
 
 uint32_t FileStepCount() { return gSteps; }
 
