@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,19 +23,22 @@ std::string Trim(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
 }
 
-// Runs argv[0] without a shell, stdout captured, stderr discarded. `env` holds NAME=VALUE
-// settings for the child; with `cleanLocale` the locale variables are removed first.
+// Runs argv[0] without a shell, stdout and stderr captured. `env` holds NAME=VALUE settings for
+// the child; with `cleanLocale` the locale variables are removed first.
 RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env,
               bool cleanLocale) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
+    int out[2], err[2];
+    if (pipe(out) != 0) return {};
+    if (pipe(err) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return {};
+    }
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(fds[1], 1);
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 2);
-        close(fds[0]);
-        close(fds[1]);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
         if (cleanLocale) {
             for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) unsetenv(name);
         }
@@ -47,13 +51,27 @@ RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env
         execv(pointers[0], pointers.data());
         _exit(127);
     }
-    close(fds[1]);
+    close(out[1]);
+    close(err[1]);
     RunResult r;
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) {
-        r.out.append(buf, static_cast<size_t>(n));
+    // Both pipes at once, so that neither fills up and blocks the child.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* text[2] = {&r.out, &r.err};
+    for (int open = 2; open > 0;) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                text[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
     }
-    close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);

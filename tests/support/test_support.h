@@ -39,17 +39,17 @@ private:
     std::string path_;
 };
 
-// Exit code (-1 when killed by a signal), the signal, and the captured stdout.
+// Exit code (-1 when killed by a signal), the signal, and the captured stdout and stderr.
 struct RunResult {
     int exitCode = -1;
     int signal = 0;
-    std::string out;
+    std::string out, err;
 };
 
 // The built keymend with these arguments (no shell) in a clean locale plus `env` (NAME=VALUE).
 RunResult RunKeymend(const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {"LANG=C"});
-RunResult RunShell(const std::string& commandLine);  // stderr discarded
+RunResult RunShell(const std::string& commandLine);
 
 // Vector files: "[Section]" headers, "Key = value" lines, '#' comments, records separated by
 // blank lines; each record carries its section. A malformed line or unknown key fails the test.
