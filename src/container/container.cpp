@@ -49,61 +49,111 @@ bool EncodeAll(ContainerImage& image, const char* name, bool extendHeader,
                           files[5].bytes);
 }
 
-constexpr const char* kStagingPrefix = "keymend.";
-constexpr const char* kStagingSuffix = ".new";
+// While a new container is made, a marker in the reader folder, "keymend.<tag>.new", names its
+// folder: a run killed on the way leaves it, and the next run in that reader folder finishes
+// the container or takes it away.
+constexpr const char* kMarkerPrefix = "keymend.";
+constexpr const char* kMarkerSuffix = ".new";
+constexpr size_t kMaxMarkerSize = 64;
 
-std::string StagingName(const std::string& tag) { return kStagingPrefix + tag + kStagingSuffix; }
-
-bool IsStagingName(const std::string& name) {
-    const size_t prefix = std::strlen(kStagingPrefix), suffix = std::strlen(kStagingSuffix);
-    return name.size() > prefix + suffix && name.compare(0, prefix, kStagingPrefix) == 0 &&
-           name.compare(name.size() - suffix, suffix, kStagingSuffix) == 0 &&
+bool IsMarkerName(const std::string& name) {
+    const size_t prefix = std::strlen(kMarkerPrefix), suffix = std::strlen(kMarkerSuffix);
+    return name.size() > prefix + suffix && name.compare(0, prefix, kMarkerPrefix) == 0 &&
+           name.compare(name.size() - suffix, suffix, kMarkerSuffix) == 0 &&
            IsRewriteTag(name.substr(prefix, name.size() - prefix - suffix));
 }
 
-// Removes a staging folder with whatever of the six files it holds (nothing else is touched: a
-// folder holding anything more stays).
-bool RemoveStaging(FolderHandle& reader, const std::string& name) {
-    FolderHandle staging;
-    if (staging.OpenSubfolder(reader, name.c_str())) {
+uint8_t* AllocateIntoString(size_t size, void* context) {
+    auto* text = static_cast<std::string*>(context);
+    text->resize(size);
+    return reinterpret_cast<uint8_t*>(text->data());
+}
+
+// A container folder of the reader folder (the name a marker holds): "<prefix>.NNN".
+bool IsNumberedName(const std::string& name) {
+    if (name.size() < 5 || name.size() > kFolderNamePrefixBytes + 4 ||
+        name[name.size() - 4] != '.') {
+        return false;
+    }
+    for (size_t i = name.size() - 3; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return false;
+    }
+    for (char c : name) {
+        if (IsPathSeparator(c) || c == '\0') return false;
+    }
+    return name != "." && name != "..";
+}
+
+// Takes a new container folder away again: only the six files (a leftover of its making is
+// finished first, which for a container never completed removes them all) and the folder.
+bool RemoveNewFolder(FolderHandle& reader, const std::string& name) {
+    FolderHandle folder;
+    if (folder.OpenSubfolder(reader, name.c_str())) {
+        if (folder.Lock(LockMode::kExclusive) != LockResult::kLocked) return false;
+        if (HasRewriteLeftovers(folder) && !FinishRewriteLeftovers(folder)) return false;
         for (const char* file : {kPrimaryFile, kMasksFile, kPrimary2File, kMasks2File,
                                  kHeaderFile, kNameFile}) {
-            staging.Remove(file);
+            if (!folder.Remove(file)) return false;
         }
-        staging.Close();
+        folder.Close();
     }
-    return reader.RemoveSubfolder(name.c_str());
+    return reader.Kind(name.c_str()) == EntryKind::kAbsent || reader.RemoveSubfolder(name.c_str());
 }
 
-// Under the reader folder's exclusive lock no other run is building a container in it, so every
-// staging folder there is what a killed run left.
-void RemoveStaleStaging(FolderHandle& reader) {
+// Under the reader folder's exclusive lock no other run is making a container in it: every
+// marker there is what a killed run left. Its container stays when its making was decided
+// (finished now, or by a command that opened it since); otherwise it goes.
+void FinishKilledCreations(FolderHandle& reader) {
     std::vector<std::string> names;
     if (!reader.List(names)) return;
-    bool removed = false;
-    for (const std::string& name : names) {
-        if (IsStagingName(name) && reader.Kind(name.c_str()) == EntryKind::kOther) {
-            removed = RemoveStaging(reader, name) || removed;
+    for (const std::string& marker : names) {
+        std::string name;
+        if (!IsMarkerName(marker)) continue;
+        // A marker cut short was never followed by its folder: the folder is made after the
+        // marker is on disk.
+        if (!reader.ReadFile(marker.c_str(), kMaxMarkerSize, AllocateIntoString, &name) ||
+            !IsNumberedName(name)) {
+            if (reader.Kind(marker.c_str()) == EntryKind::kFile) reader.Remove(marker.c_str());
+            continue;
         }
+        FolderHandle folder;
+        bool complete = false;
+        if (folder.OpenSubfolder(reader, name.c_str()) &&
+            folder.Lock(LockMode::kExclusive) == LockResult::kLocked &&
+            (!HasRewriteLeftovers(folder) || FinishRewriteLeftovers(folder))) {
+            complete = folder.Kind(kHeaderFile) == EntryKind::kFile;
+        }
+        folder.Close();
+        if (complete || RemoveNewFolder(reader, name)) reader.Remove(marker.c_str());
     }
-    if (removed) reader.Sync();
+    reader.Sync();
 }
 
-// Writes the six files into a new staging folder of the reader folder; its name on success.
-bool BuildStaging(FolderHandle& reader, PendingFile (&files)[kFileCount], std::string& name) {
+// Claims the first free <prefix>.NNN with its marker written first; the marker's name in
+// `marker`, the folder's in `name`.
+FolderStatus ClaimNumberedFolder(FolderHandle& reader, const std::string& prefix,
+                                 std::string& marker, std::string& name) {
     std::string tag;
-    if (!MakeRewriteTag(tag)) return false;
-    name = StagingName(tag);
-    if (reader.CreateSubfolder(name.c_str()) != FolderCreation::kCreated) return false;
-    FolderHandle staging;
-    bool ok = staging.OpenSubfolder(reader, name.c_str());
-    for (const PendingFile& file : files) {
-        ok = ok && staging.CreateNewFile(file.name, file.bytes.data(), file.bytes.size(), true);
+    if (!MakeRewriteTag(tag)) return FolderStatus::kFailed;
+    marker = kMarkerPrefix + tag + kMarkerSuffix;
+    for (int n = 0; n <= kMaxFolderNumber; ++n) {
+        char number[8];
+        std::snprintf(number, sizeof number, ".%03d", n);
+        name = prefix + number;
+        if (reader.Kind(name.c_str()) != EntryKind::kAbsent) continue;
+        if (!reader.CreateNewFile(marker.c_str(), reinterpret_cast<const uint8_t*>(name.data()),
+                                  name.size(), true) ||
+            !reader.Sync()) {
+            reader.Remove(marker.c_str());
+            return FolderStatus::kFailed;
+        }
+        const FolderCreation created = reader.CreateSubfolder(name.c_str());
+        if (created == FolderCreation::kCreated) return FolderStatus::kOpened;
+        reader.Remove(marker.c_str());
+        if (created == FolderCreation::kFailed) break;  // no other number would do better
     }
-    ok = ok && staging.Sync();
-    staging.Close();  // a folder held open cannot be renamed everywhere
-    if (!ok) RemoveStaging(reader, name);
-    return ok;
+    reader.Sync();
+    return FolderStatus::kFailed;
 }
 
 }  // namespace
@@ -220,30 +270,28 @@ FolderStatus WriteNewFolder(ContainerImage& image, const char* readerFolder, con
     if (lock != LockResult::kLocked) {
         return lock == LockResult::kBusy ? FolderStatus::kBusy : FolderStatus::kFailed;
     }
-    RemoveStaleStaging(reader);
-    std::string staging;
-    if (!BuildStaging(reader, files, staging)) return FolderStatus::kFailed;
-    for (int n = 0; n <= kMaxFolderNumber; ++n) {
-        char number[8];
-        std::snprintf(number, sizeof number, ".%03d", n);
-        const std::string target = prefix + number;
-        bool taken = false;
-        if (reader.RenameSubfolderNew(staging.c_str(), target.c_str(), &taken)) {
-            if (!reader.Sync()) {
-                // Not known to be on disk: taken back, so that a failure leaves nothing.
-                if (reader.RenameSubfolderNew(target.c_str(), staging.c_str(), nullptr)) {
-                    RemoveStaging(reader, staging);
-                }
-                return FolderStatus::kFailed;
-            }
-            if (createdFolder != nullptr) *createdFolder = ContainerFilePath(given, target.c_str());
-            return FolderStatus::kOpened;
-        }
-        if (!taken) break;  // no other number would do better
+    FinishKilledCreations(reader);
+    std::string marker, folderName;
+    if (ClaimNumberedFolder(reader, prefix, marker, folderName) != FolderStatus::kOpened) {
+        return FolderStatus::kFailed;
     }
-    RemoveStaging(reader, staging);
+    // The files appear as one step, as in a rewrite: no half container is ever seen, not even on
+    // FAT, where a folder cannot be renamed with its files.
+    FolderHandle folder;
+    NewFileContent contents[kFileCount];
+    for (int i = 0; i < kFileCount; ++i) {
+        contents[i] = {files[i].name, files[i].bytes.data(), files[i].bytes.size(), true};
+    }
+    const bool written = folder.OpenSubfolder(reader, folderName.c_str()) &&
+                         folder.Lock(LockMode::kExclusive) == LockResult::kLocked &&
+                         ReplaceFiles(folder, contents, kFileCount);
+    folder.Close();
+    if (!written && !RemoveNewFolder(reader, folderName)) return FolderStatus::kFailed;
+    reader.Remove(marker.c_str());
     reader.Sync();
-    return FolderStatus::kFailed;
+    if (!written) return FolderStatus::kFailed;
+    if (createdFolder != nullptr) *createdFolder = ContainerFilePath(given, folderName.c_str());
+    return FolderStatus::kOpened;
 }
 
 bool WriteFolder(ContainerImage& image, FolderHandle& folder, const char* name,

@@ -95,13 +95,14 @@ std::string ContainerFilePath(const std::string& folder, const char* fileName);
 bool FolderNamePrefix(const char* name, std::string& prefix);
 
 // Write folder: the writing half of WriteContainer, also used directly by the repair.
-//   New container (WriteNewFolder, mode 0 kWriteNew): the six files are written into a private
-//     staging folder "keymend.<tag>.new" inside the reader folder and flushed; the staging folder
-//     is then renamed, never replacing anything, to the first free <prefix>.NNN (.000 to .999),
-//     so a container appears whole or not at all. The reader folder's lock is held meanwhile;
-//     staging folders that a killed run left are removed first. Any failure removes what was
-//     written. The reader folder may be at most 250 bytes, the new folder path at most 242
-//     (checked before anything is created). *createdFolder receives the new folder's path.
+//   New container (WriteNewFolder, mode 0 kWriteNew): under the reader folder's lock, a marker
+//     file naming the new folder is written, the first free <prefix>.NNN (.000 to .999) is
+//     created private and locked, and the six files appear in it as one step (ReplaceFiles), so
+//     no half container is ever seen; the marker then goes. Markers a killed run left are dealt
+//     with first: their container is finished when its writing was decided, else removed. Any
+//     failure removes what was written. The reader folder may be at most 250 bytes, the new
+//     folder path at most 242 (checked before anything is created). *createdFolder receives the
+//     new folder's path.
 //   Rewrite (mode 1 kWriteRewrite): the six files of the container in the opened folder, whose
 //     exclusive lock the caller holds, are replaced as one step (ReplaceFiles, rewrite.h).
 // name: the full container name, NUL-terminated, written to name.key whole. extendHeader pads

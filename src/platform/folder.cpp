@@ -230,28 +230,6 @@ FolderCreation FolderHandle::CreateSubfolder(const char* name) {
     return FolderCreation::kFailed;
 }
 
-bool FolderHandle::RenameSubfolderNew(const char* from, const char* to, bool* taken) {
-    if (taken != nullptr) *taken = false;
-    if (!IsOpen() || from == nullptr || to == nullptr) return false;
-    FileStep();
-    if (FileFaultInjected(FileOp::kReplace)) return false;
-    if (::renameat2(state_->fd, from, state_->fd, to, RENAME_NOREPLACE) == 0) return true;
-    if (errno == EEXIST) {
-        if (taken != nullptr) *taken = true;
-        return false;
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ENOTSUP) {
-        return false;
-    }
-    // A file system that cannot refuse to replace (FAT through FUSE): the caller holds the
-    // folder's exclusive lock, so no keymend can take the name between this test and the rename.
-    if (Kind(to) != EntryKind::kAbsent) {
-        if (taken != nullptr) *taken = true;
-        return false;
-    }
-    return ::renameat(state_->fd, from, state_->fd, to) == 0;
-}
-
 bool FolderHandle::RemoveSubfolder(const char* name) {
     if (!IsOpen() || name == nullptr) return false;
     FileStep();

@@ -65,9 +65,6 @@ class FolderHandle {
     bool List(std::vector<std::string>& names) const;  // without "." and ".."
 
     FolderCreation CreateSubfolder(const char* name);  // private
-    // Renames the subfolder `from` to `to`, never replacing anything: `to` must not exist.
-    // *taken tells when it failed because `to` exists.
-    bool RenameSubfolderNew(const char* from, const char* to, bool* taken);
     bool RemoveSubfolder(const char* name);  // an empty one
 
     struct State;

@@ -325,22 +325,6 @@ FolderCreation FolderHandle::CreateSubfolder(const char* name) {
                                                   : FolderCreation::kFailed;
 }
 
-bool FolderHandle::RenameSubfolderNew(const char* from, const char* to, bool* taken) {
-    if (taken != nullptr) *taken = false;
-    std::wstring source, target;
-    if (!Child(*state_, from, source) || !Child(*state_, to, target)) return false;
-    FileStep();
-    if (FileFaultInjected(FileOp::kReplace)) return false;
-    // Without MOVEFILE_REPLACE_EXISTING the rename fails when the name is taken.
-    if (Retrying([&] { return MoveFileExW(source.c_str(), target.c_str(), 0) != 0; })) return true;
-    const DWORD error = GetLastError();
-    if (taken != nullptr) {
-        *taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ||
-                 Kind(to) != EntryKind::kAbsent;
-    }
-    return false;
-}
-
 bool FolderHandle::RemoveSubfolder(const char* name) {
     std::wstring path;
     if (!Child(*state_, name, path)) return false;
