@@ -76,10 +76,12 @@ CommandResult RunImportNew(const Settings& settings) {
 CommandResult RunImportAdd(const Settings& settings) {
     // The folder stays locked from the first read to the last write.
     FolderHandle folder;
-    const FolderStatus opened = OpenContainerFolder(settings.contFolder, LockMode::kExclusive, folder);
+    const FolderStatus opened =
+        OpenContainerFolder(settings.contFolder, LockMode::kExclusive, folder);
     if (opened == FolderStatus::kBusy) return {false, kMsgContainerBusy};
     ContainerImagePtr image;
-    if (opened == FolderStatus::kOpened) image = OpenContainerStrict(folder, settings.containerPassword);
+    if (opened == FolderStatus::kOpened)
+        image = OpenContainerStrict(folder, settings.containerPassword);
     if (!image) return {false, kMsgContainerOpenFailed};
     // Only primary.key decides whether the container is full.
     if (!image->primary.secondKey.empty()) return {false, kMsgContainerFull};

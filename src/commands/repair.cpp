@@ -120,18 +120,14 @@ bool SameKeyOn(const SecureBlob& k1, const SecureBlob& m1, const SecureBlob& k2,
     if (width != k1.size() || width != k2.size() || m1.size() != width || m2.size() != width) {
         return false;
     }
-    const bool same =
-        PublicKeyFromPrivate(public1, k1.data(), width, m1.data(), width, curve, true) &&
-        PublicKeyFromPrivate(public2, k2.data(), width, m2.data(), width, curve, true) &&
-        std::memcmp(public1, public2, 2 * width) == 0;
-    SecureWipe(public1, sizeof public1);
-    SecureWipe(public2, sizeof public2);
-    return same;
+    return PublicKeyFromPrivate(public1, k1.data(), width, m1.data(), width, curve, true) &&
+           PublicKeyFromPrivate(public2, k2.data(), width, m2.data(), width, curve, true) &&
+           std::memcmp(public1, public2, 2 * width) == 0;
 }
 
 // Both copies decrypt to the same key. Under different masks they agree only modulo the order
 // of the key's own curve, so the curve they agree on is recorded; identical copies agree on any
-// curve and keep `preferred` (the other key's certificate's).
+// curve and take the other key's certificate's.
 bool CopiesAgree(const SecureBlob& k1, const SecureBlob& m1, const SecureBlob& k2,
                  const SecureBlob& m2, const KeyCertificate& other, Evidence& evidence) {
     if (k1.empty() || k2.empty()) return false;
@@ -218,7 +214,8 @@ bool BuildKeyProperties(const KeySlot& slot, const SecureBlob& key, const Secure
     // The certificate's algorithm turned to the key's purpose within its family.
     int index = source.algorithmColumn + (slot.purpose == Purpose::kExchange ? 3 : 0);
     if (!props.algorithm.Set(KeyAlgorithmOid(index)) ||
-        !props.publicKeyParamSet.Set(slot.Curve()) || !props.digestParamSet.Set(slot.digest.c_str()) ||
+        !props.publicKeyParamSet.Set(slot.Curve()) ||
+        !props.digestParamSet.Set(slot.digest.c_str()) ||
         !props.encryptionParamSet.Set(paramSet)) {
         return false;
     }

@@ -23,8 +23,8 @@ constexpr const char* kOldSuffix = ".old";
 constexpr const char* kJournalSuffix = ".journal";
 constexpr const char* kUndoSuffix = ".undo";
 
-constexpr const char* kReplaceable[] = {kNameFile,  kHeaderFile,   kPrimaryFile, kPrimary2File,
-                                        kMasksFile, kMasks2File,   kPublic1File, kPublic2File};
+constexpr const char* kReplaceable[] = {kNameFile,  kHeaderFile, kPrimaryFile, kPrimary2File,
+                                        kMasksFile, kMasks2File, kPublic1File, kPublic2File};
 
 struct Entry {
     std::string name;
@@ -62,8 +62,8 @@ bool ParseLeftover(const std::string& name, const char* suffix, std::string& bas
     if (name[dot] != '.') return false;
     tag = name.substr(dot + 1, kTagLength);
     base = name.substr(0, dot);
-    const bool journal = std::strcmp(suffix, kJournalSuffix) == 0 ||
-                         std::strcmp(suffix, kUndoSuffix) == 0;
+    const bool journal =
+        std::strcmp(suffix, kJournalSuffix) == 0 || std::strcmp(suffix, kUndoSuffix) == 0;
     return IsTagText(tag) && (journal ? base == kJournalPrefix : IsReplaceableName(base.c_str()));
 }
 
@@ -112,7 +112,8 @@ bool DecodeJournal(const FolderHandle& folder, const std::string& fileName,
     }
     const size_t body = bytes.size() - kDigestSize;
     uint8_t sum[kDigestSize];
-    if (!Digest(bytes.data(), body, sum) || std::memcmp(sum, bytes.data() + body, kDigestSize) != 0) {
+    if (!Digest(bytes.data(), body, sum) ||
+        std::memcmp(sum, bytes.data() + body, kDigestSize) != 0) {
         return false;
     }
     size_t at = sizeof kJournalMagic;
@@ -152,8 +153,8 @@ enum class Forward { kFailed, kDone, kDoneWithLeftovers };
 // Step 3 and 4 for a decided replacement. Idempotent: a new file that is gone was moved already.
 // With `verify` every new file still there is checked against the journal first; kFailed
 // means the old files can still be put back.
-Forward RollForward(FolderHandle& folder, const std::string& tag,
-                    const std::vector<Entry>& entries, bool verify) {
+Forward RollForward(FolderHandle& folder, const std::string& tag, const std::vector<Entry>& entries,
+                    bool verify) {
     for (const Entry& e : entries) {
         const std::string fresh = Name(e.name, tag, kNewSuffix);
         if (verify && folder.Kind(fresh.c_str()) == EntryKind::kFile &&
@@ -175,7 +176,8 @@ Forward RollForward(FolderHandle& folder, const std::string& tag,
     if (!folder.Sync()) return Forward::kFailed;
     // The new files are in place and durable: what follows only tidies up.
     bool tidy = true;
-    for (const Entry& e : entries) tidy = folder.Remove(Name(e.name, tag, kOldSuffix).c_str()) && tidy;
+    for (const Entry& e : entries)
+        tidy = folder.Remove(Name(e.name, tag, kOldSuffix).c_str()) && tidy;
     tidy = tidy && folder.Sync() &&
            folder.Remove(Name(kJournalPrefix, tag, kJournalSuffix).c_str()) && folder.Sync();
     return tidy ? Forward::kDone : Forward::kDoneWithLeftovers;
@@ -195,8 +197,8 @@ bool RollBack(FolderHandle& folder, const std::string& tag, const std::vector<En
         }
         if (freshKind != EntryKind::kAbsent) ok = folder.Remove(fresh.c_str()) && ok;
     }
-    return ok && folder.Sync() &&
-           folder.Remove(Name(kJournalPrefix, tag, kUndoSuffix).c_str()) && folder.Sync();
+    return ok && folder.Sync() && folder.Remove(Name(kJournalPrefix, tag, kUndoSuffix).c_str()) &&
+           folder.Sync();
 }
 
 // The decision is taken back: the journal becomes the undo journal, then the old files return.
@@ -233,7 +235,9 @@ bool MakeRewriteTag(std::string& tag) {
     return true;
 }
 
-bool IsRewriteTag(const std::string& text) { return IsTagText(text); }
+bool IsRewriteTag(const std::string& text) {
+    return IsTagText(text);
+}
 
 bool ReplaceFiles(FolderHandle& folder, const NewFileContent* files, size_t count) {
     if (files == nullptr || count == 0 || count > kMaxReplacedFiles) return false;
@@ -258,13 +262,14 @@ bool ReplaceFiles(FolderHandle& folder, const NewFileContent* files, size_t coun
     const std::string journalName = Name(kJournalPrefix, tag, kJournalSuffix);
 
     size_t written = 0;
-    while (written < count && folder.CreateNewFile(Name(files[written].name, tag, kNewSuffix).c_str(),
-                                                files[written].data, files[written].length,
-                                                files[written].isPrivate)) {
+    while (written < count &&
+           folder.CreateNewFile(Name(files[written].name, tag, kNewSuffix).c_str(),
+                                files[written].data, files[written].length,
+                                files[written].isPrivate)) {
         ++written;
     }
-    if (written == count && folder.CreateNewFile(journalName.c_str(), journal.data(),
-                                              journal.size(), true)) {
+    if (written == count &&
+        folder.CreateNewFile(journalName.c_str(), journal.data(), journal.size(), true)) {
         // When the folder cannot be flushed, whether the journal reached the disk is unknown:
         // the decision is taken back as after a failed rename.
         if (folder.Sync() && RollForward(folder, tag, entries, false) != Forward::kFailed) {
@@ -274,7 +279,8 @@ bool ReplaceFiles(FolderHandle& folder, const NewFileContent* files, size_t coun
         return false;
     }
     // Not decided: the new files go (a removal that fails is left to the next command).
-    for (size_t i = 0; i < written; ++i) folder.Remove(Name(files[i].name, tag, kNewSuffix).c_str());
+    for (size_t i = 0; i < written; ++i)
+        folder.Remove(Name(files[i].name, tag, kNewSuffix).c_str());
     folder.Sync();
     return false;
 }
@@ -306,7 +312,7 @@ bool FinishRewriteLeftovers(FolderHandle& folder) {
             }
         } else if (ParseLeftover(name, kUndoSuffix, base, tag)) {
             ok = (DecodeJournal(folder, name, entries) ? RollBack(folder, tag, entries)
-                                                        : folder.Remove(name.c_str())) &&
+                                                       : folder.Remove(name.c_str())) &&
                  ok;
         }
     }

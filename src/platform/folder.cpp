@@ -107,7 +107,9 @@ void FolderHandle::Close() {
     state_->lock = 0;
 }
 
-bool FolderHandle::IsOpen() const { return state_->fd >= 0; }
+bool FolderHandle::IsOpen() const {
+    return state_->fd >= 0;
+}
 
 LockResult FolderHandle::Lock(LockMode mode) {
     if (!IsOpen()) return LockResult::kFailed;
@@ -144,8 +146,7 @@ bool FolderHandle::ReadFile(const char* name, size_t maxSize, FileBufferAllocato
                             void* context) const {
     if (!IsOpen() || name == nullptr || allocate == nullptr) return false;
     // Non-blocking, so that a FIFO is refused instead of waiting for a writer.
-    const int fd =
-        ::openat(state_->fd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::openat(state_->fd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
     const bool ok = ReadOpenedFile(fd, maxSize, allocate, context);
     ::close(fd);
@@ -153,7 +154,7 @@ bool FolderHandle::ReadFile(const char* name, size_t maxSize, FileBufferAllocato
 }
 
 bool FolderHandle::CreateNewFile(const char* name, const uint8_t* data, size_t length,
-                              bool isPrivate) {
+                                 bool isPrivate) {
     if (!IsOpen() || name == nullptr || (data == nullptr && length != 0)) return false;
     const int fd = ::openat(state_->fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                             isPrivate ? 0600 : 0644);
@@ -190,8 +191,8 @@ bool FolderHandle::Remove(const char* name) {
 bool FolderHandle::Sync() {
     if (!IsOpen() || FileFaultInjected(FileOp::kSync)) return false;
     // Some file systems cannot flush a folder; their renames are as durable as they get.
-    return ::fsync(state_->fd) == 0 || errno == EINVAL || errno == EOPNOTSUPP ||
-           errno == ENOTSUP || errno == ENOSYS;
+    return ::fsync(state_->fd) == 0 || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOTSUP ||
+           errno == ENOSYS;
 }
 
 bool FolderHandle::List(std::vector<std::string>& names) const {
@@ -236,8 +237,12 @@ bool FolderHandle::RemoveSubfolder(const char* name) {
     return ::unlinkat(state_->fd, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
-void SetLockWaitForTesting(uint32_t milliseconds) { gLockWait = milliseconds; }
+void SetLockWaitForTesting(uint32_t milliseconds) {
+    gLockWait = milliseconds;
+}
 
-void SetLockBusyHookForTesting(LockBusyHook hook) { gLockBusyHook = hook; }
+void SetLockBusyHookForTesting(LockBusyHook hook) {
+    gLockBusyHook = hook;
+}
 
 }  // namespace keymend

@@ -65,7 +65,7 @@ class FolderHandle {
     bool List(std::vector<std::string>& names) const;  // without "." and ".."
 
     FolderCreation CreateSubfolder(const char* name);  // private
-    bool RemoveSubfolder(const char* name);  // an empty one
+    bool RemoveSubfolder(const char* name);            // an empty one
 
     struct State;
 
@@ -75,7 +75,8 @@ class FolderHandle {
 
 // Test seams. SetLockWaitForTesting bounds the wait for a lock (0 restores the default).
 // A step hook runs at every file-changing step (those SetCrashAtFileStepForTesting counts),
-// with the step's number counted from the hook's setting; a lock hook runs once per Lock call that finds the folder busy.
+// with the step's number counted from the hook's setting; a lock hook runs once per Lock call that
+// finds the folder busy.
 void SetLockWaitForTesting(uint32_t milliseconds);
 using FileStepHook = void (*)(uint32_t step);
 void SetFileStepHookForTesting(FileStepHook hook);

@@ -100,8 +100,7 @@ TEST(Rewrite, OldOrNewWhateverStopsIt) {
                 SetFileFaultForTesting(FileOp::kReplace, n);
                 SetCrashAtFileStepForTesting(m);
             });
-            expectOldOrNew("rename " + std::to_string(n) + " fails, killed at " +
-                               std::to_string(m),
+            expectOldOrNew("rename " + std::to_string(n) + " fails, killed at " + std::to_string(m),
                            false);
         }
     }

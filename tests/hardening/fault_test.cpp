@@ -90,8 +90,8 @@ std::vector<Subject> Subjects(const TempDir& dir) {
         {"-kvrepair", RepairArgs(two), two, {111}, containerIsNew(two, true)},
         {"-kvpublic", {"-kvpublic", "-contfolder", two}, two, {0}, publicIsNew},
         {"-p12tokv",
-         {"-p12tokv", "-sg", "-infile", SignKey().pfx, "-passp12", "secret", "-contname",
-          "fixture", "-rdrfolder", reader},
+         {"-p12tokv", "-sg", "-infile", SignKey().pfx, "-passp12", "secret", "-contname", "fixture",
+          "-rdrfolder", reader},
          reader,
          {103, 104},
          importIsNew},
@@ -114,7 +114,8 @@ bool OldAfterNextCommand(const Subject& subject, const FolderSnapshot& before) {
 
 void Reset(const Subject& subject, const FolderSnapshot& before) {
     if (subject.name == "-p12tokv") {
-        for (const std::string& name : Entries(subject.folder)) fs::remove_all(subject.folder + "/" + name);
+        for (const std::string& name : Entries(subject.folder))
+            fs::remove_all(subject.folder + "/" + name);
     } else {
         Restore(subject.folder, before);
     }
@@ -156,9 +157,9 @@ TEST(Faults, OldOrNewAfterTheNextCommand) {
         for (int k = 0; k < kFileOpKinds; ++k) {
             for (uint32_t n = 1; n <= ops[k]; ++n) {
                 const FileOp op = static_cast<FileOp>(k);
-                faults.push_back({"file operation " + std::to_string(k) + " #" +
-                                      std::to_string(n) + " fails",
-                                  [op, n] { SetFileFaultForTesting(op, n); }});
+                faults.push_back(
+                    {"file operation " + std::to_string(k) + " #" + std::to_string(n) + " fails",
+                     [op, n] { SetFileFaultForTesting(op, n); }});
             }
         }
         for (uint32_t n = 1; n <= 6; ++n) {
@@ -228,8 +229,8 @@ TEST(Faults, OldOrNewAfterTheNextCommand) {
             }
             const bool isOld = OldAfterNextCommand(subject, before);
             const bool isNew = !isOld && subject.isNew(before);
-            EXPECT_TRUE(isOld || isNew) << "neither the old nor the new state: "
-                                        << testing::PrintToString(Entries(folder));
+            EXPECT_TRUE(isOld || isNew)
+                << "neither the old nor the new state: " << testing::PrintToString(Entries(folder));
             EXPECT_TRUE(killed || done || isOld) << "a failure changed the folder";
             ++outcomes[isNew ? 1 : 0];
             Reset(subject, before);

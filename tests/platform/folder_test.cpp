@@ -44,7 +44,9 @@ TEST(Folder, LocksExcludeEachOtherAndDieWithTheProcess) {
     const pid_t pid = fork();
     if (pid == 0) {
         FolderHandle holder;
-        if (!holder.Open(dir.path().c_str()) || holder.Lock(LockMode::kExclusive) != LockResult::kLocked) _exit(1);
+        if (!holder.Open(dir.path().c_str()) ||
+            holder.Lock(LockMode::kExclusive) != LockResult::kLocked)
+            _exit(1);
         raise(SIGSTOP);
         _exit(0);
     }
@@ -92,16 +94,18 @@ TEST(Folder, NamesAreNeverFollowed) {
 // repair and the public keys; and a rewrite killed halfway is finished by the next command.
 TEST(Folder, CommandsOnFat) {
     const char* mkfs = fs::exists("/usr/sbin/mkfs.vfat") ? "/usr/sbin/mkfs.vfat" : "mkfs.vfat";
-    if (RunShell(std::string("command -v ") + mkfs + " && command -v fusefat && command -v fusermount")
+    if (RunShell(std::string("command -v ") + mkfs +
+                 " && command -v fusefat && command -v fusermount")
             .exitCode != 0) {
-        GTEST_SKIP() << "mkfs.vfat, fusefat or fusermount is missing (scripts/deps.sh installs them)";
+        GTEST_SKIP()
+            << "mkfs.vfat, fusefat or fusermount is missing (scripts/deps.sh installs them)";
     }
     TempDir dir;
     const std::string image = dir / "fat.img", mount = dir / "mnt";
     fs::create_directory(mount);
-    const RunResult made = RunShell("truncate -s 16M '" + image + "' && " + mkfs + " '" + image +
-                                    "' >/dev/null && fusefat '" + image + "' '" + mount +
-                                    "' -o rw+ >/dev/null 2>&1");
+    const RunResult made =
+        RunShell("truncate -s 16M '" + image + "' && " + mkfs + " '" + image +
+                 "' >/dev/null && fusefat '" + image + "' '" + mount + "' -o rw+ >/dev/null 2>&1");
     if (made.exitCode != 0 || RunShell("mountpoint -q '" + mount + "'").exitCode != 0) {
         GTEST_SKIP() << "this machine cannot mount a FAT image with fusefat (/dev/fuse unusable)";
     }

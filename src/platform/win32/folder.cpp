@@ -162,7 +162,9 @@ void FolderHandle::Close() {
     state_->base.clear();
 }
 
-bool FolderHandle::IsOpen() const { return state_->folder != INVALID_HANDLE_VALUE; }
+bool FolderHandle::IsOpen() const {
+    return state_->folder != INVALID_HANDLE_VALUE;
+}
 
 LockResult FolderHandle::Lock(LockMode) {
     if (!IsOpen()) return LockResult::kFailed;
@@ -206,7 +208,9 @@ void FolderHandle::Unlock() {
     state_->mutex = nullptr;
 }
 
-bool FolderHandle::Locked(LockMode) const { return state_->mutex != nullptr; }
+bool FolderHandle::Locked(LockMode) const {
+    return state_->mutex != nullptr;
+}
 
 namespace {
 
@@ -228,8 +232,8 @@ bool FolderHandle::ReadFile(const char* name, size_t maxSize, FileBufferAllocato
     if (allocate == nullptr || !Child(*state_, name, path)) return false;
     HANDLE file = INVALID_HANDLE_VALUE;
     if (!Retrying([&] {
-            file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             return file != INVALID_HANDLE_VALUE;
         })) {
         return false;
@@ -285,7 +289,9 @@ bool FolderHandle::Remove(const char* name) {
 
 // Renames are written through (MOVEFILE_WRITE_THROUGH) and files flushed one by one; the folder
 // itself has nothing more to flush.
-bool FolderHandle::Sync() { return IsOpen() && !FileFaultInjected(FileOp::kSync); }
+bool FolderHandle::Sync() {
+    return IsOpen() && !FileFaultInjected(FileOp::kSync);
+}
 
 bool FolderHandle::List(std::vector<std::string>& names) const {
     names.clear();
@@ -306,9 +312,8 @@ bool FolderHandle::List(std::vector<std::string>& names) const {
             break;
         }
         std::string name(static_cast<size_t>(bytes), '\0');
-        WideCharToMultiByte(CP_ACP, 0, entry.cFileName, -1, name.data(), bytes, nullptr,
-                            nullptr);
-        name.pop_back();  // the terminator
+        WideCharToMultiByte(CP_ACP, 0, entry.cFileName, -1, name.data(), bytes, nullptr, nullptr);
+        name.pop_back();                               // the terminator
         if (!lossy) names.push_back(std::move(name));  // a name the code page cannot spell
     } while (FindNextFileW(find, &entry));
     if (ok && GetLastError() != ERROR_NO_MORE_FILES) ok = false;
@@ -333,8 +338,12 @@ bool FolderHandle::RemoveSubfolder(const char* name) {
         [&] { return RemoveDirectoryW(path.c_str()) != 0 || NotFound(GetLastError()); });
 }
 
-void SetLockWaitForTesting(uint32_t milliseconds) { gLockWait = milliseconds; }
+void SetLockWaitForTesting(uint32_t milliseconds) {
+    gLockWait = milliseconds;
+}
 
-void SetLockBusyHookForTesting(LockBusyHook hook) { gLockBusyHook = hook; }
+void SetLockBusyHookForTesting(LockBusyHook hook) {
+    gLockBusyHook = hook;
+}
 
 }  // namespace keymend
