@@ -151,14 +151,16 @@ bool HoldsContent(const FolderHandle& folder, const std::string& fileName, const
 enum class Forward { kFailed, kDone, kDoneWithLeftovers };
 
 // Step 3 and 4 for a decided replacement. Idempotent: a new file that is gone was moved already.
-// With `verify` every new file still there is checked against the journal first; kFailed
+// With `verify` the new content is checked against the journal first, wherever it is; kFailed
 // means the old files can still be put back.
 Forward RollForward(FolderHandle& folder, const std::string& tag, const std::vector<Entry>& entries,
                     bool verify) {
     for (const Entry& e : entries) {
+        // Forward only when every file has its new content, under its new name or its own.
         const std::string fresh = Name(e.name, tag, kNewSuffix);
-        if (verify && folder.Kind(fresh.c_str()) == EntryKind::kFile &&
-            !HoldsContent(folder, fresh, e)) {
+        if (verify &&
+            !HoldsContent(folder, folder.Kind(fresh.c_str()) == EntryKind::kAbsent ? e.name : fresh,
+                          e)) {
             return Forward::kFailed;
         }
     }
@@ -183,32 +185,41 @@ Forward RollForward(FolderHandle& folder, const std::string& tag, const std::vec
     return tidy ? Forward::kDone : Forward::kDoneWithLeftovers;
 }
 
-// Puts the old files back and removes the new ones, following the undo journal. Idempotent.
+// Puts the old files back and then removes the new ones, following the undo journal. Each file
+// first steps back exactly as it went forward (the new content to its new name, the old one to
+// its name), so that until the new files go, going forward again would be as consistent as
+// going back. Idempotent.
 bool RollBack(FolderHandle& folder, const std::string& tag, const std::vector<Entry>& entries) {
     bool ok = true;
     for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
         const std::string fresh = Name(e->name, tag, kNewSuffix);
         const std::string old = Name(e->name, tag, kOldSuffix);
-        const EntryKind freshKind = folder.Kind(fresh.c_str());
+        const bool moved = folder.Kind(old.c_str()) == EntryKind::kFile || !e->existed;
+        if (moved && folder.Kind(fresh.c_str()) == EntryKind::kAbsent &&
+            folder.Kind(e->name.c_str()) == EntryKind::kFile) {
+            ok = folder.Rename(e->name.c_str(), fresh.c_str()) && ok;
+        }
         if (folder.Kind(old.c_str()) == EntryKind::kFile) {
             ok = folder.Rename(old.c_str(), e->name.c_str()) && ok;
-        } else if (!e->existed && freshKind == EntryKind::kAbsent) {
-            ok = folder.Remove(e->name.c_str()) && ok;  // it had been moved in
         }
-        if (freshKind != EntryKind::kAbsent) ok = folder.Remove(fresh.c_str()) && ok;
     }
+    if (!ok || !folder.Sync()) return false;
+    for (const Entry& e : entries) ok = folder.Remove(Name(e.name, tag, kNewSuffix).c_str()) && ok;
     return ok && folder.Sync() && folder.Remove(Name(kJournalPrefix, tag, kUndoSuffix).c_str()) &&
            folder.Sync();
 }
 
-// The decision is taken back: the journal becomes the undo journal, then the old files return.
-bool Undo(FolderHandle& folder, const std::string& tag, const std::vector<Entry>& entries) {
+// Takes the decision back: the journal becomes the undo journal, then the old files return.
+// True when the old files are back. When the journal cannot be renamed the decision stands:
+// going forward is tried once more, else left to the next command.
+bool Undo(FolderHandle& folder, const std::string& tag, const std::vector<Entry>& entries,
+          bool& forward) {
+    forward = false;
     const std::string journal = Name(kJournalPrefix, tag, kJournalSuffix);
     const std::string undo = Name(kJournalPrefix, tag, kUndoSuffix);
     if (folder.Kind(journal.c_str()) == EntryKind::kFile &&
-        (!folder.Rename(journal.c_str(), undo.c_str()) || !folder.Sync())) {
-        // Without the undo journal a later command goes forward instead, which is as good.
-        RollBack(folder, tag, entries);
+        !folder.Rename(journal.c_str(), undo.c_str())) {
+        forward = RollForward(folder, tag, entries, false) != Forward::kFailed;
         return false;
     }
     return RollBack(folder, tag, entries);
@@ -275,8 +286,9 @@ bool ReplaceFiles(FolderHandle& folder, const NewFileContent* files, size_t coun
         if (folder.Sync() && RollForward(folder, tag, entries, false) != Forward::kFailed) {
             return true;
         }
-        Undo(folder, tag, entries);
-        return false;
+        bool forward = false;
+        Undo(folder, tag, entries, forward);
+        return forward;
     }
     // Not decided: the new files go (a removal that fails is left to the next command).
     for (size_t i = 0; i < written; ++i)
@@ -308,7 +320,8 @@ bool FinishRewriteLeftovers(FolderHandle& folder) {
             if (!DecodeJournal(folder, name, entries)) {
                 ok = folder.Remove(name.c_str()) && ok;  // never complete: nothing was decided
             } else if (RollForward(folder, tag, entries, true) == Forward::kFailed) {
-                ok = Undo(folder, tag, entries) && ok;
+                bool forward = false;
+                ok = (Undo(folder, tag, entries, forward) || forward) && ok;
             }
         } else if (ParseLeftover(name, kUndoSuffix, base, tag)) {
             ok = (DecodeJournal(folder, name, entries) ? RollBack(folder, tag, entries)

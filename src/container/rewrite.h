@@ -10,10 +10,11 @@
 //      the folder flushed. A complete journal is the decision to replace.
 //   3. per file, the old one to "<name>.T.old", the new one to "<name>"; the folder flushed;
 //   4. the old ones removed, then the journal.
-// A failure after step 2 renames the journal to "rewrite.T.undo" (the decision to go back), puts
-// the old files back and removes the new ones. A command that finds such leftovers (under the
-// folder's exclusive lock, before anything else) finishes a complete journal, finishes an undo,
-// and removes everything else (a backup whose file is missing is put back first).
+// A failure after step 2 renames the journal to "rewrite.T.undo" (the decision to go back), steps
+// each file back exactly as it went forward, flushes the folder and only then removes the new
+// ones. A command that finds such leftovers (under the folder's exclusive lock, before anything
+// else) finishes a complete journal (or, when a new file is damaged, undoes it), finishes an
+// undo, and removes everything else (a backup whose file is missing is put back first).
 #pragma once
 
 #include <cstddef>

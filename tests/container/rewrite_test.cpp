@@ -94,14 +94,24 @@ TEST(Rewrite, OldOrNewWhateverStopsIt) {
                            !done);
         }
     }
-    for (uint32_t n = 1; n <= ops[static_cast<int>(FileOp::kReplace)]; ++n) {
-        for (uint32_t m = 1; m <= steps; ++m) {
-            RunChild(folder, [n, m] {
-                SetFileFaultForTesting(FileOp::kReplace, n);
-                SetCrashAtFileStepForTesting(m);
-            });
-            expectOldOrNew("rename " + std::to_string(n) + " fails, killed at " + std::to_string(m),
-                           false);
+    // The same again as if a power loss had lost the journal's renaming to the undo journal.
+    for (const bool lostUndo : {false, true}) {
+        for (uint32_t n = 1; n <= ops[static_cast<int>(FileOp::kReplace)]; ++n) {
+            for (uint32_t m = 1; m <= steps; ++m) {
+                RunChild(folder, [n, m] {
+                    SetFileFaultForTesting(FileOp::kReplace, n);
+                    SetCrashAtFileStepForTesting(m);
+                });
+                for (const std::string& name : Entries(folder)) {
+                    if (lostUndo && name.ends_with(".undo")) {
+                        fs::rename(dir / name,
+                                   dir / (name.substr(0, name.size() - 5) + ".journal"));
+                    }
+                }
+                expectOldOrNew("rename " + std::to_string(n) + " fails, killed at " +
+                                   std::to_string(m) + (lostUndo ? ", undo lost" : ""),
+                               false);
+            }
         }
     }
     EXPECT_GT(outcomes[0], 0);
