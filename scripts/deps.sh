@@ -17,6 +17,10 @@ have_file /usr/include/benchmark/benchmark.h || need+=(libbenchmark-dev)
 have_file /usr/include/openssl/evp.h || need+=(libssl-dev)
 have_cmd openssl || need+=(openssl)
 ls /usr/lib/*/engines-3/gost.so >/dev/null 2>&1 || need+=(libengine-gost-openssl)
+# The tests run commands on a real FAT file system: an image made by mkfs.vfat, mounted with
+# fusefat (they say so and skip when the machine cannot mount one).
+have_cmd mkfs.vfat || have_file /usr/sbin/mkfs.vfat || need+=(dosfstools)
+have_cmd fusefat || need+=(fusefat)
 if [ "${KEYMEND_WITH_CLANG:-0}" = 1 ]; then
   have_cmd clang++ || need+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)

@@ -8,6 +8,7 @@
 #include "crypto/context/crypto_context.h"
 #include "platform/console.h"
 #include "platform/process.h"
+#include "platform/files.h"
 
 namespace keymend {
 
@@ -38,7 +39,11 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
         // returns, wiping key material on every path.
         CommandResult result = RunCommand(settings);
         success = result.ok;
+        for (const CommandWarning& warning : result.warnings) {
+            PrintWarning(language, warning.messageId, warning.parameters);
+        }
         if (!success && result.messageId != 0) PrintMessage(language, result.messageId);
+        if (!success && result.detailId != 0) PrintMessage(language, result.detailId);
         // Released after a failure too, so that scratch space that held key material is wiped.
         CryptoContextRelease();
     }
@@ -52,6 +57,7 @@ int RunMain(int argc, char** argv) {
     // No core file may hold the passwords and keys this process is about to read.
     HardenProcess();
     ConsoleInit();
+    FileSystemInit();
     const Language language = UserInterfaceIsRussian() ? Language::kRussian : Language::kEnglish;
     int code;
     {

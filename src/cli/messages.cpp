@@ -17,6 +17,22 @@ void PrintMessage(Language language, int id) {
     Write(id == kMsgWrongCommandLine ? "\n\n" : "\n");
 }
 
+void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
+    const std::string_view text = MessageText(id, language);
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const size_t n = i + 1 < text.size() ? static_cast<size_t>(text[i + 1] - '1') : 9;
+        if (text[i] == '%' && n < parameters.size()) {
+            line += parameters[n];
+            ++i;
+        } else {
+            line += text[i];
+        }
+    }
+    line += '\n';
+    ConsoleWriteError(line.data(), line.size());
+}
+
 void PrintHelp(Language language) {
     constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,   kMsgHelpImportNew,
                                kMsgHelpImportAdd, kMsgHelpRepair, kMsgHelpPublic,

@@ -1,6 +1,9 @@
 // Printing the message table and the manual to the console.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "resources/string_table.h"
 
 namespace keymend {
@@ -8,6 +11,10 @@ namespace keymend {
 // Prints a message followed by one line feed; the wrong-command-line message (123) is followed
 // by two, which leaves an empty line after it.
 void PrintMessage(Language language, int id);
+
+// Prints a warning line to standard error: the text of `id` with "%1", "%2", ... replaced by the
+// parameters in order.
+void PrintWarning(Language language, int id, const std::vector<std::string>& parameters);
 
 // Prints the manual: heading, -help, -p12tokv, -p12addtokv, -kvrepair, -kvpublic, the notice
 // on key parameters and the password sources, each exactly as stored.

@@ -72,14 +72,28 @@ CommandResult RunImportNew(const Settings& settings) {
     file.bytes.Reset();
 
     // A file without a key bag passes the reader; protecting the empty key field then fails.
-    if (!WriteContainer(*image, settings.rdrFolder, settings.containerPassword, settings.contName,
-                        kWriteNew))
+    if (!ProtectNewContainer(*image, settings.containerPassword))
         return {false, kMsgContainerCreateFailed};
-    return {true, 0};
+    switch (WriteNewFolder(*image, settings.rdrFolder, settings.contName, false)) {
+        case FolderStatus::kOpened:
+            return {true, 0};
+        case FolderStatus::kBusy:
+            return {false, kMsgContainerBusy};
+        case FolderStatus::kFailed:
+            break;
+    }
+    return {false, kMsgContainerCreateFailed};
 }
 
 CommandResult RunImportAdd(const Settings& settings) {
-    ContainerImagePtr image = OpenContainerStrict(settings.contFolder, settings.containerPassword);
+    // The folder stays locked from the first read to the last write.
+    FolderHandle folder;
+    const FolderStatus opened =
+        OpenContainerFolder(settings.contFolder, LockMode::kExclusive, folder);
+    if (opened == FolderStatus::kBusy) return {false, kMsgContainerBusy};
+    ContainerImagePtr image;
+    if (opened == FolderStatus::kOpened)
+        image = OpenContainerStrict(folder, settings.containerPassword);
     if (!image) return {false, kMsgContainerOpenFailed};
     // Only primary.key decides whether the container is full.
     if (!image->primary.secondKey.empty()) return {false, kMsgContainerFull};
@@ -105,8 +119,8 @@ CommandResult RunImportAdd(const Settings& settings) {
     SecureBlob nameText;
     if (!nameText.Allocate(name.size() + 1)) return {false, 0};
     for (uint32_t i = 0; i < name.size(); ++i) nameText[i] = name[i];
-    if (!WriteContainer(*image, settings.contFolder, settings.containerPassword,
-                        reinterpret_cast<const char*>(nameText.data()), kWriteRewrite))
+    if (!ProtectSecondKey(*image, settings.containerPassword) ||
+        !WriteFolder(*image, folder, reinterpret_cast<const char*>(nameText.data()), false))
         return {false, kMsgContainerCreateFailed};
     return {true, 0};
 }

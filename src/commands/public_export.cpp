@@ -3,11 +3,11 @@
 #include "commands/commands.h"
 #include "container/container.h"
 #include "container/protection.h"
+#include "container/rewrite.h"
 #include "crypto/context/crypto_context.h"
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/gost28147/gost28147.h"
-#include "platform/files.h"
 #include "resources/string_table.h"
 
 namespace keymend {
@@ -52,7 +52,7 @@ bool Confirms(const SecureBlob& check, const SecureBlob& publicKey) {
            ConstantTimeEqual(check.data(), publicKey.data(), kPublicKeyCheckSize);
 }
 
-ContainerImagePtr OpenWithAnyParamSet(const char* folder, const char16_t* password,
+ContainerImagePtr OpenWithAnyParamSet(const FolderHandle& folder, const char16_t* password,
                                       uint32_t providerType) {
     for (int i = 0; i < static_cast<int>(kParamSetCount); ++i) {
         ContainerImagePtr image =
@@ -81,7 +81,7 @@ bool ComputeCopy(const KeyFileRecord& copy, const MaskFileRecord& masks, const c
 }
 
 bool Export(const ContainerImage& image, const char* primaryOid, const char* secondaryOid,
-            uint32_t providerType, Keys& keys) {
+            uint32_t providerType, Keys& keys, PublicKeyNotes& notes) {
     const HeaderRecord& header = image.header;
     if (!header.firstKey.algorithm.empty()) {
         providerType = ProviderTypeOfOid(header.firstKey.algorithm);
@@ -122,31 +122,39 @@ bool Export(const ContainerImage& image, const char* primaryOid, const char* sec
         keys.haveSecondary = false;
     }
     if (!keys.haveSecondary) keys.secondary.Reset();
+    // Past the checks above a check value that is there is one that matched.
+    notes = {providerType, curve1, curve2, !check1.empty(),
+             keys.haveSecondary && !check2.empty()};
     return true;
-}
-
-bool WritePublicKeyFile(const std::string& path, const SecureBlob& publicKey) {
-    SecureBlob content;
-    return PublicKeyFileContent(publicKey, content) &&
-           WritePublicFile(path.c_str(), content.data(), content.size());
 }
 
 }  // namespace
 
-bool ExportPublicKeys(const char* folder, const char16_t* password, const char* primaryOid,
+bool ExportPublicKeys(const FolderHandle& folder, const char16_t* password, const char* primaryOid,
                       const char* secondaryOid, uint32_t providerType, SecureBlob& primary,
-                      SecureBlob& secondary) {
+                      SecureBlob& secondary, PublicKeyNotes* notes) {
     primary.Reset();
     secondary.Reset();
     ContainerImagePtr image = OpenWithAnyParamSet(folder, password, providerType);
     if (!image) return false;
     Keys keys{primary, secondary};
-    if (!Export(*image, primaryOid, secondaryOid, providerType, keys)) {
+    PublicKeyNotes computed;
+    if (!Export(*image, primaryOid, secondaryOid, providerType, keys, computed)) {
         primary.Reset();
         secondary.Reset();
         return false;
     }
+    if (notes != nullptr) *notes = computed;
     return true;
+}
+
+bool ExportPublicKeys(const char* folder, const char16_t* password, const char* primaryOid,
+                      const char* secondaryOid, uint32_t providerType, SecureBlob& primary,
+                      SecureBlob& secondary) {
+    FolderHandle handle;
+    return OpenContainerFolder(folder, LockMode::kShared, handle) == FolderStatus::kOpened &&
+           ExportPublicKeys(handle, password, primaryOid, secondaryOid, providerType, primary,
+                            secondary);
 }
 
 bool PublicKeyFileContent(const SecureBlob& publicKey, SecureBlob& out) {
@@ -160,20 +168,39 @@ bool PublicKeyFileContent(const SecureBlob& publicKey, SecureBlob& out) {
 }
 
 CommandResult RunPublicExport(const Settings& settings) {
+    // public1 and public2 change the folder: the exclusive lock, for the whole run.
+    FolderHandle folder;
+    const FolderStatus opened =
+        OpenContainerFolder(settings.contFolder, LockMode::kExclusive, folder);
+    if (opened == FolderStatus::kBusy) return {false, kMsgContainerBusy};
     SecureBlob primary;
     SecureBlob secondary;
-    if (settings.contFolder == nullptr ||
-        !ExportPublicKeys(settings.contFolder, settings.containerPassword, settings.primaryOid,
-                          settings.secondaryOid, settings.provType, primary, secondary)) {
+    PublicKeyNotes notes;
+    if (opened != FolderStatus::kOpened ||
+        !ExportPublicKeys(folder, settings.containerPassword, settings.primaryOid,
+                          settings.secondaryOid, settings.provType, primary, secondary, &notes)) {
         return {false, kMsgPublicKeyFailed};
     }
-    const std::string folder = NormalizeFolder(settings.contFolder);
-    if (!WritePublicKeyFile(ContainerFilePath(folder, "public1"), primary)) return {false, 0};
-    if (!secondary.empty() &&
-        !WritePublicKeyFile(ContainerFilePath(folder, "public2"), secondary)) {
+    SecureBlob content1, content2;
+    if (!PublicKeyFileContent(primary, content1) ||
+        (!secondary.empty() && !PublicKeyFileContent(secondary, content2))) {
         return {false, 0};
     }
-    return {true, 0};
+    // Both files change as one step; an existing public2 stays when there is no second key.
+    const NewFileContent files[] = {{kPublic1File, content1.data(), content1.size(), false},
+                                    {kPublic2File, content2.data(), content2.size(), false}};
+    CommandResult result{ReplaceFiles(folder, files, secondary.empty() ? 1 : 2), 0};
+    if (!result.ok) return result;
+    // A key that no check value confirms was computed for assumed parameters: say which.
+    const std::string type = std::to_string(notes.providerType);
+    if (!notes.primaryConfirmed) {
+        result.warnings.push_back({kMsgPublicKeyAssumed, {kPublic1File, type, notes.primaryCurve}});
+    }
+    if (!secondary.empty() && !notes.secondaryConfirmed) {
+        result.warnings.push_back(
+            {kMsgPublicKeyAssumed, {kPublic2File, type, notes.secondaryCurve}});
+    }
+    return result;
 }
 
 }  // namespace keymend

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "crypto/context/secure_blob.h"
+#include "platform/folder.h"
 
 namespace keymend {
 
@@ -16,6 +17,18 @@ namespace keymend {
 // primary2.key with masks2.key when the first copy is not confirmed by the header's check
 // values. `secondary` stays empty when no second key was computed and confirmed. On failure both
 // outputs are empty.
+// `notes` (when given) tells what the keys were computed for and whether the header's check
+// values confirm them. The path form opens the folder itself (shared lock).
+struct PublicKeyNotes {
+    uint32_t providerType = 0;
+    const char* primaryCurve = nullptr;
+    const char* secondaryCurve = nullptr;
+    bool primaryConfirmed = false;
+    bool secondaryConfirmed = false;
+};
+bool ExportPublicKeys(const FolderHandle& folder, const char16_t* password, const char* primaryOid,
+                      const char* secondaryOid, uint32_t providerType, SecureBlob& primary,
+                      SecureBlob& secondary, PublicKeyNotes* notes = nullptr);
 bool ExportPublicKeys(const char* folder, const char16_t* password, const char* primaryOid,
                       const char* secondaryOid, uint32_t providerType, SecureBlob& primary,
                       SecureBlob& secondary);

@@ -63,8 +63,13 @@ bool KeyMatches(const SecureBlob& key, const SecureBlob& mask, const KeyCertific
     return std::memcmp(publicKey, cert.info.publicKey.data(), 2 * width) == 0;
 }
 
-// A copy matches when its first key belongs to `a` (or, without `a`, a second key exists) and
-// its second key, when there is one, belongs to `b` when `b` is given.
+// The key of a slot (0 first, 1 second) in a copy.
+const SecureBlob& SlotKey(const KeyFileRecord& keys, int slot) {
+    return slot == 0 ? keys.firstKeyDecrypted : keys.secondKeyDecrypted;
+}
+
+// Certified keys only: a copy matches when its first key belongs to `a` (or, without `a`, a
+// second key exists) and its second key, when there is one, belongs to `b` when `b` is given.
 bool CopyMatches(const KeyFileRecord& keys, const MaskFileRecord& masks, const KeyCertificate& a,
                  const KeyCertificate& b) {
     if (keys.firstKeyDecrypted.empty() || masks.mask.empty()) return false;
@@ -79,14 +84,114 @@ bool CopyMatches(const KeyFileRecord& keys, const MaskFileRecord& masks, const K
     return true;
 }
 
-// One key as the repair places it: its purpose, its own certificate and the other one.
+// What confirms a key that has no certificate, and the parameters it is then recorded with.
+struct Evidence {
+    bool verified = false;
+    bool fromHeader = false;  // the old header confirmed the key and its parameters
+    std::string curve, digest;
+};
+
+// The old header's entry for the slot confirms the key when its curve is an accepted one of the
+// key's width, its algorithm is of the container's provider type and its check value is the
+// key's on that curve.
+bool HeaderConfirms(const KeyProperties& entry, const SecureBlob& key, const SecureBlob& mask,
+                    uint32_t providerType, Evidence& evidence) {
+    const char* curve = ParamSetCanonicalOidText(entry.publicKeyParamSet.c_str());
+    if (curve == nullptr || CurveKeyLength(curve) != key.size() || entry.digestParamSet.empty() ||
+        ProviderTypeOfOid(entry.algorithm) != providerType ||
+        entry.publicKeyCheck.size() != kPublicKeyCheckSize) {
+        return false;
+    }
+    SecureArray<kPublicKeyCheckSize> check;
+    if (!PublicKeyCheckValue(check.data(), key.data(), key.size(), mask.data(), mask.size(), curve,
+                             true) ||
+        !ConstantTimeEqual(check.data(), entry.publicKeyCheck.data(), kPublicKeyCheckSize)) {
+        return false;
+    }
+    evidence = {true, true, curve, entry.digestParamSet.c_str()};
+    return true;
+}
+
+// Whether (k1, m1) and (k2, m2) hold the same private key on `curve` (k * m^-1 mod q equal).
+bool SameKeyOn(const SecureBlob& k1, const SecureBlob& m1, const SecureBlob& k2,
+               const SecureBlob& m2, const char* curve) {
+    uint8_t public1[128], public2[128];
+    const size_t width = CurveKeyLength(curve);
+    if (width != k1.size() || width != k2.size() || m1.size() != width || m2.size() != width) {
+        return false;
+    }
+    return PublicKeyFromPrivate(public1, k1.data(), width, m1.data(), width, curve, true) &&
+           PublicKeyFromPrivate(public2, k2.data(), width, m2.data(), width, curve, true) &&
+           std::memcmp(public1, public2, 2 * width) == 0;
+}
+
+// Both copies decrypt to the same key. Under different masks they agree only modulo the order
+// of the key's own curve, so the curve they agree on is recorded; identical copies agree on any
+// curve and take the other key's certificate's.
+bool CopiesAgree(const SecureBlob& k1, const SecureBlob& m1, const SecureBlob& k2,
+                 const SecureBlob& m2, const KeyCertificate& other, Evidence& evidence) {
+    if (k1.empty() || k2.empty()) return false;
+    const char* agreed = nullptr;
+    if (k1.size() == k2.size() && m1.size() == m2.size() &&
+        ConstantTimeEqual(k1.data(), k2.data(), k1.size()) &&
+        ConstantTimeEqual(m1.data(), m2.data(), m1.size())) {
+        agreed = other.curve;
+    }
+    for (size_t i = 0; agreed == nullptr && i <= kAcceptedParamSetCount; ++i) {
+        const char* curve = i == 0 ? other.curve : kAcceptedParamSets[i - 1];
+        if (SameKeyOn(k1, m1, k2, m2, curve)) agreed = curve;
+    }
+    if (agreed == nullptr) return false;
+    evidence = {true, false, agreed, other.info.digestOid};
+    return true;
+}
+
+// How one order of the keys fares on one copy.
+struct CopyVerdict {
+    bool matches = false;       // every certified key belongs to its certificate
+    int unverifiedSlot = -1;    // a key without certificate that nothing confirms
+    Evidence evidence;          // for the key without certificate, when there is one
+};
+
+CopyVerdict JudgeCopy(int copy, const ContainerImage& image, const HeaderRecord& oldHeader,
+                      const KeyCertificate& a, const KeyCertificate& b, uint32_t providerType) {
+    const KeyFileRecord& keys = copy == 0 ? image.primary : image.primary2;
+    const MaskFileRecord& masks = copy == 0 ? image.masks : image.masks2;
+    const KeyFileRecord& otherKeys = copy == 0 ? image.primary2 : image.primary;
+    const MaskFileRecord& otherMasks = copy == 0 ? image.masks2 : image.masks;
+    CopyVerdict verdict;
+    verdict.matches = CopyMatches(keys, masks, a, b);
+    if (!verdict.matches) return verdict;
+    // The slot whose key has no certificate; with only a first key and `a` given, none.
+    const int slot = !a.given ? 0 : (!b.given && !keys.secondKeyDecrypted.empty()) ? 1 : -1;
+    // A copy that lacks a second key the other copy holds would drop it: only when that key is
+    // certified (and so did not match) may it go.
+    if (keys.secondKeyDecrypted.empty() && !otherKeys.secondKeyDecrypted.empty() && !b.given) {
+        verdict.unverifiedSlot = 1;
+        return verdict;
+    }
+    if (slot < 0) return verdict;
+    const SecureBlob& key = SlotKey(keys, slot);
+    const KeyProperties& entry = slot == 0 ? oldHeader.firstKey : oldHeader.secondKey;
+    const KeyCertificate& other = slot == 0 ? b : a;
+    if (!HeaderConfirms(entry, key, masks.mask, providerType, verdict.evidence) &&
+        !CopiesAgree(key, masks.mask, SlotKey(otherKeys, slot), otherMasks.mask, other,
+                     verdict.evidence)) {
+        verdict.unverifiedSlot = slot;
+    }
+    return verdict;
+}
+
+// One key as the repair places it: its purpose, its own certificate and the other one, and the
+// curve and digest parameters it is recorded with.
 struct KeySlot {
     Purpose purpose = Purpose::kExchange;
     const KeyCertificate* own = nullptr;
     const KeyCertificate* other = nullptr;
+    std::string curve, digest;
 
     const KeyCertificate& Source() const { return own->given ? *own : *other; }
-    const char* Curve() const { return Source().curve; }
+    const char* Curve() const { return curve.c_str(); }
 };
 
 uint8_t KeyFlags(Purpose purpose, const RepairOptions& options, uint32_t providerType) {
@@ -109,8 +214,8 @@ bool BuildKeyProperties(const KeySlot& slot, const SecureBlob& key, const Secure
     // The certificate's algorithm turned to the key's purpose within its family.
     int index = source.algorithmColumn + (slot.purpose == Purpose::kExchange ? 3 : 0);
     if (!props.algorithm.Set(KeyAlgorithmOid(index)) ||
-        !props.publicKeyParamSet.Set(source.curve) ||
-        !props.digestParamSet.Set(source.info.digestOid.c_str()) ||
+        !props.publicKeyParamSet.Set(slot.Curve()) ||
+        !props.digestParamSet.Set(slot.digest.c_str()) ||
         !props.encryptionParamSet.Set(paramSet)) {
         return false;
     }
@@ -161,7 +266,10 @@ std::string FolderFallbackName(const char* folder) {
     return last.size() > 4 ? last.substr(0, last.size() - 4) : std::string();
 }
 
-bool RepairContainer(const RepairOptions& options) {
+bool RepairContainer(const RepairOptions& options, RepairReport* report) {
+    RepairReport unused;
+    RepairReport& outcome = report != nullptr ? *report : unused;
+    outcome = RepairReport();
     if ((options.certEx == nullptr && options.certSg == nullptr) || options.contFolder == nullptr) {
         return false;
     }
@@ -173,42 +281,70 @@ bool RepairContainer(const RepairOptions& options) {
     // Both keys of a container belong to one provider type.
     if (ex.given && sg.given && ex.providerType != sg.providerType) return false;
 
+    // The folder stays locked from the first read to the last write.
+    FolderHandle folder;
+    const FolderStatus opened =
+        OpenContainerFolder(options.contFolder, LockMode::kExclusive, folder);
+    if (opened != FolderStatus::kOpened) {
+        if (opened == FolderStatus::kBusy) outcome.result = RepairResult::kBusy;
+        return false;
+    }
     // The container's parameter set: the first one under which a copy opens.
     const char* paramSet = DefaultParamSet(providerType);
     ContainerImagePtr image =
-        OpenContainerTolerant(options.contFolder, options.password, paramSet, providerType, false);
+        OpenContainerTolerant(folder, options.password, paramSet, providerType, false);
     for (int i = 0; image == nullptr && i < static_cast<int>(kParamSetCount); ++i) {
         const char* candidate = ParamSetOid(i);
         if (candidate == nullptr || std::strcmp(candidate, DefaultParamSet(providerType)) == 0) {
             continue;  // the default was tried first
         }
         paramSet = candidate;
-        image = OpenContainerTolerant(options.contFolder, options.password, paramSet, providerType,
-                                      false);
+        image = OpenContainerTolerant(folder, options.password, paramSet, providerType, false);
     }
     if (image == nullptr) return false;
+    // The old header is rebuilt, but what of it decodes is evidence for a key without
+    // certificate.
+    ContainerImagePtr old = CreateContainerImage();
+    if (!old) return false;
+    ReadWholeFile(folder, ContainerFile::kHeader, *old);
 
-    // Match the copies: straight (first key = exchange key), then swapped.
+    // Match the copies: straight (first key = exchange key), then swapped. A copy is the source
+    // only when every key in it is verified.
     bool straight = true;
     bool firstCopy = false;
     bool matched = false;
+    int unverifiedPurpose = -1;  // 0 exchange, 1 signature: the key nothing confirms
+    Evidence evidence;
     for (bool order : {true, false}) {
         const KeyCertificate& a = order ? ex : sg;
         const KeyCertificate& b = order ? sg : ex;
-        firstCopy = CopyMatches(image->primary, image->masks, a, b);
-        bool secondCopy = CopyMatches(image->primary2, image->masks2, a, b);
-        // A first copy that lost its second key must not drop the key the second copy holds.
-        if (firstCopy && secondCopy && image->primary.secondKeyDecrypted.empty() &&
-            !image->primary2.secondKeyDecrypted.empty()) {
-            firstCopy = false;
+        CopyVerdict verdicts[2];
+        for (int copy = 0; copy < 2; ++copy) {
+            verdicts[copy] = JudgeCopy(copy, *image, old->header, a, b, providerType);
+            if (verdicts[copy].matches && verdicts[copy].unverifiedSlot >= 0 &&
+                unverifiedPurpose < 0) {
+                unverifiedPurpose = (verdicts[copy].unverifiedSlot == 0) == order ? 0 : 1;
+            }
         }
-        if (firstCopy || secondCopy) {
+        const bool source1 = verdicts[0].matches && verdicts[0].unverifiedSlot < 0;
+        const bool source2 = verdicts[1].matches && verdicts[1].unverifiedSlot < 0;
+        if (source1 || source2) {
+            // A first copy that lost its second key must not drop the key the second copy holds.
+            firstCopy = source1 && !(source2 && image->primary.secondKeyDecrypted.empty() &&
+                                     !image->primary2.secondKeyDecrypted.empty());
+            evidence = verdicts[firstCopy ? 0 : 1].evidence;
             straight = order;
             matched = true;
             break;
         }
     }
-    if (!matched) return false;
+    if (!matched) {
+        if (unverifiedPurpose >= 0) {
+            outcome.result = unverifiedPurpose == 0 ? RepairResult::kExchangeKeyUnverified
+                                                    : RepairResult::kSignatureKeyUnverified;
+        }
+        return false;
+    }
 
     KeyFileRecord& srcKeys = firstCopy ? image->primary : image->primary2;
     MaskFileRecord& srcMasks = firstCopy ? image->masks : image->masks2;
@@ -217,8 +353,25 @@ bool RepairContainer(const RepairOptions& options) {
     const bool hasSecond = !srcKeys.secondKeyDecrypted.empty();
 
     KeySlot first{straight ? Purpose::kExchange : Purpose::kSignature, straight ? &ex : &sg,
-                  straight ? &sg : &ex};
-    KeySlot second{straight ? Purpose::kSignature : Purpose::kExchange, first.other, first.own};
+                  straight ? &sg : &ex, {}, {}};
+    KeySlot second{straight ? Purpose::kSignature : Purpose::kExchange, first.other, first.own,
+                   {}, {}};
+    // A certified key takes its certificate's parameters; the key without one takes what
+    // verified it (the old header), else the curve its copies agree on and the other
+    // certificate's digest parameters, which the command then warns about.
+    for (KeySlot* slot : {&first, &second}) {
+        if (slot->own->given) {
+            slot->curve = slot->own->curve;
+            slot->digest = slot->own->info.digestOid;
+        } else if (slot == &first || hasSecond) {
+            slot->curve = evidence.curve;
+            slot->digest = evidence.digest;
+            if (!evidence.fromHeader) {
+                outcome.assumedCurve = evidence.curve;
+                outcome.assumedDigest = evidence.digest;
+            }
+        }
+    }
 
     // The new header.
     HeaderRecord& header = image->header;
@@ -242,10 +395,11 @@ bool RepairContainer(const RepairOptions& options) {
         return false;
     }
 
-    // Fresh masks. A key without its own certificate is known only up to its curve, and masks
-    // are reduced modulo the curve order: re-masking it under another curve's order would
-    // destroy it. Then both copies keep the source's mask and masked keys unchanged.
-    const bool allCertified = first.own->given && (!hasSecond || second.own->given);
+    // Fresh masks. Masks are reduced modulo the curve order: re-masking a key under another
+    // curve's order would destroy it, so a key whose curve only its copies' agreement gave
+    // keeps the source's mask and masked keys in both copies.
+    const bool allCertified = evidence.fromHeader ||
+                              (first.own->given && (!hasSecond || second.own->given));
     SecureBlob srcFirst, srcSecond, dstFirst, dstSecond, newMask, newMask2;
     if (!srcFirst.Assign(srcKeys.firstKeyDecrypted) ||
         !srcSecond.Assign(srcKeys.secondKeyDecrypted)) {
@@ -292,8 +446,9 @@ bool RepairContainer(const RepairOptions& options) {
     } else {
         name = FolderFallbackName(options.contFolder);
     }
-    return WriteFolder(*image, options.contFolder, name.c_str(), kWriteRewrite,
-                       options.extendHeader);
+    if (!WriteFolder(*image, folder, name.c_str(), options.extendHeader)) return false;
+    outcome.result = RepairResult::kRepaired;
+    return true;
 }
 
 CommandResult RunRepair(const Settings& settings) {
@@ -306,8 +461,32 @@ CommandResult RunRepair(const Settings& settings) {
     options.exportableEx = settings.exportableEx != 0;
     options.exportableSg = settings.exportableSg != 0;
     options.extendHeader = settings.extendHeader != 0;
-    if (RepairContainer(options)) return {true, 0};
-    return {false, kMsgRepairFailed};
+    RepairReport report;
+    CommandResult result;
+    result.ok = RepairContainer(options, &report);
+    if (!report.assumedCurve.empty()) {
+        result.warnings.push_back(
+            {kMsgRepairParametersAssumed, {report.assumedCurve, report.assumedDigest}});
+    }
+    switch (report.result) {
+        case RepairResult::kRepaired:
+            break;
+        case RepairResult::kBusy:
+            result.messageId = kMsgContainerBusy;
+            break;
+        case RepairResult::kExchangeKeyUnverified:
+            result.messageId = kMsgRepairFailed;
+            result.detailId = kMsgRepairNeedsExchangeCertificate;
+            break;
+        case RepairResult::kSignatureKeyUnverified:
+            result.messageId = kMsgRepairFailed;
+            result.detailId = kMsgRepairNeedsSignatureCertificate;
+            break;
+        case RepairResult::kFailed:
+            result.messageId = kMsgRepairFailed;
+            break;
+    }
+    return result;
 }
 
 }  // namespace keymend

@@ -20,9 +20,26 @@ struct RepairOptions {
     bool extendHeader = false;
 };
 
-// Runs the repair. False on any failure; nothing is written unless the container was opened and
-// its keys matched the certificates, and a failed rewrite leaves a recoverable container.
-bool RepairContainer(const RepairOptions& options);
+// Why a repair ended as it did, and the parameters it assumed for the key without certificate
+// (empty when the old header confirmed them, or every key was certified).
+enum class RepairResult {
+    kRepaired,
+    kFailed,
+    kBusy,                    // another command holds the container
+    kExchangeKeyUnverified,   // its certificate would settle which copy to trust
+    kSignatureKeyUnverified,
+};
+struct RepairReport {
+    RepairResult result = RepairResult::kFailed;
+    std::string assumedCurve, assumedDigest;
+};
+
+// Runs the repair under the folder's exclusive lock. A copy is the source only when each of its
+// keys is verified: by its certificate, else by the old header's check value (which also
+// confirms its curve and digest parameters), else by both copies holding the same key. False
+// on any failure; nothing is written unless the container was opened and a source found, and a
+// failed rewrite leaves the old container.
+bool RepairContainer(const RepairOptions& options, RepairReport* report = nullptr);
 
 // The container name used when name.key is unreadable: the last component of the folder path
 // (after the last separator, trailing separators ignored) without its last four characters

@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "container/protection.h"
+#include "container/rewrite.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -25,9 +27,8 @@ struct PendingFile {
     SecureBlob bytes;
 };
 
-// Files in the order they replace the originals: the first copy as a pair, then the second
-// copy, then the header and the name. Each copy is a consistent pair on disk whenever the other
-// one is being replaced.
+// The six files in the order they are written: the first copy, the second copy, the header,
+// the name.
 constexpr int kFileCount = 6;
 
 bool EncodeAll(ContainerImage& image, const char* name, bool extendHeader,
@@ -49,53 +50,111 @@ bool EncodeAll(ContainerImage& image, const char* name, bool extendHeader,
                           static_cast<uint32_t>(stored.size()), files[5].bytes);
 }
 
-std::string TempPath(const std::string& folder, const char* fileName) {
-    return ContainerFilePath(folder, fileName) + ".tmp";
+// While a new container is made, a marker in the reader folder, "keymend.<tag>.new", names its
+// folder: a run killed on the way leaves it, and the next run in that reader folder finishes
+// the container or takes it away.
+constexpr const char* kMarkerPrefix = "keymend.";
+constexpr const char* kMarkerSuffix = ".new";
+constexpr size_t kMaxMarkerSize = 64;
+
+bool IsMarkerName(const std::string& name) {
+    const size_t prefix = std::strlen(kMarkerPrefix), suffix = std::strlen(kMarkerSuffix);
+    return name.size() > prefix + suffix && name.compare(0, prefix, kMarkerPrefix) == 0 &&
+           name.compare(name.size() - suffix, suffix, kMarkerSuffix) == 0 &&
+           IsRewriteTag(name.substr(prefix, name.size() - prefix - suffix));
 }
 
-// A new container: the files go straight into the new folder; any failure removes the folder
-// and everything written into it.
-bool WriteNewFolder(const std::string& folder, PendingFile (&files)[kFileCount]) {
-    bool ok = true;
-    for (const PendingFile& file : files) {
-        const std::string path = ContainerFilePath(folder, file.name);
-        if (!WritePrivateFile(path.c_str(), file.bytes.data(), file.bytes.size())) {
-            ok = false;
-            break;
-        }
-    }
-    if (ok) return true;
-    for (const PendingFile& file : files) RemoveFile(ContainerFilePath(folder, file.name).c_str());
-    RemoveFolder(folder.c_str());
-    return false;
+uint8_t* AllocateIntoString(size_t size, void* context) {
+    auto* text = static_cast<std::string*>(context);
+    text->resize(size);
+    return reinterpret_cast<uint8_t*>(text->data());
 }
 
-// An existing container: every file is first written and flushed under a temporary name; only
-// when all six are on disk do they replace the originals.
-bool RewriteFolder(const std::string& folder, PendingFile (&files)[kFileCount]) {
-    int written = 0;
-    for (; written < kFileCount; ++written) {
-        const std::string temp = TempPath(folder, files[written].name);
-        if (!WritePrivateFile(temp.c_str(), files[written].bytes.data(),
-                              files[written].bytes.size())) {
-            break;
+// A container folder of the reader folder (the name a marker holds): "<prefix>.NNN".
+bool IsNumberedName(const std::string& name) {
+    if (name.size() < 5 || name.size() > kFolderNamePrefixBytes + 4 ||
+        name[name.size() - 4] != '.') {
+        return false;
+    }
+    for (size_t i = name.size() - 3; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return false;
+    }
+    for (char c : name) {
+        if (IsPathSeparator(c) || c == '\0') return false;
+    }
+    return name != "." && name != "..";
+}
+
+// Takes a new container folder away again: only the six files (a leftover of its making is
+// finished first, which for a container never completed removes them all) and the folder.
+bool RemoveNewFolder(FolderHandle& reader, const std::string& name) {
+    FolderHandle folder;
+    if (folder.OpenSubfolder(reader, name.c_str())) {
+        if (folder.Lock(LockMode::kExclusive) != LockResult::kLocked) return false;
+        if (HasRewriteLeftovers(folder) && !FinishRewriteLeftovers(folder)) return false;
+        for (const char* file : {kPrimaryFile, kMasksFile, kPrimary2File, kMasks2File,
+                                 kHeaderFile, kNameFile}) {
+            if (!folder.Remove(file)) return false;
         }
+        folder.Close();
     }
-    int replaced = 0;
-    if (written == kFileCount) {
-        for (; replaced < kFileCount; ++replaced) {
-            const std::string temp = TempPath(folder, files[replaced].name);
-            const std::string path = ContainerFilePath(folder, files[replaced].name);
-            if (!ReplaceFile(temp.c_str(), path.c_str())) break;
+    return reader.Kind(name.c_str()) == EntryKind::kAbsent || reader.RemoveSubfolder(name.c_str());
+}
+
+// Under the reader folder's exclusive lock no other run is making a container in it: every
+// marker there is what a killed run left. Its container stays when its making was decided
+// (finished now, or by a command that opened it since); otherwise it goes.
+void FinishKilledCreations(FolderHandle& reader) {
+    std::vector<std::string> names;
+    if (!reader.List(names)) return;
+    for (const std::string& marker : names) {
+        std::string name;
+        if (!IsMarkerName(marker)) continue;
+        // A marker cut short was never followed by its folder: the folder is made after the
+        // marker is on disk.
+        if (!reader.ReadFile(marker.c_str(), kMaxMarkerSize, AllocateIntoString, &name) ||
+            !IsNumberedName(name)) {
+            if (reader.Kind(marker.c_str()) == EntryKind::kFile) reader.Remove(marker.c_str());
+            continue;
         }
+        FolderHandle folder;
+        bool complete = false;
+        if (folder.OpenSubfolder(reader, name.c_str()) &&
+            folder.Lock(LockMode::kExclusive) == LockResult::kLocked &&
+            (!HasRewriteLeftovers(folder) || FinishRewriteLeftovers(folder))) {
+            complete = folder.Kind(kHeaderFile) == EntryKind::kFile;
+        }
+        folder.Close();
+        if (complete || RemoveNewFolder(reader, name)) reader.Remove(marker.c_str());
     }
-    if (replaced == kFileCount) return true;
-    // Nothing of the failed rewrite may linger: remove the temporaries not yet renamed (the one
-    // whose write failed included).
-    for (int i = replaced; i < kFileCount; ++i) {
-        RemoveFile(TempPath(folder, files[i].name).c_str());
+    reader.Sync();
+}
+
+// Claims the first free <prefix>.NNN with its marker written first; the marker's name in
+// `marker`, the folder's in `name`.
+FolderStatus ClaimNumberedFolder(FolderHandle& reader, const std::string& prefix,
+                                 std::string& marker, std::string& name) {
+    std::string tag;
+    if (!MakeRewriteTag(tag)) return FolderStatus::kFailed;
+    marker = kMarkerPrefix + tag + kMarkerSuffix;
+    for (int n = 0; n <= kMaxFolderNumber; ++n) {
+        char number[8];
+        std::snprintf(number, sizeof number, ".%03d", n);
+        name = prefix + number;
+        if (reader.Kind(name.c_str()) != EntryKind::kAbsent) continue;
+        if (!reader.CreateNewFile(marker.c_str(), reinterpret_cast<const uint8_t*>(name.data()),
+                                  name.size(), true) ||
+            !reader.Sync()) {
+            reader.Remove(marker.c_str());
+            return FolderStatus::kFailed;
+        }
+        const FolderCreation created = reader.CreateSubfolder(name.c_str());
+        if (created == FolderCreation::kCreated) return FolderStatus::kOpened;
+        reader.Remove(marker.c_str());
+        if (created == FolderCreation::kFailed) break;  // no other number would do better
     }
-    return false;
+    reader.Sync();
+    return FolderStatus::kFailed;
 }
 
 }  // namespace
@@ -122,9 +181,9 @@ const char* ContainerFileName(ContainerFile file) {
     return nullptr;
 }
 
-bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& image) {
-    SecureBlob bytes;
-    if (!ReadFileBounded(path.c_str(), kMaxKeyFileSize, AllocateIntoBlob, &bytes)) return false;
+namespace {
+
+bool DecodeInto(const SecureBlob& bytes, ContainerFile file, ContainerImage& image) {
     switch (file) {
         case ContainerFile::kName:
             return DecodeNameFile(bytes.data(), bytes.size(), image.name);
@@ -140,6 +199,38 @@ bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& 
             return DecodeMaskFile(bytes.data(), bytes.size(), image.masks2);
     }
     return false;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& image) {
+    SecureBlob bytes;
+    return ReadFileBounded(path.c_str(), kMaxKeyFileSize, AllocateIntoBlob, &bytes) &&
+           DecodeInto(bytes, file, image);
+}
+
+bool ReadWholeFile(const FolderHandle& folder, ContainerFile file, ContainerImage& image) {
+    SecureBlob bytes;
+    return folder.ReadFile(ContainerFileName(file), kMaxKeyFileSize, AllocateIntoBlob, &bytes) &&
+           DecodeInto(bytes, file, image);
+}
+
+FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle& handle) {
+    const std::string path = NormalizeFolder(folder);
+    if (path.empty() || path.size() > kMaxContainerFolderPath || !handle.Open(path.c_str())) {
+        return FolderStatus::kFailed;
+    }
+    LockResult lock = handle.Lock(mode);
+    if (lock == LockResult::kLocked && HasRewriteLeftovers(handle)) {
+        // Finishing changes the folder: a reader takes the exclusive lock for it and keeps it.
+        if (mode == LockMode::kShared) lock = handle.Lock(LockMode::kExclusive);
+        if (lock == LockResult::kLocked && !FinishRewriteLeftovers(handle)) {
+            lock = LockResult::kFailed;
+        }
+    }
+    if (lock == LockResult::kLocked) return FolderStatus::kOpened;
+    handle.Close();
+    return lock == LockResult::kBusy ? FolderStatus::kBusy : FolderStatus::kFailed;
 }
 
 std::string NormalizeFolder(const char* folder) {
@@ -161,41 +252,71 @@ bool FolderNamePrefix(const char* name, std::string& prefix) {
     return true;
 }
 
-bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,
-                 bool extendHeader, std::string* createdFolder) {
-    if (folder == nullptr || name == nullptr || (mode != kWriteNew && mode != kWriteRewrite)) {
-        return false;
+FolderStatus WriteNewFolder(ContainerImage& image, const char* readerFolder, const char* name,
+                            bool extendHeader, std::string* createdFolder) {
+    if (readerFolder == nullptr || name == nullptr) return FolderStatus::kFailed;
+    const std::string given = NormalizeFolder(readerFolder);
+    std::string prefix;
+    if (given.empty() || given.size() > kMaxReaderFolderPath || !FolderNamePrefix(name, prefix) ||
+        ContainerFilePath(given, prefix.c_str()).size() + 4 > kMaxContainerFolderPath) {
+        return FolderStatus::kFailed;
     }
-    const std::string given = NormalizeFolder(folder);
-    if (given.empty() || given.size() > kMaxReaderFolderPath) return false;
-
     // Everything is encoded before anything on disk changes.
     PendingFile files[kFileCount];
+    if (!EncodeAll(image, name, extendHeader, files)) return FolderStatus::kFailed;
+
+    FolderHandle reader;
+    if (!reader.Open(given.c_str())) return FolderStatus::kFailed;
+    const LockResult lock = reader.Lock(LockMode::kExclusive);
+    if (lock != LockResult::kLocked) {
+        return lock == LockResult::kBusy ? FolderStatus::kBusy : FolderStatus::kFailed;
+    }
+    FinishKilledCreations(reader);
+    std::string marker, folderName;
+    if (ClaimNumberedFolder(reader, prefix, marker, folderName) != FolderStatus::kOpened) {
+        return FolderStatus::kFailed;
+    }
+    // The files appear as one step, as in a rewrite: no half container is ever seen, not even on
+    // FAT, where a folder cannot be renamed with its files.
+    FolderHandle folder;
+    NewFileContent contents[kFileCount];
+    for (int i = 0; i < kFileCount; ++i) {
+        contents[i] = {files[i].name, files[i].bytes.data(), files[i].bytes.size(), true};
+    }
+    const bool written = folder.OpenSubfolder(reader, folderName.c_str()) &&
+                         folder.Lock(LockMode::kExclusive) == LockResult::kLocked &&
+                         ReplaceFiles(folder, contents, kFileCount);
+    folder.Close();
+    if (!written && !RemoveNewFolder(reader, folderName)) return FolderStatus::kFailed;
+    reader.Remove(marker.c_str());
+    reader.Sync();
+    if (!written) return FolderStatus::kFailed;
+    if (createdFolder != nullptr) *createdFolder = ContainerFilePath(given, folderName.c_str());
+    return FolderStatus::kOpened;
+}
+
+bool WriteFolder(ContainerImage& image, FolderHandle& folder, const char* name,
+                 bool extendHeader) {
+    if (name == nullptr || !folder.Locked(LockMode::kExclusive)) return false;
+    PendingFile files[kFileCount];
     if (!EncodeAll(image, name, extendHeader, files)) return false;
-
-    if (mode == kWriteRewrite) {
-        if (given.size() > kMaxContainerFolderPath) return false;
-        return RewriteFolder(given, files);
+    NewFileContent contents[kFileCount];
+    for (int i = 0; i < kFileCount; ++i) {
+        contents[i] = {files[i].name, files[i].bytes.data(), files[i].bytes.size(), true};
     }
+    return ReplaceFiles(folder, contents, kFileCount);
+}
 
-    std::string prefix;
-    if (!FolderNamePrefix(name, prefix)) return false;
-    std::string path = ContainerFilePath(given, prefix.c_str()) + ".000";
-    if (path.size() > kMaxContainerFolderPath) return false;
-    const size_t digits = path.size() - 3;
-    bool created = false;
-    for (int n = 0; n <= kMaxFolderNumber && !created; ++n) {
-        char number[4];
-        std::snprintf(number, sizeof number, "%03d", n);
-        path.replace(digits, 3, number);
-        const FolderCreation result = CreatePrivateFolder(path.c_str());
-        if (result == FolderCreation::kFailed) return false;  // no other number would do better
-        created = result == FolderCreation::kCreated;
+bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,
+                 bool extendHeader, std::string* createdFolder) {
+    if (mode == kWriteNew) {
+        return WriteNewFolder(image, folder, name, extendHeader, createdFolder) ==
+               FolderStatus::kOpened;
     }
-    if (!created) return false;
-    if (!WriteNewFolder(path, files)) return false;
-    if (createdFolder != nullptr) *createdFolder = path;
-    return true;
+    FolderHandle handle;
+    return mode == kWriteRewrite &&
+           OpenContainerFolder(folder, LockMode::kExclusive, handle) == FolderStatus::kOpened &&
+           WriteFolder(image, handle, name, extendHeader);
 }
 
 bool WriteContainer(ContainerImage& image, const char* folder, const char16_t* password,

@@ -6,6 +6,10 @@
 // are created readable and writable by their owner only (0600) and new container folders accessible
 // by their owner only (0700), whatever the umask.
 //
+// A command opens the folder once (OpenContainerFolder) and works through that handle, holding
+// its lock for the whole run; every rewrite replaces the files as one step (rewrite.h), so any
+// later command sees either the whole old container or the whole new one.
+//
 // Opening and protecting (password handling) live in protection.h; the records in records.h.
 #pragma once
 
@@ -15,6 +19,7 @@
 #include <string>
 
 #include "container/records.h"
+#include "platform/folder.h"
 
 namespace keymend {
 
@@ -36,6 +41,9 @@ constexpr const char* kPrimaryFile = "primary.key";
 constexpr const char* kPrimary2File = "primary2.key";
 constexpr const char* kMasksFile = "masks.key";
 constexpr const char* kMasks2File = "masks2.key";
+// The public keys -kvpublic writes beside the key files.
+constexpr const char* kPublic1File = "public1";
+constexpr const char* kPublic2File = "public2";
 
 // The six records of a container. Owns every buffer in them; destroying the image wipes all key
 // material (each SecureBlob wipes itself). Slots are released in the order header, primary,
@@ -62,10 +70,19 @@ ContainerImagePtr CreateContainerImage();
 enum class ContainerFile { kName, kHeader, kPrimary, kPrimary2, kMasks, kMasks2 };
 const char* ContainerFileName(ContainerFile file);
 
-// Reads the file at `path` whole (at most kMaxKeyFileSize bytes) and decodes it into the record
-// of `image` that `file` names. The read buffer is wiped before it is freed. False when the file
-// cannot be read or does not decode (the record may then be partly filled).
+// Reads the file at `path` (or the file of the opened folder) whole (at most kMaxKeyFileSize
+// bytes) and decodes it into the record of `image` that `file` names. The read buffer is wiped
+// before it is freed. False when the file cannot be read or does not decode (the record may then
+// be partly filled).
 bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& image);
+bool ReadWholeFile(const FolderHandle& folder, ContainerFile file, ContainerImage& image);
+
+enum class FolderStatus { kOpened, kBusy, kFailed };
+// Opens the container folder (at most 242 bytes) once and takes its lock: exclusive to change
+// the folder, shared to read it; kBusy when another command holds it past the bounded wait.
+// What a rewrite cut short left behind is finished first (rewrite.h), under the exclusive lock,
+// which a reader then keeps. kFailed when the folder cannot be opened or finished.
+FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle& handle);
 
 // Folder path without trailing separators (a root stays as it is). Null folder gives "".
 std::string NormalizeFolder(const char* folder);
@@ -78,20 +95,24 @@ std::string ContainerFilePath(const std::string& folder, const char* fileName);
 bool FolderNamePrefix(const char* name, std::string& prefix);
 
 // Write folder: the writing half of WriteContainer, also used directly by the repair.
-//   mode 0 (kWriteNew): creates a new private folder <folder>/<prefix>.NNN (the first free
-//     number from .000 to .999) and writes the six files into it. Any failure removes the new
-//     folder and whatever was written into it again. The reader folder may be at most 250
-//     bytes, the new folder path at most 242 (checked before anything is created).
-//   mode 1 (kWriteRewrite): rewrites the six files of the container in `folder` (at most 242
-//     bytes). All six are encoded first, then written to temporary files in the folder and
-//     flushed; only then do they replace the originals, in the order primary.key, masks.key,
-//     primary2.key, masks2.key, header.key, name.key, so that at every moment at least one
-//     copy (key file with its masks file) is a consistent pair on disk. A failure before the
-//     first replacement leaves the originals untouched and removes every temporary file.
+//   New container (WriteNewFolder, mode 0 kWriteNew): under the reader folder's lock, a marker
+//     file naming the new folder is written, the first free <prefix>.NNN (.000 to .999) is
+//     created private and locked, and the six files appear in it as one step (ReplaceFiles), so
+//     no half container is ever seen; the marker then goes. Markers a killed run left are dealt
+//     with first: their container is finished when its writing was decided, else removed. Any
+//     failure removes what was written. The reader folder may be at most 250 bytes, the new
+//     folder path at most 242 (checked before anything is created). *createdFolder receives the
+//     new folder's path.
+//   Rewrite (mode 1 kWriteRewrite): the six files of the container in the opened folder, whose
+//     exclusive lock the caller holds, are replaced as one step (ReplaceFiles, rewrite.h).
 // name: the full container name, NUL-terminated, written to name.key whole. extendHeader pads
 // header.key to kExtendedHeaderSize bytes. The header MAC is computed into image.header.
-// On success of mode 0, *createdFolder (when given) receives the new folder's path.
 enum WriteMode : int { kWriteNew = 0, kWriteRewrite = 1 };
+FolderStatus WriteNewFolder(ContainerImage& image, const char* readerFolder, const char* name,
+                            bool extendHeader, std::string* createdFolder = nullptr);
+bool WriteFolder(ContainerImage& image, FolderHandle& folder, const char* name,
+                 bool extendHeader);
+// Either mode by path: mode 1 opens the folder (OpenContainerFolder, exclusive) for the rewrite.
 bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,
                  bool extendHeader, std::string* createdFolder = nullptr);
 

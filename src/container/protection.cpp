@@ -169,11 +169,9 @@ bool OpenCopyTolerant(KeyFileRecord& keys, const MaskFileRecord& masks, const ch
 }
 
 template <typename Record>
-void ReadOrClear(const std::string& folder, ContainerFile file, ContainerImage& image,
+void ReadOrClear(const FolderHandle& folder, ContainerFile file, ContainerImage& image,
                  Record& record) {
-    if (!ReadWholeFile(ContainerFilePath(folder, ContainerFileName(file)), file, image)) {
-        record = Record();
-    }
+    if (!ReadWholeFile(folder, file, image)) record = Record();
 }
 
 bool EncryptCopyField(SecureBlob& field, const char16_t* password, const MaskFileRecord& masks,
@@ -361,33 +359,35 @@ bool PasswordCheckValue(const char16_t* password, const uint8_t* publicKeyCheck,
 
 // ---- Opening ------------------------------------------------------------------------------------
 
-ContainerImagePtr OpenContainerStrict(const char* folderArg, const char16_t* password) {
-    const std::string folder = NormalizeFolder(folderArg);
-    if (folder.empty() || folder.size() > kMaxContainerFolderPath) return nullptr;
+ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t* password) {
     ContainerImagePtr image = CreateContainerImage();
     if (!image) return nullptr;
     static constexpr ContainerFile kOrder[] = {ContainerFile::kHeader,   ContainerFile::kPrimary,
                                                ContainerFile::kPrimary2, ContainerFile::kMasks,
                                                ContainerFile::kMasks2,   ContainerFile::kName};
     for (ContainerFile file : kOrder) {
-        if (!ReadWholeFile(ContainerFilePath(folder, ContainerFileName(file)), file, *image)) {
-            return nullptr;
-        }
+        if (!ReadWholeFile(folder, file, *image)) return nullptr;
     }
     if (!VerifyAndDecrypt(*image, password)) return nullptr;
     return image;
 }
 
-ContainerImagePtr OpenContainerTolerant(const char* folderArg, const char16_t* password,
+ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* password) {
+    FolderHandle handle;
+    if (OpenContainerFolder(folder, LockMode::kShared, handle) != FolderStatus::kOpened) {
+        return nullptr;
+    }
+    return OpenContainerStrict(handle, password);
+}
+
+ContainerImagePtr OpenContainerTolerant(const FolderHandle& folder, const char16_t* password,
                                         const char* paramSet, uint32_t providerType,
                                         bool readHeader) {
-    const std::string folder = NormalizeFolder(folderArg);
-    if (folder.empty() || folder.size() > kMaxContainerFolderPath) return nullptr;
     ContainerImagePtr image = CreateContainerImage();
     if (!image) return nullptr;
     if (readHeader) {
         // Whatever part of a damaged header decodes is kept.
-        ReadWholeFile(ContainerFilePath(folder, kHeaderFile), ContainerFile::kHeader, *image);
+        ReadWholeFile(folder, ContainerFile::kHeader, *image);
         const uint32_t headerType = ProviderTypeOfOid(image->header.firstKey.algorithm);
         if (headerType != 0) providerType = headerType;
     }
@@ -408,6 +408,16 @@ ContainerImagePtr OpenContainerTolerant(const char* folderArg, const char16_t* p
     }
     if (!usable1 && !usable2) return nullptr;
     return image;
+}
+
+ContainerImagePtr OpenContainerTolerant(const char* folder, const char16_t* password,
+                                        const char* paramSet, uint32_t providerType,
+                                        bool readHeader) {
+    FolderHandle handle;
+    if (OpenContainerFolder(folder, LockMode::kShared, handle) != FolderStatus::kOpened) {
+        return nullptr;
+    }
+    return OpenContainerTolerant(handle, password, paramSet, providerType, readHeader);
 }
 
 // ---- Protecting for writing ---------------------------------------------------------------------

@@ -80,11 +80,12 @@ bool PasswordCheckValue(const char16_t* password, const uint8_t* publicKeyCheck,
                         uint32_t providerType, const char* paramSet, uint8_t* out4);
 
 // ---- Opening ------------------------------------------------------------------------------------
-// Reads all six files of the container in `folder` (at most 242 bytes; each must be present and
-// well formed) and verifies, in order: provider type, container parameter set, both mask check
+// Reads all six files of the container in `folder` (each must be present and well formed) and verifies, in order: provider type, container parameter set, both mask check
 // values, the header MAC, the password check (when present and flagged), then decrypts both key
 // fields of both copies and checks each key against its public-key check value. Null on any
 // failure (the partly filled image is wiped).
+// The path forms open the folder themselves (OpenContainerFolder, shared lock).
+ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t* password);
 ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* password);
 
 // Opens what can be used. With readHeader the header is read (whatever decodes is kept) and its
@@ -94,6 +95,9 @@ ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* passwo
 // decrypted into firstKeyDecrypted / secondKeyDecrypted (a copy that is not usable keeps them
 // empty). No header MAC, password or public-key check is made. Null when the folder path is too
 // long, the provider type is 0, no copy is usable, or a KEK or a decryption fails.
+ContainerImagePtr OpenContainerTolerant(const FolderHandle& folder, const char16_t* password,
+                                        const char* paramSet, uint32_t providerType,
+                                        bool readHeader);
 ContainerImagePtr OpenContainerTolerant(const char* folder, const char16_t* password,
                                         const char* paramSet, uint32_t providerType,
                                         bool readHeader);

@@ -75,14 +75,16 @@ void SetLocaleCodesetForTesting(const char* codeset) {
         std::strcpy(g_codeset, codeset);
 }
 
-bool ConsoleWrite(const char* utf8, size_t n) {
+namespace {
+
+bool WriteText(std::FILE* stream, const char* utf8, size_t n) {
     if (n == 0) return true;
-    if (g_codeset[0] == '\0') return std::fwrite(utf8, 1, n, stdout) == n;
+    if (g_codeset[0] == '\0') return std::fwrite(utf8, 1, n, stream) == n;
 
     char target[sizeof g_codeset + 16];
     std::snprintf(target, sizeof target, "%s//TRANSLIT", g_codeset);
     iconv_t cd = iconv_open(target, "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::fwrite(utf8, 1, n, stdout) == n;
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::fwrite(utf8, 1, n, stream) == n;
     bool ok = true;
     char* in = const_cast<char*>(utf8);
     size_t inLeft = n;
@@ -92,10 +94,10 @@ bool ConsoleWrite(const char* utf8, size_t n) {
         size_t outLeft = sizeof buffer;
         size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
         size_t produced = sizeof buffer - outLeft;
-        if (produced > 0 && std::fwrite(buffer, 1, produced, stdout) != produced) ok = false;
+        if (produced > 0 && std::fwrite(buffer, 1, produced, stream) != produced) ok = false;
         if (r == static_cast<size_t>(-1) && errno != E2BIG) {
             // Not representable even approximately: show a question mark and move on.
-            ok = ok && std::fputc('?', stdout) != EOF;
+            ok = ok && std::fputc('?', stream) != EOF;
             ++in;
             --inLeft;
             while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80) {
@@ -109,10 +111,19 @@ bool ConsoleWrite(const char* utf8, size_t n) {
     size_t outLeft = sizeof buffer;
     if (iconv(cd, nullptr, nullptr, &out, &outLeft) != static_cast<size_t>(-1) && out != buffer) {
         size_t produced = static_cast<size_t>(out - buffer);
-        ok = ok && std::fwrite(buffer, 1, produced, stdout) == produced;
+        ok = ok && std::fwrite(buffer, 1, produced, stream) == produced;
     }
     iconv_close(cd);
     return ok;
+}
+
+}  // namespace
+
+bool ConsoleWrite(const char* utf8, size_t n) { return WriteText(stdout, utf8, n); }
+
+bool ConsoleWriteError(const char* utf8, size_t n) {
+    std::fflush(stdout);  // the lines keep their order where both streams meet
+    return WriteText(stderr, utf8, n);
 }
 
 bool ConsoleFlush() {

@@ -26,5 +26,7 @@ void SetLocaleCodesetForTesting(const char* codeset);
 // Characters the codeset lacks are approximated. False when the write fails.
 bool ConsoleWrite(const char* utf8, size_t n);
 bool ConsoleFlush();
+// Writes UTF-8 text to standard error (warnings), converted like ConsoleWrite.
+bool ConsoleWriteError(const char* utf8, size_t n);
 
 }  // namespace keymend

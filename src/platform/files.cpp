@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
-#include <dirent.h>
+#include "platform/files_internal.h"
+#include "platform/folder.h"
+
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/stat.h>
@@ -18,28 +20,11 @@ namespace keymend {
 
 namespace {
 
-constexpr int kFaultKinds = 3;
-uint32_t gFaultAt[kFaultKinds] = {};
-uint32_t gOpCount[kFaultKinds] = {};
-
-// Counts one operation of a kind; true when the fault seam says it must fail.
-bool InjectFault(FileOp kind) {
-    const int i = static_cast<int>(kind);
-    ++gOpCount[i];
-    if (gFaultAt[i] != 0 && gOpCount[i] == gFaultAt[i]) {
-        gFaultAt[i] = 0;
-        return true;
-    }
-    return false;
-}
-
+uint32_t gFaultAt[kFileOpKinds] = {};
+uint32_t gOpCount[kFileOpKinds] = {};
 uint32_t gCrashAt = 0;
 uint32_t gCrashSteps = 0;
-
-// Crash seam: kills the process at the chosen file-changing step.
-void CrashPoint() {
-    if (gCrashAt != 0 && ++gCrashSteps == gCrashAt) ::raise(SIGKILL);
-}
+FileStepHook gStepHook = nullptr;
 
 class Fd {
   public:
@@ -50,55 +35,10 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
 
   private:
     int fd_;
 };
-
-bool WriteAll(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool WriteFile(const char* path, const uint8_t* data, size_t length, bool isPrivate) {
-    if (path == nullptr || (data == nullptr && length != 0)) return false;
-    const mode_t mode = isPrivate ? 0600 : 0644;
-    Fd fd(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
-    if (fd.get() < 0) return false;
-    // The umask may have taken bits away, and an existing file keeps its old mode: force it.
-    if (isPrivate && ::fchmod(fd.get(), 0600) != 0) return false;
-    CrashPoint();
-    if (InjectFault(FileOp::kWrite)) return false;
-    const size_t half = length / 2;
-    if (!WriteAll(fd.get(), data, half)) return false;
-    CrashPoint();
-    if (!WriteAll(fd.get(), data + half, length - half)) return false;
-    CrashPoint();
-    if (InjectFault(FileOp::kFlush) || ::fsync(fd.get()) != 0) return false;
-    return fd.Close();
-}
-
-// Flushes the folder holding `path`, so that a rename in it survives a crash.
-void SyncParentFolder(const char* path) {
-    std::string folder(path);
-    const size_t slash = folder.find_last_of('/');
-    folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : folder.substr(0, slash));
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() >= 0) ::fsync(fd.get());
-}
 
 bool LocaleIsAscii() {
     const char* codeset = nl_langinfo(CODESET);
@@ -124,14 +64,9 @@ size_t Utf8CharLength(const unsigned char* s, size_t n) {
 
 }  // namespace
 
-bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator allocate,
-                     void* context) {
-    if (path == nullptr || allocate == nullptr) return false;
-    // Non-blocking, so that a FIFO or a device is refused below instead of waiting for a writer.
-    Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) return false;
+bool ReadOpenedFile(int fd, size_t maxSize, FileBufferAllocator allocate, void* context) {
     struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > maxSize) return false;
     const size_t size = static_cast<size_t>(st.st_size);
     if (size == 0) return true;
@@ -139,7 +74,7 @@ bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator alloc
     if (buffer == nullptr) return false;
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd.get(), buffer + done, size - done);
+        const ssize_t n = ::read(fd, buffer + done, size - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
@@ -147,68 +82,12 @@ bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator alloc
     return true;
 }
 
-FolderCreation CreatePrivateFolder(const char* path) {
-    if (path == nullptr || *path == '\0') return FolderCreation::kFailed;
-    if (::mkdir(path, 0700) != 0) {
-        return errno == EEXIST ? FolderCreation::kExists : FolderCreation::kFailed;
-    }
-    // mkdir applies the umask, which may have removed owner bits; the folder is ours, so set it.
-    if (::chmod(path, 0700) != 0) {
-        ::rmdir(path);
-        return FolderCreation::kFailed;
-    }
-    return FolderCreation::kCreated;
-}
-
-bool FolderExists(const char* path) {
-    struct stat st;
-    return path != nullptr && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool FileExists(const char* path) {
-    struct stat st;
-    return path != nullptr && ::lstat(path, &st) == 0;
-}
-
-bool WritePrivateFile(const char* path, const uint8_t* data, size_t length) {
-    return WriteFile(path, data, length, true);
-}
-
-bool WritePublicFile(const char* path, const uint8_t* data, size_t length) {
-    return WriteFile(path, data, length, false);
-}
-
-bool ReplaceFile(const char* from, const char* to) {
-    if (from == nullptr || to == nullptr) return false;
-    CrashPoint();
-    if (InjectFault(FileOp::kReplace) || ::rename(from, to) != 0) return false;
-    SyncParentFolder(to);
-    return true;
-}
-
-bool RemoveFile(const char* path) {
-    if (path == nullptr) return false;
-    CrashPoint();
-    return ::unlink(path) == 0 || errno == ENOENT;
-}
-
-bool RemoveFolder(const char* path) {
-    return path != nullptr && ::rmdir(path) == 0;
-}
-
-bool ListFolder(const char* path, std::vector<std::string>& names) {
-    names.clear();
-    if (path == nullptr) return false;
-    DIR* dir = ::opendir(path);
-    if (dir == nullptr) return false;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) {
-            continue;
-        }
-        names.emplace_back(entry->d_name);
-    }
-    ::closedir(dir);
-    return true;
+bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator allocate,
+                     void* context) {
+    if (path == nullptr || allocate == nullptr) return false;
+    // Non-blocking, so that a FIFO or a device is refused below instead of waiting for a writer.
+    Fd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    return fd.get() >= 0 && ReadOpenedFile(fd.get(), maxSize, allocate, context);
 }
 
 size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
@@ -233,6 +112,29 @@ size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
         done += step;
     }
     return done;
+}
+
+void FileSystemInit() { ::signal(SIGXFSZ, SIG_IGN); }
+
+bool FileFaultInjected(FileOp kind) {
+    const int i = static_cast<int>(kind);
+    ++gOpCount[i];
+    if (gFaultAt[i] != 0 && gOpCount[i] == gFaultAt[i]) {
+        gFaultAt[i] = 0;
+        return true;
+    }
+    return false;
+}
+
+void FileStep() {
+    ++gCrashSteps;
+    if (gStepHook != nullptr) gStepHook(gCrashSteps);
+    if (gCrashAt != 0 && gCrashSteps == gCrashAt) ::raise(SIGKILL);
+}
+
+void SetFileStepHookForTesting(FileStepHook hook) {
+    gStepHook = hook;
+    gCrashSteps = 0;
 }
 
 void SetCrashAtFileStepForTesting(uint32_t nth) {

@@ -23,6 +23,13 @@ constexpr int kMsgSuccess = 113;                // closing message after success
 constexpr int kMsgFailure = 114;                // closing message after any failure
 constexpr int kMsgPublicKeyFailed = 121;        // public key export fails
 constexpr int kMsgWrongCommandLine = 123;       // two lines, printed with an empty line after
+constexpr int kMsgContainerBusy = 125;          // another command holds the container
+// The repair cannot verify a key without certificate; printed after 111, naming the option.
+constexpr int kMsgRepairNeedsSignatureCertificate = 126;
+constexpr int kMsgRepairNeedsExchangeCertificate = 129;
+// Warnings on standard error; "%1", "%2", ... stand for the parameters named.
+constexpr int kMsgRepairParametersAssumed = 127;  // %1 curve, %2 digest parameter set
+constexpr int kMsgPublicKeyAssumed = 128;         // %1 file, %2 provider type, %3 curve
 constexpr int kMsgPkcs12TooMuchWork = 130;      // the PKCS#12 file asks for too much work
 
 // Manual entries, printed as stored (they carry their own line feeds).

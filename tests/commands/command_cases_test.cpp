@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "commands/repair.h"
 #include "container/container_builder.h"
@@ -184,9 +185,27 @@ void RunCase(const VectorRecord& c) {
     }
     const std::map<std::string, Bytes> tree = Tree(reader.path());
     RunResult run = RunKeymend(expand("Args"), {"LANG=C.UTF-8"});
+    // Each warning line names what the case lists for it.
+    const std::vector<std::string> warnings = Words(c.Has("Warnings") ? c.Get("Warnings") : "");
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < run.err.size();) {
+        const size_t end = run.err.find('\n', at);
+        lines.push_back(run.err.substr(at, end - at));
+        at = end == std::string::npos ? run.err.size() : end + 1;
+    }
+    EXPECT_EQ(lines.size(), warnings.size()) << run.err;
+    for (size_t i = 0; i < lines.size() && i < warnings.size(); ++i) {
+        EXPECT_TRUE(lines[i].starts_with("Warning: ")) << lines[i];
+        std::string item;
+        for (std::istringstream in(warnings[i]); std::getline(in, item, '/');) {
+            EXPECT_NE(lines[i].find(item), std::string::npos) << item << " in " << lines[i];
+        }
+    }
     if (c.Has("Message")) {
         EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(run.out, FailureOutput(std::stoi(c.Get("Message"))));
+        std::vector<int> ids;
+        for (const std::string& id : Words(c.Get("Message"))) ids.push_back(std::stoi(id));
+        EXPECT_EQ(run.out, FailureOutput(ids));
         EXPECT_TRUE(Tree(reader.path()) == tree) << "a failed command changed the folder";
         return;
     }
@@ -219,7 +238,7 @@ std::vector<VectorRecord> Cases(const std::string& file) {
         file, {"Case",       "Keys",        "ProvType",     "Password", "Prepare", "Damage",
                "Args",       "Message",     "Public1",      "Public2",  "Intact",  "Remasked",
                "Name",       "HeaderFlags", "HeaderSize",   "Curves",   "Digests", "EncryptionSets",
-               "Algorithms", "KeyFlags",    "Certificates", "Then"});
+               "Algorithms", "KeyFlags",    "Certificates", "Then",     "Warnings"});
 }
 
 TEST(Commands, EveryCaseFile) {

@@ -103,24 +103,34 @@ Bytes PublicFile(const Bytes& publicKey) {
     return out;
 }
 
-std::string FailureOutput(int messageId) {
+std::string FailureOutput(const std::vector<int>& messageIds) {
     static const std::map<int, std::string> kTexts = {
         {0, ""},
         {102, "Failed to open PKCS#12 key container.\n"},
         {103, "Failed to open PKCS#12 key container file.\n"},
+        {104, "Failed to create Kalvion CSP key container.\n"},
         {105, "Failed to open Kalvion CSP key container.\n"},
         {108, "Kalvion CSP key container is full. Cannot add extra keys.\n"},
         {109, "Unable to add different type key to Kalvion key container.\n"},
         {110, "Unable to add key of the same purpose to Kalvion container. \n"},
         {111, "Unable to repair Kalvion CSP key container.\n"},
         {121, "Failed to retreive public key from Kalvion CSP key container.\n"},
-        {130,
-         "PKCS#12 key container file asks for too much work to open (too many iterations or "
-         "parts).\n"}};
-    EXPECT_EQ(kTexts.count(messageId), 1u) << messageId;
-    return (kTexts.count(messageId) != 0 ? kTexts.at(messageId) : "?") +
-           "Failed while executing.\n";
+        {125, "Kalvion CSP key container is in use by another command.\n"},
+        {126, "The signature key cannot be verified: its copies differ or only one is readable. "
+              "Specify its certificate with -certsg.\n"},
+        {129, "The key exchange key cannot be verified: its copies differ or only one is "
+              "readable. Specify its certificate with -certex.\n"},
+        {130, "PKCS#12 key container file asks for too much work to open (too many iterations or "
+              "parts).\n"}};
+    std::string out;
+    for (int id : messageIds) {
+        EXPECT_EQ(kTexts.count(id), 1u) << id;
+        out += kTexts.count(id) != 0 ? kTexts.at(id) : "?";
+    }
+    return out + "Failed while executing.\n";
 }
+
+std::string FailureOutput(int messageId) { return FailureOutput(std::vector<int>{messageId}); }
 
 static HardeningKey LoadKey(const std::string& name) {
     HardeningKey key{

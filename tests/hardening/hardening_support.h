@@ -30,8 +30,10 @@ void DamageFolder(const std::string& folder, const std::string& damage);
 
 Bytes PublicFile(const Bytes& publicKey);  // what -kvpublic writes: 0x04, the length, the key
 
-// What the binary prints when a command fails with message `messageId` (0: none).
+// What the binary prints when a command fails with message `messageId` (0: none), or with
+// these messages on lines of their own.
 std::string FailureOutput(int messageId);
+std::string FailureOutput(const std::vector<int>& messageIds);
 
 // A PKCS#12 file of tests/data/hardening (password "secret"), its certificate and public key.
 struct HardeningKey {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,13 +26,17 @@ std::string Trim(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
 }
 
-// Runs argv[0] without a shell, stdout captured, stderr discarded. `env` holds NAME=VALUE
-// settings for the child; with `cleanLocale` the locale variables are removed first. With
-// `input`, standard input is a pipe that delivers it and then ends.
+// Runs argv[0] without a shell, stdout and stderr captured. `env` holds NAME=VALUE settings for
+// the child; with `cleanLocale` the locale variables are removed first. With `input`, standard
+// input is a pipe that delivers it and then ends.
 RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env, bool cleanLocale,
               const std::string* input = nullptr) {
-    int fds[2], in[2] = {-1, -1};
-    if (pipe(fds) != 0 || (input != nullptr && pipe(in) != 0)) return {};
+    int out[2], err[2], in[2] = {-1, -1};
+    if (pipe(out) != 0) return {};
+    if (pipe(err) != 0 || (input != nullptr && pipe(in) != 0)) {
+        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+        return {};
+    }
     const pid_t pid = fork();
     if (pid == 0) {
         if (input != nullptr) {
@@ -39,11 +44,9 @@ RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env
             close(in[0]);
             close(in[1]);
         }
-        dup2(fds[1], 1);
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (devnull >= 0) dup2(devnull, 2);
-        close(fds[0]);
-        close(fds[1]);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
         if (cleanLocale) {
             for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) unsetenv(name);
         }
@@ -56,7 +59,8 @@ RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env
         execv(pointers[0], pointers.data());
         _exit(127);
     }
-    close(fds[1]);
+    close(out[1]);
+    close(err[1]);
     if (input != nullptr) {
         // A child that ends without reading all of it must not take this process down.
         signal(SIGPIPE, SIG_IGN);
@@ -65,11 +69,24 @@ RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env
         close(in[1]);
     }
     RunResult r;
-    char buf[4096];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) {
-        r.out.append(buf, static_cast<size_t>(n));
+    // Both pipes at once, so that neither fills up and blocks the child.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* text[2] = {&r.out, &r.err};
+    for (int open = 2; open > 0;) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                text[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
     }
-    close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);

@@ -42,11 +42,11 @@ class TempDir {
     std::string path_;
 };
 
-// Exit code (-1 when killed by a signal), the signal, and the captured stdout.
+// Exit code (-1 when killed by a signal), the signal, and the captured stdout and stderr.
 struct RunResult {
     int exitCode = -1;
     int signal = 0;
-    std::string out;
+    std::string out, err;
 };
 
 // The built keymend with these arguments (no shell) in a clean locale plus `env` (NAME=VALUE).
@@ -55,7 +55,7 @@ RunResult RunKeymend(const std::vector<std::string>& args,
 // The same with `input` as standard input (a pipe that ends after it).
 RunResult RunKeymendWithInput(const std::vector<std::string>& args, const std::string& input,
                               const std::vector<std::string>& env = {"LANG=C"});
-RunResult RunShell(const std::string& commandLine);  // stderr discarded
+RunResult RunShell(const std::string& commandLine);
 
 // Vector files: "[Section]" headers, "Key = value" lines, '#' comments, records separated by
 // blank lines; each record carries its section. A malformed line or unknown key fails the test.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cwchar>
 #include <initializer_list>
+#include <string>
 
 namespace keymend {
 
@@ -86,5 +87,14 @@ bool ConsoleWrite(const char* utf8, size_t n) {
 }
 
 bool ConsoleFlush() { return std::fflush(stdout) == 0; }
+
+bool ConsoleWriteError(const char* utf8, size_t n) {
+    std::fflush(stdout);
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(n), nullptr, 0);
+    if (units <= 0) return n == 0;
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8, static_cast<int>(n), wide.data(), units);
+    return std::fwprintf(stderr, L"%ls", wide.c_str()) >= 0;
+}
 
 }  // namespace keymend

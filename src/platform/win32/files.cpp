@@ -5,9 +5,10 @@
 // Files and folders get the default security of their parent folder.
 #include "platform/files.h"
 
+#include "platform/files_internal.h"
+#include "platform/folder.h"
+
 #include <windows.h>
-// <windows.h> maps ReplaceFile to the system's ReplaceFileW; keymend's own is meant here.
-#undef ReplaceFile
 
 #include <cstring>
 #include <string>
@@ -18,28 +19,10 @@ namespace keymend {
 
 namespace {
 
-constexpr int kFaultKinds = 3;
-uint32_t gFaultAt[kFaultKinds] = {};
-uint32_t gOpCount[kFaultKinds] = {};
-
-// Counts one operation of a kind; true when the fault seam says it must fail.
-bool InjectFault(FileOp kind) {
-    const int i = static_cast<int>(kind);
-    ++gOpCount[i];
-    if (gFaultAt[i] != 0 && gOpCount[i] == gFaultAt[i]) {
-        gFaultAt[i] = 0;
-        return true;
-    }
-    return false;
-}
-
-// Argument bytes to UTF-16; false for an empty path or bytes that do not convert.
-bool WidePath(const char* path, std::wstring& wide) {
-    wide.clear();
-    if (path == nullptr || *path == '\0') return false;
-    const size_t n = std::strlen(path);
-    return n <= 32767 && ArgumentBytesToWide(path, n, wide);
-}
+uint32_t gFaultAt[kFileOpKinds] = {};
+uint32_t gOpCount[kFileOpKinds] = {};
+uint32_t gSteps = 0;
+FileStepHook gStepHook = nullptr;
 
 class Handle {
 public:
@@ -61,47 +44,22 @@ private:
     HANDLE h_;
 };
 
-bool WriteAll(HANDLE file, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        const DWORD chunk = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
-        DWORD written = 0;
-        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
-        data += written;
-        length -= written;
-    }
-    return true;
-}
-
-bool WriteWholeFile(const char* path, const uint8_t* data, size_t length) {
-    std::wstring wide;
-    if ((data == nullptr && length != 0) || !WidePath(path, wide)) return false;
-    // A reparse point (symbolic link) is opened itself, never followed.
-    Handle file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.valid()) return false;
-    if (InjectFault(FileOp::kWrite) || !WriteAll(file.get(), data, length)) return false;
-    if (InjectFault(FileOp::kFlush) || !FlushFileBuffers(file.get())) return false;
-    return file.Close();
-}
-
-DWORD Attributes(const char* path) {
-    std::wstring wide;
-    if (!WidePath(path, wide)) return INVALID_FILE_ATTRIBUTES;
-    return GetFileAttributesW(wide.c_str());
-}
-
 }  // namespace
 
-bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator allocate,
-                     void* context) {
-    std::wstring wide;
-    if (allocate == nullptr || !WidePath(path, wide)) return false;
-    Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK) return false;
+// Argument bytes to UTF-16; false for an empty path or bytes that do not convert.
+bool WidePath(const char* path, std::wstring& wide) {
+    wide.clear();
+    if (path == nullptr || *path == '\0') return false;
+    const size_t n = std::strlen(path);
+    return n <= 32767 && ArgumentBytesToWide(path, n, wide);
+}
+
+
+bool ReadOpenedFile(void* handle, size_t maxSize, FileBufferAllocator allocate, void* context) {
+    if (GetFileType(handle) != FILE_TYPE_DISK) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
         return false;
     const uint64_t size64 = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     if (size64 > maxSize) return false;
@@ -114,79 +72,19 @@ bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator alloc
         const size_t left = size - done;
         const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
         DWORD got = 0;
-        if (!::ReadFile(file.get(), buffer + done, chunk, &got, nullptr) || got == 0) return false;
+        if (!::ReadFile(handle, buffer + done, chunk, &got, nullptr) || got == 0) return false;
         done += got;
     }
     return true;
 }
 
-FolderCreation CreatePrivateFolder(const char* path) {
+bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator allocate,
+                     void* context) {
     std::wstring wide;
-    if (!WidePath(path, wide)) return FolderCreation::kFailed;
-    if (CreateDirectoryW(wide.c_str(), nullptr)) return FolderCreation::kCreated;
-    return GetLastError() == ERROR_ALREADY_EXISTS ? FolderCreation::kExists
-                                                  : FolderCreation::kFailed;
-}
-
-bool FolderExists(const char* path) {
-    const DWORD a = Attributes(path);
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool FileExists(const char* path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
-
-bool WritePrivateFile(const char* path, const uint8_t* data, size_t length) {
-    return WriteWholeFile(path, data, length);
-}
-
-bool WritePublicFile(const char* path, const uint8_t* data, size_t length) {
-    return WriteWholeFile(path, data, length);
-}
-
-bool ReplaceFile(const char* from, const char* to) {
-    std::wstring wideFrom;
-    std::wstring wideTo;
-    if (!WidePath(from, wideFrom) || !WidePath(to, wideTo)) return false;
-    if (InjectFault(FileOp::kReplace)) return false;
-    // Write-through: the call returns once the rename is on disk.
-    return MoveFileExW(wideFrom.c_str(), wideTo.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-bool RemoveFile(const char* path) {
-    std::wstring wide;
-    if (!WidePath(path, wide)) return false;
-    if (DeleteFileW(wide.c_str())) return true;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-bool RemoveFolder(const char* path) {
-    std::wstring wide;
-    return WidePath(path, wide) && RemoveDirectoryW(wide.c_str()) != 0;
-}
-
-bool ListFolder(const char* path, std::vector<std::string>& names) {
-    names.clear();
-    std::wstring pattern;
-    if (!WidePath(path, pattern)) return false;
-    if (pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
-    pattern += L'*';
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    bool ok = true;
-    do {
-        if (std::wcscmp(entry.cFileName, L".") == 0 || std::wcscmp(entry.cFileName, L"..") == 0)
-            continue;
-        // Back to argument bytes, the form paths take everywhere in keymend.
-        std::string name;
-        AppendArgumentBytes(entry.cFileName, std::wcslen(entry.cFileName), name);
-        names.push_back(std::move(name));
-    } while (FindNextFileW(find, &entry));
-    if (ok && GetLastError() != ERROR_NO_MORE_FILES) ok = false;
-    FindClose(find);
-    return ok;
+    if (allocate == nullptr || !WidePath(path, wide)) return false;
+    Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid() && ReadOpenedFile(file.get(), maxSize, allocate, context);
 }
 
 size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
@@ -220,6 +118,30 @@ size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
     }
     return done;
 }
+
+bool FileFaultInjected(FileOp kind) {
+    const int i = static_cast<int>(kind);
+    ++gOpCount[i];
+    if (gFaultAt[i] != 0 && gOpCount[i] == gFaultAt[i]) {
+        gFaultAt[i] = 0;
+        return true;
+    }
+    return false;
+}
+
+void FileStep() {
+    ++gSteps;
+    if (gStepHook != nullptr) gStepHook(gSteps);
+}
+
+void SetFileStepHookForTesting(FileStepHook hook) {
+    gStepHook = hook;
+    gSteps = 0;
+}
+
+uint32_t FileStepCount() { return gSteps; }
+
+void FileSystemInit() {}
 
 void SetFileFaultForTesting(FileOp kind, uint32_t nth) {
     ResetFileOpCounts();
