@@ -10,7 +10,7 @@
 #include "commands/public_export.h"
 #include "container/container.h"
 #include "container/protection.h"
-#include "crypto/context/key_mask.h"
+#include "crypto/ec/key_mask.h"
 #include "crypto/ec/keypair.h"
 
 namespace {

@@ -17,7 +17,7 @@ add_custom_command(
 enable_language(RC)
 target_sources(keymend PRIVATE ${KEYMEND_RC})
 # The random source and the resource loader.
-target_link_libraries(keymend_core PUBLIC advapi32)
+target_link_libraries(keymend_platform PUBLIC advapi32)
 # The entry is wmain, which receives the command line in UTF-16 (src/main.cpp).
 target_compile_options(keymend PRIVATE -municode)
 target_link_options(keymend PRIVATE -municode)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "cli/settings.h"
+#include "settings/settings.h"
 
 namespace keymend::fuzz {
 

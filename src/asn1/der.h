@@ -28,8 +28,8 @@
 // must write the same octets every time it is called (it is called twice per pass that writes).
 //
 // Every call returns true on success and false on failure. A writer that lacks room in a real
-// cursor sets the thread's last error word (platform/last_error.h) to 234
-// (kErrorInsufficientBuffer) and fails; after any writer failure the rest of the caller's buffer
+// cursor sets the thread's DER error word (DerLastError) to 234 (kErrorInsufficientBuffer) and
+// fails; after any writer failure the rest of the caller's buffer
 // is undefined and should be discarded. Nothing here prints or throws.
 #pragma once
 
@@ -239,6 +239,11 @@ bool DerWriteConstructed(uint8_t identifier, void* context, DerContentWriter wri
 inline DerBlob DerPieces(const DerBlob* pieces, uint32_t count) {
     return DerBlob{count, reinterpret_cast<const uint8_t*>(pieces)};
 }
+
+// The thread's DER error word: 234 after a writer lacked room, until DerClearLastError.
+constexpr uint32_t kErrorInsufficientBuffer = 234;  // "more data is available"
+uint32_t DerLastError();
+void DerClearLastError();
 
 // ---- Helpers -------------------------------------------------------------------------------
 

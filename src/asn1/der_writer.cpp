@@ -8,11 +8,12 @@
 #include "asn1/file_time.h"
 #include "asn1/oid_internal.h"
 #include "asn1/utf.h"
-#include "platform/last_error.h"
 
 namespace keymend {
 
 namespace {
+
+thread_local uint32_t t_lastError = 0;
 
 // Where the content octets of one element come from.
 enum class Source {
@@ -68,7 +69,7 @@ bool Reserve(DerCursor& cursor, uint64_t size, uint8_t** at) {
         return true;
     }
     if (size > cursor.remaining) {
-        SetLastErrorWord(kErrorInsufficientBuffer);
+        t_lastError = kErrorInsufficientBuffer;
         return false;
     }
     *at = cursor.position;
@@ -396,5 +397,8 @@ bool DerWriteConstructed(uint8_t identifier, void* context, DerContentWriter wri
     DerCursor inner{length, at + headerLength};
     return writeContent(context, inner) && inner.remaining == 0;
 }
+
+uint32_t DerLastError() { return t_lastError; }
+void DerClearLastError() { t_lastError = 0; }
 
 }  // namespace keymend

@@ -177,4 +177,17 @@ bool OidContentToText(char* buffer, uint32_t bufferSize, const uint8_t* data, ui
     return true;
 }
 
+bool OidText::Set(const char* value) {
+    Clear();
+    if (value == nullptr) return true;
+    const size_t n = std::strlen(value);
+    if (n >= kCapacity) return false;
+    std::memcpy(text, value, n + 1);
+    return true;
+}
+
+bool OidText::Equals(const char* other) const {
+    return other != nullptr && !empty() && std::strcmp(text, other) == 0;
+}
+
 }  // namespace keymend

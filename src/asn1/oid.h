@@ -17,6 +17,20 @@ constexpr uint32_t kOidMaxTextArcs = 43;           // OidFromText
 constexpr uint32_t kOidMaxTextContentOctets = 62;  // OidFromText
 constexpr uint32_t kOidTextBufferSize = 128;       // what callers of OidContentToText pass
 
+// A decoded object identifier as dotted decimal text ("1.2.643.2.2.19"), NUL-terminated; empty
+// text means "absent". Texts that do not fit (over 127 characters) are refused on decoding.
+struct OidText {
+    static constexpr size_t kCapacity = 128;
+    char text[kCapacity] = {};
+
+    bool empty() const { return text[0] == '\0'; }
+    const char* c_str() const { return text; }
+    // Copies a NUL-terminated text (null clears). False, and cleared, when it does not fit.
+    bool Set(const char* value);
+    void Clear() { text[0] = '\0'; }
+    bool Equals(const char* other) const;  // exact text comparison; null equals nothing
+};
+
 // A decoded object identifier; owns copies of everything (it is not secret). Empty when
 // default-constructed or after a failed fill.
 struct OidObject {

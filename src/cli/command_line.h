@@ -2,7 +2,7 @@
 // is acceptable.
 #pragma once
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 
 namespace keymend {
 

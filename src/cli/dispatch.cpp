@@ -14,15 +14,6 @@ namespace keymend {
 
 namespace {
 
-CommandResult RunCommand(const Settings& settings) {
-    const char* command = settings.command;
-    if (std::strcmp(command, kCommandImportNew) == 0) return RunImportNew(settings);
-    if (std::strcmp(command, kCommandImportAdd) == 0) return RunImportAdd(settings);
-    if (std::strcmp(command, kCommandRepair) == 0) return RunRepair(settings);
-    if (std::strcmp(command, kCommandPublicExport) == 0) return RunPublicExport(settings);
-    return {false, kMsgUnsupportedCommand};
-}
-
 int Run(Settings& settings, Language language, int argc, char** argv) {
     if (!ParseCommandLine(settings, argc, argv)) {
         PrintMessage(language, kMsgWrongCommandLine);
@@ -37,13 +28,17 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
     if (CryptoContextInit(settings.useKeyMeshing)) {
         // The command releases what it built (PKCS#12 contents, container image) before it
         // returns, wiping key material on every path.
-        CommandResult result = RunCommand(settings);
+        const CommandFunction command = FindCommand(settings.command);
+        const CommandResult result = command != nullptr ? command(settings) : CommandResult{};
         success = result.ok;
         for (const CommandWarning& warning : result.warnings) {
-            PrintWarning(language, warning.messageId, warning.parameters);
+            PrintWarning(language, WarningMessageId(warning.kind), warning.parameters);
         }
-        if (!success && result.messageId != 0) PrintMessage(language, result.messageId);
-        if (!success && result.detailId != 0) PrintMessage(language, result.detailId);
+        const int messageId =
+            command != nullptr ? FailureMessageId(result.failure) : kMsgUnsupportedCommand;
+        const int detailId = DetailMessageId(result.detail);
+        if (!success && messageId != 0) PrintMessage(language, messageId);
+        if (!success && detailId != 0) PrintMessage(language, detailId);
         // Released after a failure too, so that scratch space that held key material is wiped.
         CryptoContextRelease();
     }
@@ -52,6 +47,14 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
 }
 
 }  // namespace
+
+CommandFunction FindCommand(const char* command) {
+    if (std::strcmp(command, kCommandImportNew) == 0) return RunImportNew;
+    if (std::strcmp(command, kCommandImportAdd) == 0) return RunImportAdd;
+    if (std::strcmp(command, kCommandRepair) == 0) return RunRepair;
+    if (std::strcmp(command, kCommandPublicExport) == 0) return RunPublicExport;
+    return nullptr;
+}
 
 int RunMain(int argc, char** argv) {
     // No core file may hold the passwords and keys this process is about to read.

@@ -33,6 +33,54 @@ void PrintWarning(Language language, int id, const std::vector<std::string>& par
     ConsoleWriteError(line.data(), line.size());
 }
 
+int FailureMessageId(CommandFailure failure) {
+    switch (failure) {
+        case CommandFailure::kNone:
+        case CommandFailure::kUnspecified:
+            return 0;
+        case CommandFailure::kPkcs12FileOpenFailed:
+            return kMsgPkcs12FileOpenFailed;
+        case CommandFailure::kPkcs12Refused:
+            return kMsgPkcs12ReadFailed;
+        case CommandFailure::kPkcs12TooMuchWork:
+            return kMsgPkcs12TooMuchWork;
+        case CommandFailure::kContainerCreateFailed:
+            return kMsgContainerCreateFailed;
+        case CommandFailure::kContainerOpenFailed:
+            return kMsgContainerOpenFailed;
+        case CommandFailure::kContainerFull:
+            return kMsgContainerFull;
+        case CommandFailure::kKeyTypeDiffers:
+            return kMsgKeyTypeDiffers;
+        case CommandFailure::kKeyPurposeTaken:
+            return kMsgKeyPurposeTaken;
+        case CommandFailure::kContainerBusy:
+            return kMsgContainerBusy;
+        case CommandFailure::kRepairFailed:
+            return kMsgRepairFailed;
+        case CommandFailure::kPublicKeyFailed:
+            return kMsgPublicKeyFailed;
+    }
+    return 0;
+}
+
+int DetailMessageId(CommandDetail detail) {
+    switch (detail) {
+        case CommandDetail::kNone:
+            return 0;
+        case CommandDetail::kNeedsSignatureCertificate:
+            return kMsgRepairNeedsSignatureCertificate;
+        case CommandDetail::kNeedsExchangeCertificate:
+            return kMsgRepairNeedsExchangeCertificate;
+    }
+    return 0;
+}
+
+int WarningMessageId(CommandWarningKind kind) {
+    return kind == CommandWarningKind::kPublicKeyAssumed ? kMsgPublicKeyAssumed
+                                                         : kMsgRepairParametersAssumed;
+}
+
 void PrintHelp(Language language) {
     constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,   kMsgHelpImportNew,
                                kMsgHelpImportAdd, kMsgHelpRepair, kMsgHelpPublic,

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/commands.h"
 #include "resources/string_table.h"
 
 namespace keymend {
@@ -15,6 +16,11 @@ void PrintMessage(Language language, int id);
 // Prints a warning line to standard error: the text of `id` with "%1", "%2", ... replaced by the
 // parameters in order.
 void PrintWarning(Language language, int id, const std::vector<std::string>& parameters);
+
+// The message of a command's failure reason, of its detail and of a warning (0: none).
+int FailureMessageId(CommandFailure failure);
+int DetailMessageId(CommandDetail detail);
+int WarningMessageId(CommandWarningKind kind);
 
 // Prints the manual: heading, -help, -p12tokv, -p12addtokv, -kvrepair, -kvpublic, the notice
 // on key parameters and the password sources, each exactly as stored.

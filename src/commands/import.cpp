@@ -6,7 +6,6 @@
 #include "crypto/context/secure_blob.h"
 #include "pkcs12/pkcs12.h"
 #include "platform/files.h"
-#include "resources/string_table.h"
 
 namespace keymend {
 
@@ -40,20 +39,20 @@ bool ReadPkcs12File(const char* path, FileBuffer& buffer, CommandResult* result)
     if (path != nullptr &&
         ReadFileBounded(path, static_cast<size_t>(-1), AllocateFileBuffer, &buffer))
         return true;
-    *result = {false, buffer.tooLarge   ? kMsgPkcs12ReadFailed
-                      : buffer.noMemory ? 0
-                                        : kMsgPkcs12FileOpenFailed};
+    *result = {false, buffer.tooLarge   ? CommandFailure::kPkcs12Refused
+                      : buffer.noMemory ? CommandFailure::kUnspecified
+                                        : CommandFailure::kPkcs12FileOpenFailed};
     return false;
 }
 
-int Pkcs12FailureMessage(Pkcs12Failure failure) {
+CommandFailure Pkcs12CommandFailure(Pkcs12Failure failure) {
     switch (failure) {
         case Pkcs12Failure::kDifferentKeyType:
-            return kMsgKeyTypeDiffers;
+            return CommandFailure::kKeyTypeDiffers;
         case Pkcs12Failure::kTooMuchWork:
-            return kMsgPkcs12TooMuchWork;
+            return CommandFailure::kPkcs12TooMuchWork;
         default:
-            return kMsgPkcs12ReadFailed;
+            return CommandFailure::kPkcs12Refused;
     }
 }
 
@@ -68,21 +67,21 @@ CommandResult RunImportNew(const Settings& settings) {
     Pkcs12Failure failure = Pkcs12Failure::kNone;
     if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
                     kPkcs12NewContainer, settings.keySpec, settings.noMacVerify != 0, &failure))
-        return {false, Pkcs12FailureMessage(failure)};
+        return {false, Pkcs12CommandFailure(failure)};
     file.bytes.Reset();
 
     // A file without a key bag passes the reader; protecting the empty key field then fails.
     if (!ProtectNewContainer(*image, settings.containerPassword))
-        return {false, kMsgContainerCreateFailed};
+        return {false, CommandFailure::kContainerCreateFailed};
     switch (WriteNewFolder(*image, settings.rdrFolder, settings.contName, false)) {
         case FolderStatus::kOpened:
-            return {true, 0};
+            return {true};
         case FolderStatus::kBusy:
-            return {false, kMsgContainerBusy};
+            return {false, CommandFailure::kContainerBusy};
         case FolderStatus::kFailed:
             break;
     }
-    return {false, kMsgContainerCreateFailed};
+    return {false, CommandFailure::kContainerCreateFailed};
 }
 
 CommandResult RunImportAdd(const Settings& settings) {
@@ -90,16 +89,16 @@ CommandResult RunImportAdd(const Settings& settings) {
     FolderHandle folder;
     const FolderStatus opened =
         OpenContainerFolder(settings.contFolder, LockMode::kExclusive, folder);
-    if (opened == FolderStatus::kBusy) return {false, kMsgContainerBusy};
+    if (opened == FolderStatus::kBusy) return {false, CommandFailure::kContainerBusy};
     ContainerImagePtr image;
     if (opened == FolderStatus::kOpened)
         image = OpenContainerStrict(folder, settings.containerPassword);
-    if (!image) return {false, kMsgContainerOpenFailed};
+    if (!image) return {false, CommandFailure::kContainerOpenFailed};
     // Only primary.key decides whether the container is full.
-    if (!image->primary.secondKey.empty()) return {false, kMsgContainerFull};
+    if (!image->primary.secondKey.empty()) return {false, CommandFailure::kContainerFull};
     const bool existingIsExchange = IsKeyAgreementOid(image->header.firstKey.algorithm.c_str());
     const bool newIsExchange = settings.keySpec == kKeySpecExchange;
-    if (existingIsExchange == newIsExchange) return {false, kMsgKeyPurposeTaken};
+    if (existingIsExchange == newIsExchange) return {false, CommandFailure::kKeyPurposeTaken};
 
     CommandResult result;
     FileBuffer file;
@@ -107,22 +106,22 @@ CommandResult RunImportAdd(const Settings& settings) {
     Pkcs12Failure failure = Pkcs12Failure::kNone;
     if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
                     kPkcs12SecondKey, settings.keySpec, settings.noMacVerify != 0, &failure))
-        return {false, Pkcs12FailureMessage(failure)};
+        return {false, Pkcs12CommandFailure(failure)};
     file.bytes.Reset();
 
     if (ProviderTypeOfOid(image->header.secondKey.algorithm) !=
         ProviderTypeOfOid(image->header.firstKey.algorithm))
-        return {false, kMsgKeyTypeDiffers};
+        return {false, CommandFailure::kKeyTypeDiffers};
 
     // The container keeps its name: a NUL-terminated copy of name.key.
     const SecureBlob& name = image->name;
     SecureBlob nameText;
-    if (!nameText.Allocate(name.size() + 1)) return {false, 0};
+    if (!nameText.Allocate(name.size() + 1)) return {false, CommandFailure::kUnspecified};
     for (uint32_t i = 0; i < name.size(); ++i) nameText[i] = name[i];
     if (!ProtectSecondKey(*image, settings.containerPassword) ||
         !WriteFolder(*image, folder, reinterpret_cast<const char*>(nameText.data()), false))
-        return {false, kMsgContainerCreateFailed};
-    return {true, 0};
+        return {false, CommandFailure::kContainerCreateFailed};
+    return {true};
 }
 
 }  // namespace keymend

@@ -8,7 +8,6 @@
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/gost28147/gost28147.h"
-#include "resources/string_table.h"
 
 namespace keymend {
 
@@ -172,33 +171,36 @@ CommandResult RunPublicExport(const Settings& settings) {
     FolderHandle folder;
     const FolderStatus opened =
         OpenContainerFolder(settings.contFolder, LockMode::kExclusive, folder);
-    if (opened == FolderStatus::kBusy) return {false, kMsgContainerBusy};
+    if (opened == FolderStatus::kBusy) return {false, CommandFailure::kContainerBusy};
     SecureBlob primary;
     SecureBlob secondary;
     PublicKeyNotes notes;
     if (opened != FolderStatus::kOpened ||
         !ExportPublicKeys(folder, settings.containerPassword, settings.primaryOid,
                           settings.secondaryOid, settings.provType, primary, secondary, &notes)) {
-        return {false, kMsgPublicKeyFailed};
+        return {false, CommandFailure::kPublicKeyFailed};
     }
     SecureBlob content1, content2;
     if (!PublicKeyFileContent(primary, content1) ||
         (!secondary.empty() && !PublicKeyFileContent(secondary, content2))) {
-        return {false, 0};
+        return {false, CommandFailure::kUnspecified};
     }
     // Both files change as one step; an existing public2 stays when there is no second key.
     const NewFileContent files[] = {{kPublic1File, content1.data(), content1.size(), false},
                                     {kPublic2File, content2.data(), content2.size(), false}};
-    CommandResult result{ReplaceFiles(folder, files, secondary.empty() ? 1 : 2), 0};
-    if (!result.ok) return result;
+    if (!ReplaceFiles(folder, files, secondary.empty() ? 1 : 2)) {
+        return {false, CommandFailure::kUnspecified};
+    }
+    CommandResult result{true};
     // A key that no check value confirms was computed for assumed parameters: say which.
     const std::string type = std::to_string(notes.providerType);
     if (!notes.primaryConfirmed) {
-        result.warnings.push_back({kMsgPublicKeyAssumed, {kPublic1File, type, notes.primaryCurve}});
+        result.warnings.push_back(
+            {CommandWarningKind::kPublicKeyAssumed, {kPublic1File, type, notes.primaryCurve}});
     }
     if (!secondary.empty() && !notes.secondaryConfirmed) {
         result.warnings.push_back(
-            {kMsgPublicKeyAssumed, {kPublic2File, type, notes.secondaryCurve}});
+            {CommandWarningKind::kPublicKeyAssumed, {kPublic2File, type, notes.secondaryCurve}});
     }
     return result;
 }

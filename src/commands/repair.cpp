@@ -8,13 +8,12 @@
 #include "container/protection.h"
 #include "container/records.h"
 #include "crypto/context/crypto_context.h"
-#include "crypto/context/key_mask.h"
+#include "crypto/ec/key_mask.h"
 #include "crypto/context/secure_blob.h"
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/gost28147/gost28147.h"
 #include "platform/paths.h"
-#include "resources/string_table.h"
 
 namespace keymend {
 
@@ -228,11 +227,6 @@ bool BuildKeyProperties(const KeySlot& slot, const SecureBlob& key, const Secure
 
 bool FreshSalt(SecureBlob& salt, uint32_t length) {
     return salt.Allocate(length) && RandomBytes(length, salt.data());
-}
-
-bool SetMaskCheck(MaskFileRecord& masks, const char* paramSet) {
-    return masks.maskCheck.Allocate(kMaskCheckSize) &&
-           MaskCheckValue(masks, paramSet, masks.maskCheck.data());
 }
 
 // Encrypts the copy's keys into its key file fields under the password key of its salt.
@@ -465,25 +459,25 @@ CommandResult RunRepair(const Settings& settings) {
     CommandResult result;
     result.ok = RepairContainer(options, &report);
     if (!report.assumedCurve.empty()) {
-        result.warnings.push_back(
-            {kMsgRepairParametersAssumed, {report.assumedCurve, report.assumedDigest}});
+        result.warnings.push_back({CommandWarningKind::kRepairParametersAssumed,
+                                   {report.assumedCurve, report.assumedDigest}});
     }
     switch (report.result) {
         case RepairResult::kRepaired:
             break;
         case RepairResult::kBusy:
-            result.messageId = kMsgContainerBusy;
+            result.failure = CommandFailure::kContainerBusy;
             break;
         case RepairResult::kExchangeKeyUnverified:
-            result.messageId = kMsgRepairFailed;
-            result.detailId = kMsgRepairNeedsExchangeCertificate;
+            result.failure = CommandFailure::kRepairFailed;
+            result.detail = CommandDetail::kNeedsExchangeCertificate;
             break;
         case RepairResult::kSignatureKeyUnverified:
-            result.messageId = kMsgRepairFailed;
-            result.detailId = kMsgRepairNeedsSignatureCertificate;
+            result.failure = CommandFailure::kRepairFailed;
+            result.detail = CommandDetail::kNeedsSignatureCertificate;
             break;
         case RepairResult::kFailed:
-            result.messageId = kMsgRepairFailed;
+            result.failure = CommandFailure::kRepairFailed;
             break;
     }
     return result;

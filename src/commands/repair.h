@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/settings.h"
+#include "settings/settings.h"
 
 namespace keymend {
 

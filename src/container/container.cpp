@@ -159,10 +159,6 @@ FolderStatus ClaimNumberedFolder(FolderHandle& reader, const std::string& prefix
 
 }  // namespace
 
-ContainerImagePtr CreateContainerImage() {
-    return ContainerImagePtr(new (std::nothrow) ContainerImage());
-}
-
 const char* ContainerFileName(ContainerFile file) {
     switch (file) {
         case ContainerFile::kName:

@@ -10,7 +10,7 @@
 // its lock for the whole run; every rewrite replaces the files as one step (rewrite.h), so any
 // later command sees either the whole old container or the whole new one.
 //
-// Opening and protecting (password handling) live in protection.h; the records in records.h.
+// The records and the image live in records.h, the password protection in protection.h.
 #pragma once
 
 #include <cstddef>
@@ -18,53 +18,12 @@
 #include <memory>
 #include <string>
 
+#include "container/layout.h"
 #include "container/records.h"
 #include "platform/folder.h"
 
 namespace keymend {
 
-// Path limits. A container folder path may be at most 242 bytes (so that the longest file path,
-// folder + "/primary2.key", fits in 255 bytes); a reader folder given for a new container at
-// most 250 bytes.
-constexpr size_t kMaxContainerFolderPath = 242;
-constexpr size_t kMaxReaderFolderPath = 250;
-// A new container folder is named from at most this many leading bytes of the container name
-// (never splitting a multibyte character), then ".000" to ".999".
-constexpr size_t kFolderNamePrefixBytes = 8;
-constexpr int kMaxFolderNumber = 999;
-// Largest key file that is read (a header holds up to two certificates).
-constexpr size_t kMaxKeyFileSize = 1u << 20;
-
-constexpr const char* kNameFile = "name.key";
-constexpr const char* kHeaderFile = "header.key";
-constexpr const char* kPrimaryFile = "primary.key";
-constexpr const char* kPrimary2File = "primary2.key";
-constexpr const char* kMasksFile = "masks.key";
-constexpr const char* kMasks2File = "masks2.key";
-// The public keys -kvpublic writes beside the key files.
-constexpr const char* kPublic1File = "public1";
-constexpr const char* kPublic2File = "public2";
-
-// The six records of a container. Owns every buffer in them; destroying the image wipes all key
-// material (each SecureBlob wipes itself). Slots are released in the order header, primary,
-// primary2, masks, masks2, name.
-//   primary / masks:   the first copy (primary.key with masks.key)
-//   primary2 / masks2: the second copy (primary2.key with masks2.key)
-//   header:            header.key
-//   name:              the container name, bytes without terminator (name.key)
-struct ContainerImage {
-    SecureBlob name;
-    MaskFileRecord masks2;
-    MaskFileRecord masks;
-    KeyFileRecord primary2;
-    KeyFileRecord primary;
-    HeaderRecord header;
-};
-
-using ContainerImagePtr = std::unique_ptr<ContainerImage>;
-
-// A new image with six empty records, or null when memory runs out.
-ContainerImagePtr CreateContainerImage();
 
 // Which record a file is decoded into (ReadWholeFile).
 enum class ContainerFile { kName, kHeader, kPrimary, kPrimary2, kMasks, kMasks2 };
@@ -83,6 +42,30 @@ enum class FolderStatus { kOpened, kBusy, kFailed };
 // What a rewrite cut short left behind is finished first (rewrite.h), under the exclusive lock,
 // which a reader then keeps. kFailed when the folder cannot be opened or finished.
 FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle& handle);
+
+// ---- Opening ---------------------------------------------------------------------------------
+// Reads all six files of the container in `folder` (each must be present and well formed) and
+// verifies, in order: provider type, container parameter set, both mask check values, the header
+// MAC, the password check (when present and flagged), then decrypts both key fields of both
+// copies and checks each key against its public-key check value. Null on any failure (the partly
+// filled image is wiped).
+// The path forms open the folder themselves (OpenContainerFolder, shared lock).
+ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t* password);
+ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* password);
+
+// Opens what can be used. With readHeader the header is read (whatever decodes is kept) and its
+// first key's algorithm gives the provider type when it is known; otherwise `providerType`.
+// Unreadable files leave their records empty. A copy is usable when its key file has a first key
+// and its masks file passes the mask check under `paramSet`; each usable copy's key fields are
+// decrypted into firstKeyDecrypted / secondKeyDecrypted (a copy that is not usable keeps them
+// empty). No header MAC, password or public-key check is made. Null when the folder path is too
+// long, the provider type is 0, no copy is usable, or a KEK or a decryption fails.
+ContainerImagePtr OpenContainerTolerant(const FolderHandle& folder, const char16_t* password,
+                                        const char* paramSet, uint32_t providerType,
+                                        bool readHeader);
+ContainerImagePtr OpenContainerTolerant(const char* folder, const char16_t* password,
+                                        const char* paramSet, uint32_t providerType,
+                                        bool readHeader);
 
 // Folder path without trailing separators (a root stays as it is). Null folder gives "".
 std::string NormalizeFolder(const char* folder);

@@ -1,26 +1,14 @@
 #include "container/records.h"
 
 #include <cstring>
+#include <new>
 
 #include "asn1/der.h"
 #include "asn1/oid.h"
-#include "container/protection.h"
+#include "container/key_algorithms.h"
 #include "crypto/gost28147/gost28147.h"
 
 namespace keymend {
-
-bool OidText::Set(const char* value) {
-    Clear();
-    if (value == nullptr) return true;
-    const size_t n = std::strlen(value);
-    if (n >= kCapacity) return false;
-    std::memcpy(text, value, n + 1);
-    return true;
-}
-
-bool OidText::Equals(const char* other) const {
-    return other != nullptr && !empty() && std::strcmp(text, other) == 0;
-}
 
 namespace {
 
@@ -368,6 +356,10 @@ bool HeaderMac(const uint8_t* content, size_t length, const char* paramSet, uint
     static const uint8_t kZeroIv[kGost28147BlockSize] = {};
     if (content == nullptr || mac4 == nullptr) return false;
     return Gost28147Mac(content, length, mac4, kZeroKey, sizeof kZeroKey, paramSet, kZeroIv);
+}
+
+ContainerImagePtr CreateContainerImage() {
+    return ContainerImagePtr(new (std::nothrow) ContainerImage());
 }
 
 }  // namespace keymend

@@ -31,7 +31,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
+#include "asn1/oid.h"
 #include "crypto/context/secure_blob.h"
 
 namespace keymend {
@@ -52,20 +54,6 @@ constexpr uint8_t kHeaderFlagPassword = 0x80;  // a password check value is pres
 constexpr uint8_t kKeyFlagExportable = 0x80;
 constexpr uint8_t kKeyFlagExchange = 0x20;
 constexpr uint8_t kKeyFlagDhAllowed = 0x08;
-
-// A decoded object identifier as dotted decimal text ("1.2.643.2.2.19"), NUL-terminated; empty
-// text means "absent". Texts that do not fit (over 127 characters) are refused on decoding.
-struct OidText {
-    static constexpr size_t kCapacity = 128;
-    char text[kCapacity] = {};
-
-    bool empty() const { return text[0] == '\0'; }
-    const char* c_str() const { return text; }
-    // Copies a NUL-terminated text (null clears). False, and cleared, when it does not fit.
-    bool Set(const char* value);
-    void Clear() { text[0] = '\0'; }
-    bool Equals(const char* other) const;  // exact text comparison; null equals nothing
-};
 
 // primary.key / primary2.key.
 //   firstKey / secondKey: the key file fields. On disk and after decoding they hold the key
@@ -124,6 +112,27 @@ struct HeaderRecord {
     KeyProperties secondKey;
     SecureBlob rawContent;
 };
+
+// The six records of a container. Owns every buffer in them; destroying the image wipes all key
+// material (each SecureBlob wipes itself). Slots are released in the order header, primary,
+// primary2, masks, masks2, name.
+//   primary / masks:   the first copy (primary.key with masks.key)
+//   primary2 / masks2: the second copy (primary2.key with masks2.key)
+//   header:            header.key
+//   name:              the container name, bytes without terminator (name.key)
+struct ContainerImage {
+    SecureBlob name;
+    MaskFileRecord masks2;
+    MaskFileRecord masks;
+    KeyFileRecord primary2;
+    KeyFileRecord primary;
+    HeaderRecord header;
+};
+
+using ContainerImagePtr = std::unique_ptr<ContainerImage>;
+
+// A new image with six empty records, or null when memory runs out.
+ContainerImagePtr CreateContainerImage();
 
 // ---- Decoders ---------------------------------------------------------------------------------
 // Each takes the whole content of one file. Element counts are strict (see the layouts above);

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "container/container.h"
+#include "container/layout.h"
 #include "crypto/context/crypto_context.h"
 #include "crypto/context/secure_blob.h"
 #include "crypto/hash/hash.h"

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "container/protection.h"
-#include "crypto/context/key_mask.h"
+#include "crypto/ec/key_mask.h"
 #include "crypto/context/secure_blob.h"
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"

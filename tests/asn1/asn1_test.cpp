@@ -13,7 +13,6 @@
 #include "asn1/der.h"
 #include "asn1/file_time.h"
 #include "asn1/oid.h"
-#include "platform/last_error.h"
 #include "support/test_support.h"
 
 namespace keymend {
@@ -181,10 +180,10 @@ void CheckWrite(const Writer& write, const std::string& expected) {
     out.pop_back();
     EXPECT_EQ(ToHex(out), ToHex(want));
 
-    SetLastErrorWord(0);
+    DerClearLastError();
     DerCursor tight = DerCursorOver(out.data(), static_cast<uint32_t>(want.size() - 1));
     EXPECT_FALSE(write(tight));
-    EXPECT_EQ(GetLastErrorWord(), kErrorInsufficientBuffer);
+    EXPECT_EQ(DerLastError(), kErrorInsufficientBuffer);
 }
 
 uint64_t Num(const test::VectorRecord& r, const char* key) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "container/protection.h"
-#include "crypto/context/key_mask.h"
+#include "crypto/ec/key_mask.h"
 #include "crypto/ec/keypair.h"
 
 namespace keymend::test {

@@ -13,7 +13,7 @@
 #include "container/container_builder.h"
 #include "container/protection.h"
 #include "container/records.h"
-#include "crypto/context/key_mask.h"
+#include "crypto/ec/key_mask.h"
 #include "crypto/gost28147/gost28147.h"
 #include "hardening/hardening_support.h"
 #include "pkcs12/pkcs12_fixtures.h"

@@ -139,7 +139,7 @@ TEST_F(BadInput, DamagedFilesUnderImportAndRepair) {
         const size_t tried =
             Sweep(sweep.folder, sweep.files, sweep.stride, sweep.positionStride, [&](size_t n) {
                 const FolderSnapshot before = Snapshot(sweep.folder);
-                const CommandResult result = RunCommandInProcess(sweep.args);
+                const CommandRun result = RunCommandInProcess(sweep.args);
                 if (!result.ok) {
                     ++refused;
                     ASSERT_EQ(result.messageId, sweep.message);
@@ -174,7 +174,7 @@ TEST_F(BadInput, PublicExportOfDamagedContainers) {
             EXPECT_TRUE(secondary.empty() || secondary == ExchangeKey().publicKey);
         }
         if (n % 25 != 0) return;
-        const CommandResult result = RunCommandInProcess(args);
+        const CommandRun result = RunCommandInProcess(args);
         ASSERT_EQ(result.ok, exported);
         if (!exported) {
             ASSERT_EQ(result.messageId, kMsgPublicExport);
@@ -225,7 +225,7 @@ TEST_F(BadInput, OversizedAndSpecialFilesAreRefused) {
                 ASSERT_TRUE(WriteFileBytes(run.path, {0x30}));
                 fs::resize_file(run.path, size);
             }
-            const CommandResult result = RunCommandInProcess(run.args);
+            const CommandRun result = RunCommandInProcess(run.args);
             EXPECT_EQ(result.ok, run.message == 0);
             EXPECT_EQ(result.messageId, run.message);
             EXPECT_TRUE(Entries(reader).empty());

@@ -200,7 +200,7 @@ TEST(Faults, OldOrNewAfterTheNextCommand) {
             if (pid == 0) {
                 FileSystemInit();  // as the process entry does
                 fault.setup();
-                const CommandResult r = RunCommandInProcess(subject.args);
+                const CommandRun r = RunCommandInProcess(subject.args);
                 // Failure: the message id, 200 for a failure without a message of its own.
                 _exit(r.ok ? 0 : r.messageId > 0 && r.messageId < 200 ? r.messageId : 200);
             }

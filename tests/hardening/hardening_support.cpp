@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "cli/command_line.h"
+#include "cli/dispatch.h"
+#include "cli/messages.h"
 #include "commands/public_export.h"
 #include "container/container_builder.h"
 #include "crypto/context/secure_blob.h"
@@ -16,7 +18,7 @@ namespace keymend::test {
 
 namespace fs = std::filesystem;
 
-CommandResult RunCommandInProcess(const std::vector<std::string>& args) {
+CommandRun RunCommandInProcess(const std::vector<std::string>& args) {
     std::vector<std::string> storage{"keymend"};
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -26,12 +28,10 @@ CommandResult RunCommandInProcess(const std::vector<std::string>& args) {
     if (!ParseCommandLine(settings, static_cast<int>(storage.size()), argv.data())) {
         return {false, -1};
     }
-    const std::string command = settings.command;
-    if (command == kCommandImportNew) return RunImportNew(settings);
-    if (command == kCommandImportAdd) return RunImportAdd(settings);
-    if (command == kCommandRepair) return RunRepair(settings);
-    if (command == kCommandPublicExport) return RunPublicExport(settings);
-    return {false, -1};
+    const CommandFunction run = FindCommand(settings.command);
+    if (run == nullptr) return {false, -1};
+    const CommandResult result = run(settings);
+    return {result.ok, FailureMessageId(result.failure), DetailMessageId(result.detail)};
 }
 
 FolderSnapshot Snapshot(const std::string& folder) {

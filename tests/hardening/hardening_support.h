@@ -11,9 +11,16 @@
 
 namespace keymend::test {
 
+// A command run in this process: success, and the messages the front end would print for its
+// failure reason and detail (0: none).
+struct CommandRun {
+    bool ok = false;
+    int messageId = 0;
+    int detailId = 0;
+};
 // Parses and runs a command line (without the program name) in this process; a refused line
 // gives {false, -1}.
-CommandResult RunCommandInProcess(const std::vector<std::string>& args);
+CommandRun RunCommandInProcess(const std::vector<std::string>& args);
 
 // The regular files of a folder; Restore leaves exactly these in it.
 using FolderSnapshot = std::map<std::string, Bytes>;

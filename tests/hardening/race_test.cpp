@@ -39,7 +39,7 @@ void BusyHook() {
 }
 
 // Exit code of a command run: 0, its message id, or 200 for a failure without a message.
-int ExitCode(const CommandResult& r) {
+int ExitCode(const CommandRun& r) {
     return r.ok ? 0 : r.messageId > 0 && r.messageId < 200 ? r.messageId : 200;
 }
 

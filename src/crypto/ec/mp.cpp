@@ -6,7 +6,6 @@
 #include "crypto/context/crypto_context.h"
 #include "crypto/ec/mp_inline.h"
 #include "crypto/ec/scratch_block.h"
-#include "platform/last_error.h"
 
 namespace keymend {
 
@@ -65,7 +64,7 @@ GuardedBuffer* GuardedBufferCreate(const uint8_t* data, uint32_t length, uint32_
 
 GuardedBuffer* GuardedBufferClone(const GuardedBuffer* source) {
     if (source == nullptr) {
-        SetLastErrorWord(kStatusBadData);
+        GlobalCryptoContext().allocator.lastError = kStatusBadData;
         return nullptr;
     }
     LibraryAllocator& alloc = GlobalCryptoContext().allocator;

@@ -8,7 +8,6 @@
 #include "crypto/ec/field.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/ec/scratch_block.h"
-#include "platform/last_error.h"
 
 namespace keymend {
 
@@ -326,7 +325,7 @@ bool ScalarMultiplyN(const EcCurve& c, EcPoint* point, const uint8_t* scalar) {
         tableOk &= !inf;
     }
     if (!f.ok || !tableOk) {
-        SetLastErrorWord(kStatusFailedPrecomputation);
+        GlobalCryptoContext().allocator.lastError = kStatusFailedPrecomputation;
         return false;
     }
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "crypto/context/key_mask.h"
+#include "crypto/ec/key_mask.h"
 #include "crypto/context/secure_blob.h"
 #include "crypto/ec/curve.h"
 #include "platform/random.h"

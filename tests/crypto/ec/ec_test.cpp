@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "crypto/context/crypto_context.h"
-#include "crypto/context/key_mask.h"
+#include "crypto/ec/key_mask.h"
 #include "crypto/context/secure_blob.h"
 #include "crypto/ec/curve.h"
 #include "crypto/ec/curve_table.h"

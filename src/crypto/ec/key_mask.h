@@ -1,8 +1,7 @@
 // Key masks. A private key is stored as two factors modulo the order q of its curve: the stored
 // value k and its mask m, the private key being d = k * m^-1 mod q. Every change of a mask goes
 // through ApplyMask, which multiplies k by a mask or by its inverse mod q, optionally drawing a
-// fresh random mask first. (Lives in crypto/context beside the random source; the arithmetic and
-// the curve orders come from crypto/ec.)
+// fresh random mask first (from the crypto context's random source).
 //
 // Keys and masks: little-endian unsigned integers of the curve width, 32 bytes for 256-bit
 // parameter sets, 64 bytes for 512-bit ones (CurveKeyLength in crypto/ec/curve.h). The curve is

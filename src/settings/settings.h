@@ -1,7 +1,9 @@
-// The settings record filled from the command line.
+// The settings record: filled by the command line (cli), read by the commands.
 #pragma once
 
 #include <cstdint>
+
+#include "crypto/context/secure_blob.h"
 
 namespace keymend {
 
@@ -34,7 +36,10 @@ struct Settings {
     uint32_t noMacVerify = 0;
     uint32_t useKeyMeshing = 1;
 
-    ~Settings();  // wipes both passwords
+    ~Settings() {  // wipes both passwords
+        SecureWipe(containerPassword, sizeof containerPassword);
+        SecureWipe(p12Password, sizeof p12Password);
+    }
 };
 
 }  // namespace keymend

@@ -1,5 +1,5 @@
 // Key masks: key = key * mask^(+-1) mod q, q the order of the key's curve.
-#include "crypto/context/key_mask.h"
+#include "crypto/ec/key_mask.h"
 
 #include <cstring>
 
