@@ -43,7 +43,8 @@ bool PlaceKey(ContainerImage& image, int k) {
         for (int i = 0; i < 32; ++i) field[i] = static_cast<uint8_t>(i + 1 + 40 * k);
         const bool fresh = masks[c]->mask.empty();
         if ((fresh && !masks[c]->mask.Allocate(32)) ||
-            !ApplyMask(field.data(), 32, masks[c]->mask.data(), 32, kCurve, false, fresh)) {
+            !ApplyMask(field.data(), 32, masks[c]->mask.data(), 32, kCurve, MaskStep::kMultiply,
+                       fresh ? MaskDraw::kFresh : MaskDraw::kGiven)) {
             return false;
         }
     }

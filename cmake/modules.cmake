@@ -74,6 +74,7 @@ endfunction()
 # the platform's loader serves.
 if(WIN32)
   file(GLOB KEYMEND_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp)
+  list(APPEND KEYMEND_PLATFORM_SOURCES ${CMAKE_SOURCE_DIR}/src/platform/seams.cpp)
   keymend_module(resources resources HEADER_ONLY)
   set(KEYMEND_PLATFORM_PRIVATE keymend_resources)
 else()
@@ -94,7 +95,7 @@ keymend_module(crypto_cbc crypto/cbc PUBLIC keymend_crypto_context_link)
 keymend_module(crypto_des crypto/des PUBLIC keymend_crypto_cbc)
 keymend_module(crypto_rc2 crypto/rc2 PUBLIC keymend_crypto_cbc)
 
-keymend_module(asn1 asn1)
+keymend_module(asn1 asn1 PRIVATE keymend_crypto_context_link)
 keymend_module(settings settings HEADER_ONLY PUBLIC keymend_crypto_context_link)
 
 keymend_module(container container
@@ -104,18 +105,19 @@ keymend_module(pkcs12 pkcs12
                PUBLIC keymend_asn1 keymend_container keymend_crypto_context_link
                       keymend_crypto_sha
                PRIVATE keymend_crypto_ec keymend_crypto_gost28147 keymend_crypto_hash)
+keymend_module(x509 x509 PUBLIC keymend_asn1 keymend_crypto_context_link)
 keymend_module(commands commands
                PUBLIC keymend_settings keymend_crypto_context_link keymend_platform_link
-               PRIVATE keymend_asn1 keymend_container keymend_pkcs12 keymend_crypto_ec
-                       keymend_crypto_gost28147)
+               PRIVATE keymend_asn1 keymend_container keymend_pkcs12 keymend_x509
+                       keymend_crypto_ec keymend_crypto_gost28147)
 keymend_module(cli cli
                PUBLIC keymend_commands keymend_settings keymend_resources
-               PRIVATE keymend_crypto_context_link keymend_platform_link)
+               PRIVATE keymend_asn1 keymend_crypto_context_link keymend_platform_link)
 
 # Everything, for the tests, benchmarks and fuzz targets.
 add_library(keymend_all INTERFACE)
 target_link_libraries(keymend_all INTERFACE
-  keymend_cli keymend_commands keymend_pkcs12 keymend_container keymend_asn1 keymend_crypto_ec
+  keymend_cli keymend_commands keymend_pkcs12 keymend_x509 keymend_container keymend_asn1 keymend_crypto_ec
   keymend_crypto_gost28147 keymend_crypto_hash keymend_crypto_sha keymend_crypto_aes
   keymend_crypto_des keymend_crypto_rc2 keymend_crypto_cbc keymend_crypto_context_link
   keymend_platform_link keymend_resources keymend_settings)

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "commands/certificate_file.h"
+#include "x509/certificate.h"
+#include "x509/x509_internal.h"
 
 namespace keymend::fuzz {
 
@@ -34,8 +35,11 @@ int CertificateFileFuzzOne(const uint8_t* data, size_t size) {
     if (ParseCertificateFile(input.data(), input.size(), info)) {
         Check(!info.encoding.empty() && info.encoding[0] == 0x30);
         Check(info.publicKey.size() == 64 || info.publicKey.size() == 128);
-        Check(IsDottedOid(info.algorithmOid) && IsDottedOid(info.curveOid) &&
-              IsDottedOid(info.digestOid));
+        Check(IsDottedOid(info.algorithmOid.c_str()) && IsDottedOid(info.curveOid.c_str()) &&
+              IsDottedOid(info.digestOid.c_str()));
+        // The descriptive fields come out together or not at all, and the subject is text.
+        Check(info.described || (info.subject.empty() && info.serialNumber.empty()));
+        Check(info.subject.find('\0') == std::string::npos);
         // The certificate that came out parses again on its own, to the same key.
         CertificateInfo again;
         Check(ParseCertificateFile(info.encoding.data(), info.encoding.size(), again));

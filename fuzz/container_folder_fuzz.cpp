@@ -76,7 +76,8 @@ int ContainerFolderFuzzOne(const uint8_t* data, size_t size) {
         (presence & 0x80) != 0
             ? OpenContainerStrict(Folder().c_str(), password)
             : OpenContainerTolerant(Folder().c_str(), password, paramSet, providerType,
-                                    (presence & 0x40) != 0);
+                                    (presence & 0x40) != 0 ? TolerantHeader::kRead
+                                                           : TolerantHeader::kSkip);
     if (!image) return 0;
     // A usable copy holds a decrypted first key as long as its mask.
     const bool firstUsable = !image->primary.firstKeyDecrypted.empty();

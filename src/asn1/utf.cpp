@@ -1,42 +1,132 @@
 #include "asn1/utf.h"
 
+#include "crypto/context/secure_blob.h"
+
 namespace keymend {
 
-bool Utf16LeToUtf8(const uint8_t* units, uint32_t unitCount, uint8_t* out, uint32_t* utf8Length) {
-    if (units == nullptr && unitCount != 0) return false;
-    if (unitCount > UINT32_MAX / 3) return false;  // the result would not fit 32 bits
-    uint32_t written = 0;
-    auto emit = [&](uint32_t octet) {
-        if (out != nullptr) out[written] = static_cast<uint8_t>(octet);
-        ++written;
-    };
-    for (uint32_t i = 0; i < unitCount; ++i) {
-        uint32_t code = units[2 * i] | (uint32_t{units[2 * i + 1]} << 8);
+namespace {
+
+// Converts `count` code units, unit(i) giving the i-th, into out (or only measures, out null).
+template <typename Unit>
+bool ConvertUtf16(Unit unit, size_t count, uint8_t* out, size_t room, size_t* length) {
+    size_t written = 0;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t code = unit(i);
         if (code >= 0xDC00 && code <= 0xDFFF) return false;  // low surrogate without a high one
         if (code >= 0xD800 && code <= 0xDBFF) {
-            if (i + 1 >= unitCount) return false;
-            const uint32_t low = units[2 * i + 2] | (uint32_t{units[2 * i + 3]} << 8);
+            const uint32_t low = i + 1 < count ? unit(i + 1) : 0;
             if (low < 0xDC00 || low > 0xDFFF) return false;
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
             ++i;
         }
-        if (code < 0x80) {
-            emit(code);
-        } else if (code < 0x800) {
-            emit(0xC0 | (code >> 6));
-            emit(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            emit(0xE0 | (code >> 12));
-            emit(0x80 | ((code >> 6) & 0x3F));
-            emit(0x80 | (code & 0x3F));
-        } else {
-            emit(0xF0 | (code >> 18));
-            emit(0x80 | ((code >> 12) & 0x3F));
-            emit(0x80 | ((code >> 6) & 0x3F));
-            emit(0x80 | (code & 0x3F));
+        SecureArray<4> octets;
+        const uint32_t n = Utf8Encode(code, octets.data());
+        if (out != nullptr) {
+            if (written + n > room) return false;
+            for (uint32_t k = 0; k < n; ++k) out[written + k] = octets[k];
         }
+        written += n;
     }
-    *utf8Length = written;
+    *length = written;
+    return true;
+}
+
+bool Utf16BytesToUtf8(const uint8_t* units, uint32_t unitCount, bool bigEndian, uint8_t* out,
+                      uint32_t* utf8Length) {
+    if (units == nullptr && unitCount != 0) return false;
+    if (unitCount > UINT32_MAX / 3) return false;  // the result would not fit 32 bits
+    const int high = bigEndian ? 0 : 1;
+    auto unit = [units, high](size_t i) {
+        return uint32_t{units[2 * i + 1 - high]} | (uint32_t{units[2 * i + high]} << 8);
+    };
+    size_t length = 0;
+    if (!ConvertUtf16(unit, unitCount, out, SIZE_MAX, &length)) return false;
+    *utf8Length = static_cast<uint32_t>(length);
+    return true;
+}
+
+}  // namespace
+
+uint32_t Utf8Encode(uint32_t code, uint8_t out[4]) {
+    if (code >= 0x110000 || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    if (code < 0x80) {
+        out[0] = static_cast<uint8_t>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<uint8_t>(0xC0 | (code >> 6));
+        out[1] = static_cast<uint8_t>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<uint8_t>(0xE0 | (code >> 12));
+        out[1] = static_cast<uint8_t>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<uint8_t>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<uint8_t>(0xF0 | (code >> 18));
+    out[1] = static_cast<uint8_t>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<uint8_t>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<uint8_t>(0x80 | (code & 0x3F));
+    return 4;
+}
+
+size_t Utf8Decode(const uint8_t* p, size_t n, uint32_t* code) {
+    if (n == 0) return 0;
+    const uint8_t b0 = p[0];
+    if (b0 < 0x80) {
+        *code = b0;
+        return 1;
+    }
+    size_t length;
+    uint8_t lo = 0x80, hi = 0xBF;
+    uint32_t value;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+        value = b0 & 0x1Fu;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        value = b0 & 0x0Fu;
+        if (b0 == 0xE0) lo = 0xA0;  // no overlong forms
+        if (b0 == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        value = b0 & 0x07u;
+        if (b0 == 0xF0) lo = 0x90;  // no overlong forms
+        if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n < length) return 0;
+    for (size_t i = 1; i < length; ++i) {
+        const uint8_t b = p[i];
+        if (b < (i == 1 ? lo : 0x80) || b > (i == 1 ? hi : 0xBF)) return 0;
+        value = (value << 6) | (b & 0x3Fu);
+    }
+    *code = value;
+    return length;
+}
+
+bool Utf16LeToUtf8(const uint8_t* units, uint32_t unitCount, uint8_t* out, uint32_t* utf8Length) {
+    return Utf16BytesToUtf8(units, unitCount, false, out, utf8Length);
+}
+
+bool Utf16BeToUtf8(const uint8_t* units, uint32_t unitCount, uint8_t* out, uint32_t* utf8Length) {
+    return Utf16BytesToUtf8(units, unitCount, true, out, utf8Length);
+}
+
+bool Utf16TextToUtf8(const char16_t* text, char* out, size_t room, size_t* bytes) {
+    if (text == nullptr || out == nullptr || room == 0) return false;
+    size_t count = 0;
+    while (text[count] != 0) ++count;
+    size_t length = 0;
+    auto unit = [text](size_t i) { return uint32_t{text[i]}; };
+    if (!ConvertUtf16(unit, count, reinterpret_cast<uint8_t*>(out), room - 1, &length)) {
+        SecureWipe(out, room);
+        return false;
+    }
+    out[length] = '\0';
+    if (bytes != nullptr) *bytes = length;
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "asn1/utf.h"
 #include "crypto/context/secure_blob.h"
 #include "platform/password_source.h"
 #include "platform/text.h"
@@ -169,7 +170,7 @@ bool SetP12Password(Settings& s, const char* value) {
     ScopeExit wipeWide([&wide] { SecureWipe(wide, sizeof wide); });
     SecureWipe(s.p12Password, sizeof s.p12Password);
     return ArgumentToUtf16(value, wide, sizeof wide / sizeof(char16_t)) &&
-           Utf16ToUtf8(wide, s.p12Password, sizeof s.p12Password, nullptr);
+           Utf16TextToUtf8(wide, s.p12Password, sizeof s.p12Password, nullptr);
 }
 
 bool SetValue(Settings& s, Target target, const char* value) {

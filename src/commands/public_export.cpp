@@ -51,16 +51,6 @@ bool Confirms(const SecureBlob& check, const SecureBlob& publicKey) {
            ConstantTimeEqual(check.data(), publicKey.data(), kPublicKeyCheckSize);
 }
 
-ContainerImagePtr OpenWithAnyParamSet(const FolderHandle& folder, const char16_t* password,
-                                      uint32_t providerType) {
-    for (int i = 0; i < static_cast<int>(kParamSetCount); ++i) {
-        ContainerImagePtr image =
-            OpenContainerTolerant(folder, password, ParamSetOid(i), providerType, true);
-        if (image) return image;
-    }
-    return nullptr;
-}
-
 struct Keys {
     SecureBlob& primary;
     SecureBlob& secondary;
@@ -134,7 +124,9 @@ bool ExportPublicKeys(const FolderHandle& folder, const char16_t* password, cons
                       SecureBlob& secondary, PublicKeyNotes* notes) {
     primary.Reset();
     secondary.Reset();
-    ContainerImagePtr image = OpenWithAnyParamSet(folder, password, providerType);
+    const char* paramSet = nullptr;
+    ContainerImagePtr image = OpenContainerAnyParamSet(folder, password, providerType,
+                                                       TolerantHeader::kRead, nullptr, &paramSet);
     if (!image) return false;
     Keys keys{primary, secondary};
     PublicKeyNotes computed;

@@ -141,7 +141,7 @@ bool CopiesAgree(const SecureBlob& k1, const SecureBlob& m1, const SecureBlob& k
         if (SameKeyOn(k1, m1, k2, m2, curve)) agreed = curve;
     }
     if (agreed == nullptr) return false;
-    evidence = {true, false, agreed, other.info.digestOid};
+    evidence = {true, false, agreed, other.info.digestOid.c_str()};
     return true;
 }
 
@@ -229,25 +229,210 @@ bool FreshSalt(SecureBlob& salt, uint32_t length) {
     return salt.Allocate(length) && RandomBytes(length, salt.data());
 }
 
-// Encrypts the copy's keys into its key file fields under the password key of its salt.
+// Puts the copy's keys into its key file fields and encrypts them under its password key.
 bool EncryptCopy(KeyFileRecord& keys, const MaskFileRecord& masks, const SecureBlob& first,
                  const SecureBlob& second, const RepairOptions& options, uint32_t providerType,
                  const char* paramSet) {
-    SecureArray<kPasswordKeySize> kek;
-    if (!DerivePasswordKey(kek.data(), options.password, masks.salt.data(), masks.salt.size(),
-                           providerType)) {
-        return false;
-    }
-    if (!keys.firstKey.Assign(first) || !EncryptKeyField(keys.firstKey, kek.data(), paramSet)) {
-        return false;
-    }
     keys.secondKey.Reset();
-    if (second.empty()) return true;
-    return keys.secondKey.Assign(second) && EncryptKeyField(keys.secondKey, kek.data(), paramSet);
+    if (!keys.firstKey.Assign(first) || (!second.empty() && !keys.secondKey.Assign(second))) {
+        return false;
+    }
+    return EncryptCopyFields(masks, options.password, providerType, paramSet, keys.firstKey,
+                             second.empty() ? nullptr : &keys.secondKey);
 }
 
-bool PasswordIsEmpty(const char16_t* password) {
-    return password == nullptr || password[0] == 0;
+// What the repair works with: the certificates, the container's provider type, its folder (under
+// the exclusive lock from the first read to the last write), the opened copies, the GOST 28147-89
+// parameter set they open under and what of the old header decodes.
+struct Repair {
+    Repair(const RepairOptions& o, RepairReport& report) : options(o), outcome(report) {}
+
+    const RepairOptions& options;
+    RepairReport& outcome;
+    KeyCertificate ex, sg;
+    uint32_t providerType = 0;
+    FolderHandle folder;
+    ContainerImagePtr image;
+    const char* paramSet = nullptr;
+    ContainerImagePtr old;
+};
+
+// The copy that becomes the source of both new copies, how its keys are ordered (straight: the
+// first key is the exchange key) and what confirms its key without certificate.
+struct SourceCopy {
+    bool first = true;
+    bool straight = true;
+    Evidence evidence;
+};
+
+// Both certificates read and checked; both keys of a container belong to one provider type.
+bool LoadCertificates(Repair& r) {
+    const RepairOptions& o = r.options;
+    if ((o.certEx == nullptr && o.certSg == nullptr) || o.contFolder == nullptr) return false;
+    if (!LoadKeyCertificate(o.certEx, r.ex) || !LoadKeyCertificate(o.certSg, r.sg)) return false;
+    r.providerType = r.ex.given ? r.ex.providerType : r.sg.providerType;
+    return !(r.ex.given && r.sg.given && r.ex.providerType != r.sg.providerType);
+}
+
+// The folder locked, the copies opened under the first parameter set that opens one (the
+// provider type's default first), and the old header read as far as it decodes: it is evidence
+// for a key without certificate.
+bool OpenDamaged(Repair& r) {
+    const FolderStatus opened =
+        OpenContainerFolder(r.options.contFolder, LockMode::kExclusive, r.folder);
+    if (opened != FolderStatus::kOpened) {
+        if (opened == FolderStatus::kBusy) r.outcome.result = RepairResult::kBusy;
+        return false;
+    }
+    r.image = OpenContainerAnyParamSet(r.folder, r.options.password, r.providerType,
+                                       TolerantHeader::kSkip, DefaultParamSet(r.providerType),
+                                       &r.paramSet);
+    if (r.image == nullptr) return false;
+    r.old = CreateContainerImage();
+    if (!r.old) return false;
+    ReadWholeFile(r.folder, ContainerFile::kHeader, *r.old);
+    return true;
+}
+
+// Matches the copies against the certificates: straight (first key = exchange key), then
+// swapped. A copy is the source only when every key in it is verified; otherwise the outcome
+// names the key that nothing confirms.
+bool ChooseSource(Repair& r, SourceCopy& source) {
+    int unverifiedPurpose = -1;  // 0 exchange, 1 signature
+    for (bool order : {true, false}) {
+        const KeyCertificate& a = order ? r.ex : r.sg;
+        const KeyCertificate& b = order ? r.sg : r.ex;
+        CopyVerdict verdicts[2];
+        for (int copy = 0; copy < 2; ++copy) {
+            verdicts[copy] = JudgeCopy(copy, *r.image, r.old->header, a, b, r.providerType);
+            if (verdicts[copy].matches && verdicts[copy].unverifiedSlot >= 0 &&
+                unverifiedPurpose < 0) {
+                unverifiedPurpose = (verdicts[copy].unverifiedSlot == 0) == order ? 0 : 1;
+            }
+        }
+        const bool source1 = verdicts[0].matches && verdicts[0].unverifiedSlot < 0;
+        const bool source2 = verdicts[1].matches && verdicts[1].unverifiedSlot < 0;
+        if (source1 || source2) {
+            // A first copy that lost its second key must not drop the key the second copy holds.
+            source.first = source1 && !(source2 && r.image->primary.secondKeyDecrypted.empty() &&
+                                        !r.image->primary2.secondKeyDecrypted.empty());
+            source.evidence = verdicts[source.first ? 0 : 1].evidence;
+            source.straight = order;
+            return true;
+        }
+    }
+    if (unverifiedPurpose >= 0) {
+        r.outcome.result = unverifiedPurpose == 0 ? RepairResult::kExchangeKeyUnverified
+                                                  : RepairResult::kSignatureKeyUnverified;
+    }
+    return false;
+}
+
+// A certified key takes its certificate's parameters; the key without one takes what verified
+// it (the old header), else the curve its copies agree on and the other certificate's digest
+// parameters, which the command then warns about.
+void PlaceKeys(Repair& r, const SourceCopy& source, bool hasSecond, KeySlot& first,
+               KeySlot& second) {
+    first = {source.straight ? Purpose::kExchange : Purpose::kSignature,
+             source.straight ? &r.ex : &r.sg, source.straight ? &r.sg : &r.ex, {}, {}};
+    second = {source.straight ? Purpose::kSignature : Purpose::kExchange, first.other, first.own,
+              {}, {}};
+    for (KeySlot* slot : {&first, &second}) {
+        if (slot->own->given) {
+            slot->curve = slot->own->curve;
+            slot->digest = slot->own->info.digestOid.c_str();
+        } else if (slot == &first || hasSecond) {
+            slot->curve = source.evidence.curve;
+            slot->digest = source.evidence.digest;
+            if (!source.evidence.fromHeader) {
+                r.outcome.assumedCurve = source.evidence.curve;
+                r.outcome.assumedDigest = source.evidence.digest;
+            }
+        }
+    }
+}
+
+// The new header: format, flags, the keys' properties and the password check value.
+bool RebuildHeader(Repair& r, const KeyFileRecord& keys, const SecureBlob& mask,
+                   const KeySlot& first, const KeySlot& second) {
+    HeaderRecord& header = r.image->header;
+    const bool hasSecond = !keys.secondKeyDecrypted.empty();
+    return header.formatOid.Set(kContainerFormatOid) &&
+           SetHeaderFlags(header, r.options.password) &&
+           BuildKeyProperties(first, keys.firstKeyDecrypted, mask, r.options, r.providerType,
+                              r.paramSet, header.firstKey) &&
+           (!hasSecond || BuildKeyProperties(second, keys.secondKeyDecrypted, mask, r.options,
+                                             r.providerType, r.paramSet, header.secondKey)) &&
+           SetPasswordCheck(header, r.options.password, r.providerType, r.paramSet);
+}
+
+// The keys of both new copies under fresh masks. Masks are reduced modulo the curve order:
+// re-masking a key under another curve's order would destroy it, so when a key's curve only
+// its copies' agreement gave, both copies keep the source's mask and masked keys.
+struct NewCopies {
+    SecureBlob srcFirst, srcSecond, dstFirst, dstSecond, srcMask, dstMask;
+};
+
+bool Remask(const SecureBlob& key, const SecureBlob& oldMask, SecureBlob& newMask,
+            SecureBlob& newMask2, const KeySlot& slot, MaskDraw draw, SecureBlob& src,
+            SecureBlob& dst) {
+    // (k, M) -> (k * R / M, R), then the other copy (k * R / M) * R2 / R under R2.
+    const uint32_t length = oldMask.size();
+    return src.Assign(key) &&
+           ReplaceMask(src.data(), length, oldMask.data(), length, newMask.data(), slot.Curve(),
+                       draw) &&
+           dst.Assign(src) &&
+           ReplaceMask(dst.data(), length, newMask.data(), length, newMask2.data(), slot.Curve(),
+                       draw);
+}
+
+bool RemaskKeys(const KeyFileRecord& keys, const SecureBlob& mask, const KeySlot& first,
+                const KeySlot& second, bool allCertified, NewCopies& out) {
+    const bool hasSecond = !keys.secondKeyDecrypted.empty();
+    if (!allCertified) {
+        return out.srcMask.Assign(mask) && out.dstMask.Assign(mask) &&
+               out.srcFirst.Assign(keys.firstKeyDecrypted) &&
+               out.srcSecond.Assign(keys.secondKeyDecrypted) &&
+               out.dstFirst.Assign(keys.firstKeyDecrypted) &&
+               out.dstSecond.Assign(keys.secondKeyDecrypted);
+    }
+    // The first key draws both new masks; the second key is re-masked under the same ones.
+    return out.srcMask.Allocate(mask.size()) && out.dstMask.Allocate(mask.size()) &&
+           Remask(keys.firstKeyDecrypted, mask, out.srcMask, out.dstMask, first, MaskDraw::kFresh,
+                  out.srcFirst, out.dstFirst) &&
+           (!hasSecond || Remask(keys.secondKeyDecrypted, mask, out.srcMask, out.dstMask, second,
+                                 MaskDraw::kGiven, out.srcSecond, out.dstSecond));
+}
+
+// Fresh salts (the source copy keeps its salt's length), mask check values, and both copies
+// encrypted under their own password keys.
+bool ProtectCopies(Repair& r, bool firstIsSource, NewCopies& copies) {
+    ContainerImage& image = *r.image;
+    KeyFileRecord& srcKeys = firstIsSource ? image.primary : image.primary2;
+    MaskFileRecord& srcMasks = firstIsSource ? image.masks : image.masks2;
+    KeyFileRecord& dstKeys = firstIsSource ? image.primary2 : image.primary;
+    MaskFileRecord& dstMasks = firstIsSource ? image.masks2 : image.masks;
+    srcMasks.mask = std::move(copies.srcMask);
+    dstMasks.mask = std::move(copies.dstMask);
+    const uint32_t srcSaltLength = srcMasks.salt.size();
+    return FreshSalt(srcMasks.salt, srcSaltLength) && FreshSalt(dstMasks.salt, kSaltSize) &&
+           SetMaskCheck(srcMasks, r.paramSet) && SetMaskCheck(dstMasks, r.paramSet) &&
+           EncryptCopy(srcKeys, srcMasks, copies.srcFirst, copies.srcSecond, r.options,
+                       r.providerType, r.paramSet) &&
+           EncryptCopy(dstKeys, dstMasks, copies.dstFirst, copies.dstSecond, r.options,
+                       r.providerType, r.paramSet);
+}
+
+// The six files rewritten as one step, under the container's own name (name.key), else one
+// made from the folder's.
+bool WriteRepaired(Repair& r) {
+    std::string name;
+    if (!r.image->name.empty()) {
+        name.assign(reinterpret_cast<const char*>(r.image->name.data()), r.image->name.size());
+    } else {
+        name = FolderFallbackName(r.options.contFolder);
+    }
+    return WriteFolder(*r.image, r.folder, name.c_str(), r.options.extendHeader);
 }
 
 }  // namespace
@@ -262,186 +447,25 @@ std::string FolderFallbackName(const char* folder) {
 
 bool RepairContainer(const RepairOptions& options, RepairReport* report) {
     RepairReport unused;
-    RepairReport& outcome = report != nullptr ? *report : unused;
-    outcome = RepairReport();
-    if ((options.certEx == nullptr && options.certSg == nullptr) || options.contFolder == nullptr) {
-        return false;
-    }
-    KeyCertificate ex, sg;
-    if (!LoadKeyCertificate(options.certEx, ex) || !LoadKeyCertificate(options.certSg, sg)) {
-        return false;
-    }
-    const uint32_t providerType = ex.given ? ex.providerType : sg.providerType;
-    // Both keys of a container belong to one provider type.
-    if (ex.given && sg.given && ex.providerType != sg.providerType) return false;
+    Repair r(options, report != nullptr ? *report : unused);
+    r.outcome = RepairReport();
+    SourceCopy source;
+    if (!LoadCertificates(r) || !OpenDamaged(r) || !ChooseSource(r, source)) return false;
 
-    // The folder stays locked from the first read to the last write.
-    FolderHandle folder;
-    const FolderStatus opened =
-        OpenContainerFolder(options.contFolder, LockMode::kExclusive, folder);
-    if (opened != FolderStatus::kOpened) {
-        if (opened == FolderStatus::kBusy) outcome.result = RepairResult::kBusy;
+    const KeyFileRecord& keys = source.first ? r.image->primary : r.image->primary2;
+    const SecureBlob& mask = source.first ? r.image->masks.mask : r.image->masks2.mask;
+    const bool hasSecond = !keys.secondKeyDecrypted.empty();
+    KeySlot first, second;
+    PlaceKeys(r, source, hasSecond, first, second);
+    const bool allCertified =
+        source.evidence.fromHeader || (first.own->given && (!hasSecond || second.own->given));
+    NewCopies copies;
+    if (!RebuildHeader(r, keys, mask, first, second) ||
+        !RemaskKeys(keys, mask, first, second, allCertified, copies) ||
+        !ProtectCopies(r, source.first, copies) || !WriteRepaired(r)) {
         return false;
     }
-    // The container's parameter set: the first one under which a copy opens.
-    const char* paramSet = DefaultParamSet(providerType);
-    ContainerImagePtr image =
-        OpenContainerTolerant(folder, options.password, paramSet, providerType, false);
-    for (int i = 0; image == nullptr && i < static_cast<int>(kParamSetCount); ++i) {
-        const char* candidate = ParamSetOid(i);
-        if (candidate == nullptr || std::strcmp(candidate, DefaultParamSet(providerType)) == 0) {
-            continue;  // the default was tried first
-        }
-        paramSet = candidate;
-        image = OpenContainerTolerant(folder, options.password, paramSet, providerType, false);
-    }
-    if (image == nullptr) return false;
-    // The old header is rebuilt, but what of it decodes is evidence for a key without
-    // certificate.
-    ContainerImagePtr old = CreateContainerImage();
-    if (!old) return false;
-    ReadWholeFile(folder, ContainerFile::kHeader, *old);
-
-    // Match the copies: straight (first key = exchange key), then swapped. A copy is the source
-    // only when every key in it is verified.
-    bool straight = true;
-    bool firstCopy = false;
-    bool matched = false;
-    int unverifiedPurpose = -1;  // 0 exchange, 1 signature: the key nothing confirms
-    Evidence evidence;
-    for (bool order : {true, false}) {
-        const KeyCertificate& a = order ? ex : sg;
-        const KeyCertificate& b = order ? sg : ex;
-        CopyVerdict verdicts[2];
-        for (int copy = 0; copy < 2; ++copy) {
-            verdicts[copy] = JudgeCopy(copy, *image, old->header, a, b, providerType);
-            if (verdicts[copy].matches && verdicts[copy].unverifiedSlot >= 0 &&
-                unverifiedPurpose < 0) {
-                unverifiedPurpose = (verdicts[copy].unverifiedSlot == 0) == order ? 0 : 1;
-            }
-        }
-        const bool source1 = verdicts[0].matches && verdicts[0].unverifiedSlot < 0;
-        const bool source2 = verdicts[1].matches && verdicts[1].unverifiedSlot < 0;
-        if (source1 || source2) {
-            // A first copy that lost its second key must not drop the key the second copy holds.
-            firstCopy = source1 && !(source2 && image->primary.secondKeyDecrypted.empty() &&
-                                     !image->primary2.secondKeyDecrypted.empty());
-            evidence = verdicts[firstCopy ? 0 : 1].evidence;
-            straight = order;
-            matched = true;
-            break;
-        }
-    }
-    if (!matched) {
-        if (unverifiedPurpose >= 0) {
-            outcome.result = unverifiedPurpose == 0 ? RepairResult::kExchangeKeyUnverified
-                                                    : RepairResult::kSignatureKeyUnverified;
-        }
-        return false;
-    }
-
-    KeyFileRecord& srcKeys = firstCopy ? image->primary : image->primary2;
-    MaskFileRecord& srcMasks = firstCopy ? image->masks : image->masks2;
-    KeyFileRecord& dstKeys = firstCopy ? image->primary2 : image->primary;
-    MaskFileRecord& dstMasks = firstCopy ? image->masks2 : image->masks;
-    const bool hasSecond = !srcKeys.secondKeyDecrypted.empty();
-
-    KeySlot first{straight ? Purpose::kExchange : Purpose::kSignature, straight ? &ex : &sg,
-                  straight ? &sg : &ex, {}, {}};
-    KeySlot second{straight ? Purpose::kSignature : Purpose::kExchange, first.other, first.own,
-                   {}, {}};
-    // A certified key takes its certificate's parameters; the key without one takes what
-    // verified it (the old header), else the curve its copies agree on and the other
-    // certificate's digest parameters, which the command then warns about.
-    for (KeySlot* slot : {&first, &second}) {
-        if (slot->own->given) {
-            slot->curve = slot->own->curve;
-            slot->digest = slot->own->info.digestOid;
-        } else if (slot == &first || hasSecond) {
-            slot->curve = evidence.curve;
-            slot->digest = evidence.digest;
-            if (!evidence.fromHeader) {
-                outcome.assumedCurve = evidence.curve;
-                outcome.assumedDigest = evidence.digest;
-            }
-        }
-    }
-
-    // The new header.
-    HeaderRecord& header = image->header;
-    const bool hasPassword = !PasswordIsEmpty(options.password);
-    uint8_t headerFlags =
-        static_cast<uint8_t>(kHeaderFlagBuilt | (hasPassword ? kHeaderFlagPassword : 0));
-    if (!header.formatOid.Set(kContainerFormatOid) || !header.flags.Assign(&headerFlags, 1) ||
-        !BuildKeyProperties(first, srcKeys.firstKeyDecrypted, srcMasks.mask, options, providerType,
-                            paramSet, header.firstKey)) {
-        return false;
-    }
-    if (hasSecond && !BuildKeyProperties(second, srcKeys.secondKeyDecrypted, srcMasks.mask, options,
-                                         providerType, paramSet, header.secondKey)) {
-        return false;
-    }
-    header.passwordCheck.Reset();
-    if (hasPassword && (!header.passwordCheck.Allocate(kPasswordCheckSize) ||
-                        !PasswordCheckValue(options.password, header.firstKey.publicKeyCheck.data(),
-                                            header.firstKey.publicKeyCheck.size(), providerType,
-                                            paramSet, header.passwordCheck.data()))) {
-        return false;
-    }
-
-    // Fresh masks. Masks are reduced modulo the curve order: re-masking a key under another
-    // curve's order would destroy it, so a key whose curve only its copies' agreement gave
-    // keeps the source's mask and masked keys in both copies.
-    const bool allCertified = evidence.fromHeader ||
-                              (first.own->given && (!hasSecond || second.own->given));
-    SecureBlob srcFirst, srcSecond, dstFirst, dstSecond, newMask, newMask2;
-    if (!srcFirst.Assign(srcKeys.firstKeyDecrypted) ||
-        !srcSecond.Assign(srcKeys.secondKeyDecrypted)) {
-        return false;
-    }
-    if (allCertified) {
-        const SecureBlob& oldMask = srcMasks.mask;
-        const uint32_t length = oldMask.size();
-        if (!newMask.Allocate(length) || !newMask2.Allocate(length)) return false;
-        // (k, M) -> (k * R / M, R), then the target copy (k * R / M) * R2 / R under R2.
-        if (!ReplaceMask(srcFirst.data(), length, oldMask.data(), length, newMask.data(),
-                         first.Curve(), true, true, true) ||
-            !dstFirst.Assign(srcFirst) ||
-            !ReplaceMask(dstFirst.data(), length, newMask.data(), length, newMask2.data(),
-                         first.Curve(), true, true, true)) {
-            return false;
-        }
-        if (hasSecond && (!ReplaceMask(srcSecond.data(), length, oldMask.data(), length,
-                                       newMask.data(), second.Curve(), false, true, true) ||
-                          !dstSecond.Assign(srcSecond) ||
-                          !ReplaceMask(dstSecond.data(), length, newMask.data(), length,
-                                       newMask2.data(), second.Curve(), false, true, true))) {
-            return false;
-        }
-    } else if (!newMask.Assign(srcMasks.mask) || !newMask2.Assign(srcMasks.mask) ||
-               !dstFirst.Assign(srcFirst) || !dstSecond.Assign(srcSecond)) {
-        return false;
-    }
-    srcMasks.mask = std::move(newMask);
-    dstMasks.mask = std::move(newMask2);
-
-    // Fresh salts, mask check values, and both copies encrypted under their own password keys.
-    const uint32_t srcSaltLength = srcMasks.salt.size();
-    if (!FreshSalt(srcMasks.salt, srcSaltLength) || !FreshSalt(dstMasks.salt, kSaltSize) ||
-        !SetMaskCheck(srcMasks, paramSet) || !SetMaskCheck(dstMasks, paramSet) ||
-        !EncryptCopy(srcKeys, srcMasks, srcFirst, srcSecond, options, providerType, paramSet) ||
-        !EncryptCopy(dstKeys, dstMasks, dstFirst, dstSecond, options, providerType, paramSet)) {
-        return false;
-    }
-
-    std::string name;
-    if (!image->name.empty()) {
-        name.assign(reinterpret_cast<const char*>(image->name.data()), image->name.size());
-    } else {
-        name = FolderFallbackName(options.contFolder);
-    }
-    if (!WriteFolder(*image, folder, name.c_str(), options.extendHeader)) return false;
-    outcome.result = RepairResult::kRepaired;
+    r.outcome.result = RepairResult::kRepaired;
     return true;
 }
 

@@ -53,7 +53,10 @@ FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle
 ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t* password);
 ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* password);
 
-// Opens what can be used. With readHeader the header is read (whatever decodes is kept) and its
+// Whether a tolerant open reads the header: its first key's algorithm then gives the provider
+// type when it is known.
+enum class TolerantHeader { kSkip, kRead };
+// Opens what can be used. With kRead the header is read (whatever decodes is kept) and its
 // first key's algorithm gives the provider type when it is known; otherwise `providerType`.
 // Unreadable files leave their records empty. A copy is usable when its key file has a first key
 // and its masks file passes the mask check under `paramSet`; each usable copy's key fields are
@@ -62,10 +65,15 @@ ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* passwo
 // long, the provider type is 0, no copy is usable, or a KEK or a decryption fails.
 ContainerImagePtr OpenContainerTolerant(const FolderHandle& folder, const char16_t* password,
                                         const char* paramSet, uint32_t providerType,
-                                        bool readHeader);
+                                        TolerantHeader header);
 ContainerImagePtr OpenContainerTolerant(const char* folder, const char16_t* password,
                                         const char* paramSet, uint32_t providerType,
-                                        bool readHeader);
+                                        TolerantHeader header);
+// OpenContainerTolerant under the first GOST 28147-89 parameter set under which a copy opens:
+// `first` (when not null), then the 14 sets in table order. *paramSet receives the set.
+ContainerImagePtr OpenContainerAnyParamSet(const FolderHandle& folder, const char16_t* password,
+                                           uint32_t providerType, TolerantHeader header,
+                                           const char* first, const char** paramSet);
 
 // Folder path without trailing separators (a root stays as it is). Null folder gives "".
 std::string NormalizeFolder(const char* folder);

@@ -1,7 +1,12 @@
 // Opening a container: reading its files, verifying and decrypting its keys.
 #include "container/container.h"
+
+#include <cstring>
+
 #include "container/protection.h"
+#include "crypto/context/crypto_context.h"
 #include "crypto/context/secure_blob.h"
+#include "crypto/gost28147/gost28147.h"
 
 namespace keymend {
 
@@ -99,10 +104,10 @@ ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* passwo
 
 ContainerImagePtr OpenContainerTolerant(const FolderHandle& folder, const char16_t* password,
                                         const char* paramSet, uint32_t providerType,
-                                        bool readHeader) {
+                                        TolerantHeader header) {
     ContainerImagePtr image = CreateContainerImage();
     if (!image) return nullptr;
-    if (readHeader) {
+    if (header == TolerantHeader::kRead) {
         // Whatever part of a damaged header decodes is kept.
         ReadWholeFile(folder, ContainerFile::kHeader, *image);
         const uint32_t headerType = ProviderTypeOfOid(image->header.firstKey.algorithm);
@@ -129,12 +134,36 @@ ContainerImagePtr OpenContainerTolerant(const FolderHandle& folder, const char16
 
 ContainerImagePtr OpenContainerTolerant(const char* folder, const char16_t* password,
                                         const char* paramSet, uint32_t providerType,
-                                        bool readHeader) {
+                                        TolerantHeader header) {
     FolderHandle handle;
     if (OpenContainerFolder(folder, LockMode::kShared, handle) != FolderStatus::kOpened) {
         return nullptr;
     }
-    return OpenContainerTolerant(handle, password, paramSet, providerType, readHeader);
+    return OpenContainerTolerant(handle, password, paramSet, providerType, header);
+}
+
+ContainerImagePtr OpenContainerAnyParamSet(const FolderHandle& folder, const char16_t* password,
+                                           uint32_t providerType, TolerantHeader header,
+                                           const char* first, const char** paramSet) {
+    if (first != nullptr) {
+        if (ContainerImagePtr image =
+                OpenContainerTolerant(folder, password, first, providerType, header)) {
+            *paramSet = first;
+            return image;
+        }
+    }
+    for (int i = 0; i < static_cast<int>(kParamSetCount); ++i) {
+        const char* candidate = ParamSetOid(i);
+        if (candidate == nullptr || (first != nullptr && std::strcmp(candidate, first) == 0)) {
+            continue;  // tried first
+        }
+        if (ContainerImagePtr image =
+                OpenContainerTolerant(folder, password, candidate, providerType, header)) {
+            *paramSet = candidate;
+            return image;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace keymend

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "asn1/der.h"
-#include "asn1/oid.h"
+#include "asn1/der_strict.h"
 #include "container/key_algorithms.h"
 #include "crypto/gost28147/gost28147.h"
 
@@ -13,33 +13,6 @@ namespace keymend {
 namespace {
 
 // ---- Reading helpers ------------------------------------------------------------------------
-
-// True when the next element's identifier octet is exactly `identifier`.
-bool NextIs(const DerCursor& cursor, uint8_t identifier) {
-    return cursor.remaining > 0 && cursor.position != nullptr && cursor.position[0] == identifier;
-}
-
-// Reads the next element, whose identifier octet must be exactly `identifier`.
-bool ReadExact(DerCursor& cursor, uint8_t identifier, DerHeader& header) {
-    if (!NextIs(cursor, identifier)) return false;
-    return DerReadHeader(cursor, &header);
-}
-
-bool ReadExact(DerCursor& cursor, uint8_t identifier, DerBlob& content) {
-    DerHeader header;
-    if (!ReadExact(cursor, identifier, header)) return false;
-    content = header.content;
-    return true;
-}
-
-// A constructed element with an exact identifier whose content holds `minCount`..`maxCount`
-// whole elements.
-bool ReadConstructedCount(DerCursor& cursor, uint8_t identifier, uint32_t minCount,
-                          uint32_t maxCount, DerBlob& content, uint32_t& count) {
-    if (!ReadExact(cursor, identifier, content)) return false;
-    if (!DerCountChildren(content, &count)) return false;
-    return count >= minCount && count <= maxCount;
-}
 
 bool CopyBlob(DerBlob content, SecureBlob& out) {
     if (content.length == 0) {
@@ -51,21 +24,13 @@ bool CopyBlob(DerBlob content, SecureBlob& out) {
 
 bool ReadOctets(DerCursor& cursor, uint8_t identifier, SecureBlob& out) {
     DerBlob content;
-    return ReadExact(cursor, identifier, content) && CopyBlob(content, out);
-}
-
-bool ReadOid(DerCursor& cursor, OidText& out) {
-    DerBlob content;
-    if (!ReadExact(cursor, kDerObjectIdentifier, content)) return false;
-    if (content.length == 0) return false;
-    return OidContentToText(out.text, static_cast<uint32_t>(OidText::kCapacity), content.data,
-                            content.length);
+    return DerReadExact(cursor, identifier, &content) && CopyBlob(content, out);
 }
 
 // BIT STRING flags: the unused-bits octet is dropped; no content octet at all is refused.
 bool ReadFlags(DerCursor& cursor, SecureBlob& flags) {
     DerBlob content;
-    if (!ReadExact(cursor, kDerBitStringId, content) || content.length == 0) return false;
+    if (!DerReadExact(cursor, kDerBitStringId, &content) || content.length == 0) return false;
     return CopyBlob(DerBlob{content.length - 1, content.data + 1}, flags);
 }
 
@@ -73,19 +38,19 @@ bool ReadFlags(DerCursor& cursor, SecureBlob& flags) {
 bool DecodeKeyProperties(DerBlob content, KeyProperties& key) {
     DerCursor cursor = DerCursorOver(content);
     if (!ReadFlags(cursor, key.flags)) return false;
-    if (!NextIs(cursor, kDerContextConstructed)) return true;  // no algorithm
+    if (DerPeekOctet(cursor) != kDerContextConstructed) return true;  // no algorithm
     DerBlob algorithm;
     uint32_t count = 0;
-    if (!ReadConstructedCount(cursor, kDerContextConstructed, 2, 2, algorithm, count)) return false;
+    if (!DerReadCounted(cursor, kDerContextConstructed, &algorithm, 2, 2)) return false;
     DerCursor inner = DerCursorOver(algorithm);
-    if (!ReadOid(inner, key.algorithm)) return false;
+    if (!DerReadOid(inner, key.algorithm)) return false;
     DerBlob parameters;
-    if (!ReadConstructedCount(inner, kDerSequence, 2, 3, parameters, count)) return false;
+    if (!DerReadCounted(inner, kDerSequence, &parameters, 2, 3, &count)) return false;
     DerCursor params = DerCursorOver(parameters);
-    if (!ReadOid(params, key.publicKeyParamSet) || !ReadOid(params, key.digestParamSet)) {
+    if (!DerReadOid(params, key.publicKeyParamSet) || !DerReadOid(params, key.digestParamSet)) {
         return false;
     }
-    if (count == 3 && !ReadOid(params, key.encryptionParamSet)) return false;
+    if (count == 3 && !DerReadOid(params, key.encryptionParamSet)) return false;
     return true;
 }
 
@@ -236,9 +201,7 @@ bool OpenFile(const uint8_t* data, size_t length, uint32_t minCount, uint32_t ma
     if (data == nullptr || length == 0 || length > UINT32_MAX) return false;
     DerCursor file = DerCursorOver(data, static_cast<uint32_t>(length));
     DerBlob content;
-    if (!ReadConstructedCount(file, kDerSequence, minCount, maxCount, content, count)) {
-        return false;
-    }
+    if (!DerReadCounted(file, kDerSequence, &content, minCount, maxCount, &count)) return false;
     body = DerCursorOver(content);
     return true;
 }
@@ -276,46 +239,44 @@ bool DecodeHeaderFile(const uint8_t* data, size_t length, HeaderRecord& record) 
     DerCursor body;
     uint32_t count = 0;
     if (!OpenFile(data, length, 2, 2, body, count)) return false;
-    DerHeader contentHeader;
-    if (!ReadExact(body, kDerSequence, contentHeader)) return false;
-    DerCursor content = DerCursorOver(contentHeader.content);
+    DerBlob headerContent, headerWhole;
+    if (!DerReadExact(body, kDerSequence, &headerContent, &headerWhole)) return false;
+    DerCursor content = DerCursorOver(headerContent);
 
-    if (NextIs(content, kDerContextConstructed)) {
+    if (DerPeekOctet(content) == kDerContextConstructed) {
         DerBlob format;
-        if (!ReadConstructedCount(content, kDerContextConstructed, 1, 1, format, count)) {
-            return false;
-        }
+        if (!DerReadCounted(content, kDerContextConstructed, &format, 1, 1)) return false;
         DerCursor inner = DerCursorOver(format);
-        if (!ReadOid(inner, record.formatOid)) return false;
+        if (!DerReadOid(inner, record.formatOid)) return false;
     }
     if (!ReadFlags(content, record.flags)) return false;
     DerBlob keyContent;
-    if (!ReadExact(content, kDerSequence, keyContent) ||
+    if (!DerReadExact(content, kDerSequence, &keyContent) ||
         !DecodeKeyProperties(keyContent, record.firstKey)) {
         return false;
     }
     // Optional fields, each tested once in this order.
-    if (NextIs(content, 0x82) && !ReadOctets(content, 0x82, record.passwordCheck)) return false;
-    if (NextIs(content, 0xA4)) {
-        if (!ReadExact(content, 0xA4, keyContent) ||
+    if (DerPeekOctet(content) == 0x82 && !ReadOctets(content, 0x82, record.passwordCheck)) return false;
+    if (DerPeekOctet(content) == 0xA4) {
+        if (!DerReadExact(content, 0xA4, &keyContent) ||
             !DecodeKeyProperties(keyContent, record.secondKey)) {
             return false;
         }
     }
-    if (NextIs(content, 0x85) && !ReadOctets(content, 0x85, record.firstKey.certificate)) {
+    if (DerPeekOctet(content) == 0x85 && !ReadOctets(content, 0x85, record.firstKey.certificate)) {
         return false;
     }
-    if (NextIs(content, 0x86) && !ReadOctets(content, 0x86, record.secondKey.certificate)) {
+    if (DerPeekOctet(content) == 0x86 && !ReadOctets(content, 0x86, record.secondKey.certificate)) {
         return false;
     }
-    if (NextIs(content, 0x8A) && !ReadOctets(content, 0x8A, record.firstKey.publicKeyCheck)) {
+    if (DerPeekOctet(content) == 0x8A && !ReadOctets(content, 0x8A, record.firstKey.publicKeyCheck)) {
         return false;
     }
-    if (NextIs(content, 0x8B) && !ReadOctets(content, 0x8B, record.secondKey.publicKeyCheck)) {
+    if (DerPeekOctet(content) == 0x8B && !ReadOctets(content, 0x8B, record.secondKey.publicKeyCheck)) {
         return false;
     }
     // Whatever is left in HeaderContent is ignored here but covered by the MAC.
-    if (!record.rawContent.Assign(contentHeader.start, contentHeader.totalSize)) return false;
+    if (!record.rawContent.Assign(headerWhole.data, headerWhole.length)) return false;
     return ReadOctets(body, kDerOctetString, record.headerMac);
 }
 

@@ -6,14 +6,12 @@
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/hash/hash.h"
-#include "pkcs12/der_strict.h"
+#include "asn1/der_strict.h"
+#include "pkcs12/pkcs12_internal.h"
 #include "pkcs12/pkcs12.h"
 
 namespace keymend {
 
-using pkcs12::ReadCounted;
-using pkcs12::ReadExact;
-using pkcs12::ReadOidEquals;
 
 namespace {
 
@@ -59,23 +57,23 @@ bool ReadPkcs12MacData(DerBlob macData, Pkcs12MacParameters* mac) {
     DerCursor cursor = DerCursorOver(macData);
     DerBlob digestInfo, digestAlgorithm;
     uint32_t count = 0;
-    if (!pkcs12::CountChildren(macData, &count) || count != 3 ||
-        !ReadCounted(cursor, kDerSequence, &digestInfo, 2, 2))
+    if (!DerCountElements(macData, &count) || count != 3 ||
+        !DerReadCounted(cursor, kDerSequence, &digestInfo, 2, 2))
         return false;
     DerCursor digestCursor = DerCursorOver(digestInfo);
-    if (!ReadCounted(digestCursor, kDerSequence, &digestAlgorithm, 1, 2) ||
-        !ReadExact(digestCursor, kDerOctetString, &mac->digest) ||
-        !ReadExact(cursor, kDerOctetString, &mac->salt) ||
-        !pkcs12::ReadUnsigned64(cursor, &mac->iterations))
+    if (!DerReadCounted(digestCursor, kDerSequence, &digestAlgorithm, 1, 2) ||
+        !DerReadExact(digestCursor, kDerOctetString, &mac->digest) ||
+        !DerReadExact(cursor, kDerOctetString, &mac->salt) ||
+        !DerReadUnsigned64(cursor, &mac->iterations))
         return false;
     DerCursor algorithmCursor = DerCursorOver(digestAlgorithm);
-    char oid[kOidTextBufferSize];
-    if (!pkcs12::ReadOidText(algorithmCursor, oid) ||
-        !pkcs12::ReadGostHashParameters(algorithmCursor))
+    OidText oid;
+    if (!DerReadOid(algorithmCursor, oid) ||
+        !ReadGostHashParameters(algorithmCursor))
         return false;
     mac->algorithm = nullptr;
     for (const Pkcs12MacAlgorithm& algorithm : kAlgorithms) {
-        if (std::strcmp(oid, algorithm.digestOid) == 0) mac->algorithm = &algorithm;
+        if (oid.Equals(algorithm.digestOid)) mac->algorithm = &algorithm;
     }
     return mac->algorithm != nullptr;
 }
@@ -115,24 +113,24 @@ bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, in
     bool ok = [&] {
         DerCursor cursor = DerCursorOver(file);
         DerBlob pfx, version, authSafe, wrapper, macInput, safes, macData;
-        if (!ReadCounted(cursor, kDerSequence, &pfx, 3, 3)) return false;
+        if (!DerReadCounted(cursor, kDerSequence, &pfx, 3, 3)) return false;
         DerCursor pfxCursor = DerCursorOver(pfx);
-        if (!ReadExact(pfxCursor, kDerInteger, &version) || version.length != 1 ||
+        if (!DerReadExact(pfxCursor, kDerInteger, &version) || version.length != 1 ||
             version.data[0] != 3)
             return false;
-        if (!ReadCounted(pfxCursor, kDerSequence, &authSafe, 2, 2)) return false;
+        if (!DerReadCounted(pfxCursor, kDerSequence, &authSafe, 2, 2)) return false;
         DerCursor authCursor = DerCursorOver(authSafe);
-        if (!ReadOidEquals(authCursor, kOidData) ||
-            !ReadCounted(authCursor, kDerContextConstructed | 0, &wrapper, 1, 1))
+        if (!DerReadOidEquals(authCursor, kOidData) ||
+            !DerReadCounted(authCursor, kDerContextConstructed | 0, &wrapper, 1, 1))
             return false;
         DerCursor wrapperCursor = DerCursorOver(wrapper);
-        if (!ReadExact(wrapperCursor, kDerOctetString, &macInput)) return false;
+        if (!DerReadExact(wrapperCursor, kDerOctetString, &macInput)) return false;
 
         // The MAC first: a file that fails it costs one derivation and is decrypted nowhere.
         uint64_t iterations = 0;
         if (!noMacVerify) {
             Pkcs12MacParameters mac;
-            if (!ReadExact(pfxCursor, kDerSequence, &macData) || !ReadPkcs12MacData(macData, &mac))
+            if (!DerReadExact(pfxCursor, kDerSequence, &macData) || !ReadPkcs12MacData(macData, &mac))
                 return false;
             iterations = mac.iterations == 0 ? 1 : mac.iterations;
             if (iterations > kMaxPbkdf2Iterations) {
@@ -143,7 +141,7 @@ bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, in
         }
 
         DerCursor macInputCursor = DerCursorOver(macInput);
-        if (!ReadExact(macInputCursor, kDerSequence, &safes)) return false;
+        if (!DerReadExact(macInputCursor, kDerSequence, &safes)) return false;
         // Everything the safes will ask for is counted before the first derivation runs.
         if (!AddSafesWork(safes, &iterations, &state.failure)) return false;
         if (iterations > kPkcs12IterationBudget) {
@@ -153,7 +151,7 @@ bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, in
         DerCursor safesCursor = DerCursorOver(safes);
         while (safesCursor.remaining > 0) {
             DerBlob contentInfo;
-            if (!ReadExact(safesCursor, kDerSequence, &contentInfo) ||
+            if (!DerReadExact(safesCursor, kDerSequence, &contentInfo) ||
                 !ReadContentInfo(contentInfo, state))
                 return false;
         }

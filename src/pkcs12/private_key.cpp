@@ -6,14 +6,12 @@
 #include "crypto/context/secure_blob.h"
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"
-#include "pkcs12/der_strict.h"
+#include "asn1/der_strict.h"
+#include "pkcs12/pkcs12_internal.h"
 #include "pkcs12/pkcs12.h"
 
 namespace keymend {
 
-using pkcs12::ReadCounted;
-using pkcs12::ReadExact;
-using pkcs12::ReadOidText;
 
 namespace {
 
@@ -35,10 +33,10 @@ void SplitKeyBlob(DerBlob blob, uint32_t keyLength, DerBlob* material, DerBlob* 
             *material = header.content;
     } else if (blob.data[0] == kDerSequence) {
         DerBlob sequence;
-        if (!ReadExact(cursor, kDerSequence, &sequence) || cursor.remaining != 0) return;
+        if (!DerReadExact(cursor, kDerSequence, &sequence) || cursor.remaining != 0) return;
         DerCursor inner = DerCursorOver(sequence);
-        if (ReadExact(inner, kDerOctetString, &first) &&
-            ReadExact(inner, kDerOctetString, &second) && inner.remaining == 0 && fits(first)) {
+        if (DerReadExact(inner, kDerOctetString, &first) &&
+            DerReadExact(inner, kDerOctetString, &second) && inner.remaining == 0 && fits(first)) {
             *material = first;
             *publicKey = second;
         }
@@ -62,28 +60,27 @@ bool StorePrivateKey(DerBlob plaintext, Pkcs12ReadState& state) {
 
     DerCursor cursor = DerCursorOver(plaintext);
     DerBlob info, version, algorithmId, parameters, privateKey;
-    if (!ReadCounted(cursor, kDerSequence, &info, 3, 4)) return false;
+    if (!DerReadCounted(cursor, kDerSequence, &info, 3, 4)) return false;
     DerCursor infoCursor = DerCursorOver(info);
-    if (!ReadExact(infoCursor, kDerInteger, &version) || version.length == 0 ||
+    if (!DerReadExact(infoCursor, kDerInteger, &version) || version.length == 0 ||
         (version.length > 1 && version.data[0] != 0))
         return false;
-    if (!ReadCounted(infoCursor, kDerSequence, &algorithmId, 2, 2)) return false;
+    if (!DerReadCounted(infoCursor, kDerSequence, &algorithmId, 2, 2)) return false;
     DerCursor algorithmCursor = DerCursorOver(algorithmId);
-    char algorithm[kOidTextBufferSize], curveOid[kOidTextBufferSize],
-        digestOid[kOidTextBufferSize] = {};
+    OidText algorithm, curveOid, digestOid;
     // The parameters name the curve and, optionally, the digest (RFC 9215 writes the curve only
     // for the 2012 sets that imply their digest).
-    if (!ReadOidText(algorithmCursor, algorithm) ||
-        !ReadCounted(algorithmCursor, kDerSequence, &parameters, 1, 2))
+    if (!DerReadOid(algorithmCursor, algorithm) ||
+        !DerReadCounted(algorithmCursor, kDerSequence, &parameters, 1, 2))
         return false;
     DerCursor parametersCursor = DerCursorOver(parameters);
-    if (!ReadOidText(parametersCursor, curveOid)) return false;
-    if (parametersCursor.remaining > 0 && !ReadOidText(parametersCursor, digestOid)) return false;
-    if (!ReadExact(infoCursor, kDerOctetString, &privateKey)) return false;
+    if (!DerReadOid(parametersCursor, curveOid)) return false;
+    if (parametersCursor.remaining > 0 && !DerReadOid(parametersCursor, digestOid)) return false;
+    if (!DerReadExact(infoCursor, kDerOctetString, &privateKey)) return false;
 
     KeyProperties& properties = PropertiesOf(image, mode);
     OidText storedAlgorithm;
-    if (!AlgorithmOidForKeyUse(algorithm, state.keySpec, storedAlgorithm)) return false;
+    if (!AlgorithmOidForKeyUse(algorithm.c_str(), state.keySpec, storedAlgorithm)) return false;
     const uint32_t providerType = ProviderTypeOfOid(storedAlgorithm);
     const uint32_t keyLength = KeyLengthOfProviderType(providerType);
     if (mode == kPkcs12SecondKey &&
@@ -91,11 +88,12 @@ bool StorePrivateKey(DerBlob plaintext, Pkcs12ReadState& state) {
         state.failure = Pkcs12Failure::kDifferentKeyType;
         return false;
     }
-    const char* curve = ParamSetCanonicalOidText(curveOid);
+    const char* curve = ParamSetCanonicalOidText(curveOid.c_str());
     if (curve == nullptr || keyLength == 0 || CurveKeyLength(curve) != keyLength) return false;
-    if (digestOid[0] == '\0') std::strcpy(digestOid, ImpliedDigestParamSet(providerType));
+    if (digestOid.empty() && !digestOid.Set(ImpliedDigestParamSet(providerType))) return false;
     if (!properties.algorithm.Set(storedAlgorithm.c_str()) ||
-        !properties.publicKeyParamSet.Set(curveOid) || !properties.digestParamSet.Set(digestOid))
+        !properties.publicKeyParamSet.Set(curveOid.c_str()) ||
+        !properties.digestParamSet.Set(digestOid.c_str()))
         return false;
 
     DerBlob material, givenPublic;
@@ -109,12 +107,13 @@ bool StorePrivateKey(DerBlob plaintext, Pkcs12ReadState& state) {
     if (!keyField.Assign(material.data, keyLength)) return false;
     if (mode == kPkcs12NewContainer && !masks.mask.Allocate(keyLength)) return false;
     if (masks.mask.size() != keyLength) return false;
-    if (!ApplyFreshMask(keyField.data(), keyLength, masks.mask.data(), keyLength, curve,
-                        mode == kPkcs12NewContainer, true))
+    const MaskDraw draw = mode == kPkcs12NewContainer ? MaskDraw::kFresh : MaskDraw::kGiven;
+    if (!ApplyMask(keyField.data(), keyLength, masks.mask.data(), keyLength, curve,
+                   MaskStep::kMultiply, draw))
         return false;
     for (uint32_t offset = keyLength; offset < material.length; offset += keyLength) {
         if (!ApplyStoredMask(keyField.data(), keyLength, material.data + offset, keyLength, curve,
-                             false))
+                             MaskStep::kMultiply))
             return false;
     }
 
@@ -140,7 +139,7 @@ bool StorePrivateKey(DerBlob plaintext, Pkcs12ReadState& state) {
     if (mode == kPkcs12NewContainer && !masks2.mask.Allocate(keyLength)) return false;
     if (masks2.mask.size() != keyLength) return false;
     return ReplaceMask(keyField2.data(), keyLength, masks.mask.data(), keyLength,
-                       masks2.mask.data(), curve, mode == kPkcs12NewContainer, true, true);
+                       masks2.mask.data(), curve, draw);
 }
 
 }  // namespace keymend

@@ -5,15 +5,12 @@
 #include "crypto/context/secure_blob.h"
 #include "crypto/gost28147/gost28147.h"
 #include "crypto/hash/hash.h"
-#include "pkcs12/der_strict.h"
+#include "asn1/der_strict.h"
+#include "pkcs12/pkcs12_internal.h"
 #include "pkcs12/pkcs12.h"
 
 namespace keymend {
 
-using pkcs12::ReadCounted;
-using pkcs12::ReadExact;
-using pkcs12::ReadOidEquals;
-using pkcs12::ReadOidText;
 
 namespace {
 
@@ -28,37 +25,37 @@ constexpr const char* kOidHmacGostR341194 = "1.2.643.2.2.10";
 constexpr const char* kOidHmacStreebog512 = "1.2.643.7.1.1.4.2";
 constexpr const char* kOidGost28147 = "1.2.643.2.2.21";
 
-bool TextEquals(const char* a, const char* b) {
-    return std::strcmp(a, b) == 0;
+bool TextEquals(const OidText& a, const char* b) {
+    return a.Equals(b);
 }
 
 // A SafeBag: its type and its [0] value.
 struct SafeBag {
-    char bagId[kOidTextBufferSize] = {};
+    OidText bagId;
     DerBlob value;
 };
 
 bool ReadSafeBag(DerCursor& cursor, SafeBag* bag) {
     DerBlob content;
-    if (!ReadCounted(cursor, kDerSequence, &content, 2, 3)) return false;
+    if (!DerReadCounted(cursor, kDerSequence, &content, 2, 3)) return false;
     DerCursor inner = DerCursorOver(content);
-    return ReadOidText(inner, bag->bagId) &&
-           ReadExact(inner, kDerContextConstructed | 0, &bag->value);
+    return DerReadOid(inner, bag->bagId) &&
+           DerReadExact(inner, kDerContextConstructed | 0, &bag->value);
 }
 
 // ContentInfo content: its type and its [0] content.
-bool ReadContentInfoParts(DerBlob contentInfo, char (&type)[kOidTextBufferSize], DerBlob* content) {
+bool ReadContentInfoParts(DerBlob contentInfo, OidText& type, DerBlob* content) {
     DerCursor cursor = DerCursorOver(contentInfo);
-    return ReadOidText(cursor, type) && ReadExact(cursor, kDerContextConstructed | 0, content);
+    return DerReadOid(cursor, type) && DerReadExact(cursor, kDerContextConstructed | 0, content);
 }
 
 // The one bag of a data safe ([0] content).
 bool ReadDataSafeBag(DerBlob content, SafeBag* bag) {
     DerCursor cursor = DerCursorOver(content);
     DerBlob octets, safeContents;
-    if (!ReadExact(cursor, kDerOctetString, &octets)) return false;
+    if (!DerReadExact(cursor, kDerOctetString, &octets)) return false;
     DerCursor safeCursor = DerCursorOver(octets);
-    if (!ReadCounted(safeCursor, kDerSequence, &safeContents, 1, 1)) return false;
+    if (!DerReadCounted(safeCursor, kDerSequence, &safeContents, 1, 1)) return false;
     DerCursor bagCursor = DerCursorOver(safeContents);
     return ReadSafeBag(bagCursor, bag);
 }
@@ -68,15 +65,15 @@ bool ReadDataSafeBag(DerBlob content, SafeBag* bag) {
 bool ReadEncryptedData(DerBlob content, DerBlob* algorithm, DerBlob* encrypted) {
     DerCursor cursor = DerCursorOver(content);
     DerBlob encryptedData, version, contentInfo;
-    if (!ReadCounted(cursor, kDerSequence, &encryptedData, 2, 2)) return false;
+    if (!DerReadCounted(cursor, kDerSequence, &encryptedData, 2, 2)) return false;
     DerCursor dataCursor = DerCursorOver(encryptedData);
-    if (!ReadExact(dataCursor, kDerInteger, &version) || version.length != 1 ||
+    if (!DerReadExact(dataCursor, kDerInteger, &version) || version.length != 1 ||
         version.data[0] != 0)
         return false;
-    if (!ReadCounted(dataCursor, kDerSequence, &contentInfo, 3, 3)) return false;
+    if (!DerReadCounted(dataCursor, kDerSequence, &contentInfo, 3, 3)) return false;
     DerCursor infoCursor = DerCursorOver(contentInfo);
-    return ReadOidEquals(infoCursor, kOidData) && ReadExact(infoCursor, kDerSequence, algorithm) &&
-           ReadExact(infoCursor, kDerContextSpecific | 0, encrypted);
+    return DerReadOidEquals(infoCursor, kOidData) && DerReadExact(infoCursor, kDerSequence, algorithm) &&
+           DerReadExact(infoCursor, kDerContextSpecific | 0, encrypted);
 }
 
 // EncryptedPrivateKeyInfo of a shrouded key bag ([0] content).
@@ -84,11 +81,11 @@ bool ReadShroudedKey(DerBlob bagValue, DerBlob* algorithm, DerBlob* encrypted) {
     DerCursor cursor = DerCursorOver(bagValue);
     DerBlob info;
     uint32_t count = 0;
-    if (!pkcs12::CountChildren(bagValue, &count) || count != 1) return false;
-    if (!ReadCounted(cursor, kDerSequence, &info, 2, 2)) return false;
+    if (!DerCountElements(bagValue, &count) || count != 1) return false;
+    if (!DerReadCounted(cursor, kDerSequence, &info, 2, 2)) return false;
     DerCursor infoCursor = DerCursorOver(info);
-    return ReadExact(infoCursor, kDerSequence, algorithm) &&
-           ReadExact(infoCursor, kDerOctetString, encrypted);
+    return DerReadExact(infoCursor, kDerSequence, algorithm) &&
+           DerReadExact(infoCursor, kDerOctetString, encrypted);
 }
 
 // PBES2 parameters, every one checked before anything is derived.
@@ -96,28 +93,28 @@ struct Pbes2Parameters {
     DerBlob salt, iv;
     uint64_t iterations = 0;
     uint32_t prfSelector = 0;
-    char paramSet[kOidTextBufferSize] = {};
+    OidText paramSet;
 };
 
 bool ReadPbes2Parameters(DerBlob algorithm, Pbes2Parameters* p) {
     DerCursor cursor = DerCursorOver(algorithm);
     DerBlob params, kdf, kdfParams, prf, scheme, schemeParams;
-    if (!ReadOidEquals(cursor, kOidPbes2) || !ReadCounted(cursor, kDerSequence, &params, 2, 2))
+    if (!DerReadOidEquals(cursor, kOidPbes2) || !DerReadCounted(cursor, kDerSequence, &params, 2, 2))
         return false;
     DerCursor paramsCursor = DerCursorOver(params);
-    if (!ReadCounted(paramsCursor, kDerSequence, &kdf, 2, 2)) return false;
+    if (!DerReadCounted(paramsCursor, kDerSequence, &kdf, 2, 2)) return false;
     DerCursor kdfCursor = DerCursorOver(kdf);
-    if (!ReadOidEquals(kdfCursor, kOidPbkdf2) ||
-        !ReadCounted(kdfCursor, kDerSequence, &kdfParams, 3, 3))
+    if (!DerReadOidEquals(kdfCursor, kOidPbkdf2) ||
+        !DerReadCounted(kdfCursor, kDerSequence, &kdfParams, 3, 3))
         return false;
     DerCursor kdfParamsCursor = DerCursorOver(kdfParams);
-    if (!ReadExact(kdfParamsCursor, kDerOctetString, &p->salt) ||
-        !pkcs12::ReadUnsigned64(kdfParamsCursor, &p->iterations) ||
-        !ReadCounted(kdfParamsCursor, kDerSequence, &prf, 2, 2))
+    if (!DerReadExact(kdfParamsCursor, kDerOctetString, &p->salt) ||
+        !DerReadUnsigned64(kdfParamsCursor, &p->iterations) ||
+        !DerReadCounted(kdfParamsCursor, kDerSequence, &prf, 2, 2))
         return false;
     DerCursor prfCursor = DerCursorOver(prf);
-    char prfOid[kOidTextBufferSize];
-    if (!ReadOidText(prfCursor, prfOid)) return false;
+    OidText prfOid;
+    if (!DerReadOid(prfCursor, prfOid)) return false;
     if (TextEquals(prfOid, kOidHmacGostR341194)) {
         p->prfSelector = kPrfGostR341194;
     } else if (TextEquals(prfOid, kOidHmacStreebog512)) {
@@ -125,16 +122,16 @@ bool ReadPbes2Parameters(DerBlob algorithm, Pbes2Parameters* p) {
     } else {
         return false;
     }
-    if (!pkcs12::ReadGostHashParameters(prfCursor)) return false;
+    if (!ReadGostHashParameters(prfCursor)) return false;
 
-    if (!ReadCounted(paramsCursor, kDerSequence, &scheme, 2, 2)) return false;
+    if (!DerReadCounted(paramsCursor, kDerSequence, &scheme, 2, 2)) return false;
     DerCursor schemeCursor = DerCursorOver(scheme);
-    if (!ReadOidEquals(schemeCursor, kOidGost28147) ||
-        !ReadCounted(schemeCursor, kDerSequence, &schemeParams, 2, 2))
+    if (!DerReadOidEquals(schemeCursor, kOidGost28147) ||
+        !DerReadCounted(schemeCursor, kDerSequence, &schemeParams, 2, 2))
         return false;
     DerCursor schemeParamsCursor = DerCursorOver(schemeParams);
-    return ReadExact(schemeParamsCursor, kDerOctetString, &p->iv) && p->iv.length == 8 &&
-           ReadOidText(schemeParamsCursor, p->paramSet) && ParamSetIndex(p->paramSet) >= 0;
+    return DerReadExact(schemeParamsCursor, kDerOctetString, &p->iv) && p->iv.length == 8 &&
+           DerReadOid(schemeParamsCursor, p->paramSet) && ParamSetIndex(p->paramSet.c_str()) >= 0;
 }
 
 // Adds the iterations of one PBES2 derivation; false when it alone asks for too many.
@@ -172,9 +169,9 @@ bool AddSafesWork(DerBlob safes, uint64_t* iterations, Pkcs12Failure* failure) {
             return false;
         }
         DerBlob contentInfo, content, algorithm, encrypted;
-        char type[kOidTextBufferSize];
+        OidText type;
         SafeBag bag;
-        if (!ReadExact(cursor, kDerSequence, &contentInfo) ||
+        if (!DerReadExact(cursor, kDerSequence, &contentInfo) ||
             !ReadContentInfoParts(contentInfo, type, &content))
             return false;
         if (TextEquals(type, kOidEncryptedData)) {
@@ -193,7 +190,7 @@ bool AddSafesWork(DerBlob safes, uint64_t* iterations, Pkcs12Failure* failure) {
 }
 
 bool ReadContentInfo(DerBlob contentInfo, Pkcs12ReadState& state) {
-    char type[kOidTextBufferSize];
+    OidText type;
     DerBlob content;
     if (!ReadContentInfoParts(contentInfo, type, &content)) return false;
     if (TextEquals(type, kOidData)) return ReadDataSafe(content, state);
@@ -220,7 +217,7 @@ bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
 
     DerCursor plainCursor = DerCursorOver(plain.data(), plain.size());
     DerBlob safeContents;
-    if (!ReadExact(plainCursor, kDerSequence, &safeContents)) return false;
+    if (!DerReadExact(plainCursor, kDerSequence, &safeContents)) return false;
     DerCursor bags = DerCursorOver(safeContents);
     bool haveCertificate = false;
     while (bags.remaining > 0) {
@@ -242,16 +239,16 @@ bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
 
 bool ReadCertBag(DerBlob bagValue, Pkcs12ReadState& state) {
     uint32_t count = 0;
-    if (!pkcs12::CountChildren(bagValue, &count) || count != 1) return false;
+    if (!DerCountElements(bagValue, &count) || count != 1) return false;
     DerCursor cursor = DerCursorOver(bagValue);
     DerBlob certBag, certValue, certificate;
-    if (!ReadCounted(cursor, kDerSequence, &certBag, 2, 2)) return false;
+    if (!DerReadCounted(cursor, kDerSequence, &certBag, 2, 2)) return false;
     DerCursor bagCursor = DerCursorOver(certBag);
-    if (!ReadOidEquals(bagCursor, kOidX509Certificate) ||
-        !ReadCounted(bagCursor, kDerContextConstructed | 0, &certValue, 1, 1))
+    if (!DerReadOidEquals(bagCursor, kOidX509Certificate) ||
+        !DerReadCounted(bagCursor, kDerContextConstructed | 0, &certValue, 1, 1))
         return false;
     DerCursor valueCursor = DerCursorOver(certValue);
-    if (!ReadExact(valueCursor, kDerOctetString, &certificate)) return false;
+    if (!DerReadExact(valueCursor, kDerOctetString, &certificate)) return false;
     SecureBlob copy;
     if (!copy.Assign(certificate.data, certificate.length)) return false;
     state.certificates.push_back(std::move(copy));
@@ -275,7 +272,7 @@ bool Pbes2Decrypt(DerBlob algorithm, const char* password, uint8_t* data, uint32
     if (!Pkcs12DeriveKey(key.data(), p.prfSelector, password, p.salt, p.iterations, 1))
         return false;
     if (length == 0) return true;
-    return Gost28147Crypt(data, length, true, kGost28147Cfb, key.data(), key.size(), p.paramSet,
+    return Gost28147Crypt(data, length, true, kGost28147Cfb, key.data(), key.size(), p.paramSet.c_str(),
                           p.iv.data);
 }
 

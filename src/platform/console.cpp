@@ -1,4 +1,5 @@
 #include "platform/console.h"
+#include "platform/seams.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -66,23 +67,20 @@ bool UserInterfaceIsRussian() {
 }
 
 const char* LocaleCodeset() {
+    const char* codeset = nullptr;
+    if (TestLocaleCodeset(&codeset)) return codeset;
     return g_codeset[0] != '\0' ? g_codeset : nullptr;
-}
-
-void SetLocaleCodesetForTesting(const char* codeset) {
-    g_codeset[0] = '\0';
-    if (codeset != nullptr && std::strlen(codeset) < sizeof g_codeset)
-        std::strcpy(g_codeset, codeset);
 }
 
 namespace {
 
 bool WriteText(std::FILE* stream, const char* utf8, size_t n) {
     if (n == 0) return true;
-    if (g_codeset[0] == '\0') return std::fwrite(utf8, 1, n, stream) == n;
+    const char* codeset = LocaleCodeset();
+    if (codeset == nullptr) return std::fwrite(utf8, 1, n, stream) == n;
 
     char target[sizeof g_codeset + 16];
-    std::snprintf(target, sizeof target, "%s//TRANSLIT", g_codeset);
+    std::snprintf(target, sizeof target, "%s//TRANSLIT", codeset);
     iconv_t cd = iconv_open(target, "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::fwrite(utf8, 1, n, stream) == n;
     bool ok = true;

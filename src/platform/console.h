@@ -19,8 +19,6 @@ bool LanguageIsRussian(const char* lcAll, const char* lcMessages, const char* la
 // The codeset of the runtime locale when text must be converted to or from it, or null when the
 // locale is UTF-8, C/POSIX or unset (arguments and output are then UTF-8).
 const char* LocaleCodeset();
-// Test seam: forces the codeset LocaleCodeset() reports (null or "" means UTF-8).
-void SetLocaleCodesetForTesting(const char* codeset);
 
 // Writes UTF-8 text to standard output, converted to the locale's codeset when needed.
 // Characters the codeset lacks are approximated. False when the write fails.

@@ -20,11 +20,6 @@ namespace keymend {
 
 namespace {
 
-uint32_t gFaultAt[kFileOpKinds] = {};
-uint32_t gOpCount[kFileOpKinds] = {};
-uint32_t gCrashAt = 0;
-uint32_t gCrashSteps = 0;
-FileStepHook gStepHook = nullptr;
 
 class Fd {
   public:
@@ -116,46 +111,5 @@ size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
 
 void FileSystemInit() { ::signal(SIGXFSZ, SIG_IGN); }
 
-bool FileFaultInjected(FileOp kind) {
-    const int i = static_cast<int>(kind);
-    ++gOpCount[i];
-    if (gFaultAt[i] != 0 && gOpCount[i] == gFaultAt[i]) {
-        gFaultAt[i] = 0;
-        return true;
-    }
-    return false;
-}
-
-void FileStep() {
-    ++gCrashSteps;
-    if (gStepHook != nullptr) gStepHook(gCrashSteps);
-    if (gCrashAt != 0 && gCrashSteps == gCrashAt) ::raise(SIGKILL);
-}
-
-void SetFileStepHookForTesting(FileStepHook hook) {
-    gStepHook = hook;
-    gCrashSteps = 0;
-}
-
-void SetCrashAtFileStepForTesting(uint32_t nth) {
-    gCrashAt = nth;
-    gCrashSteps = 0;
-}
-
-uint32_t FileStepCount() { return gCrashSteps; }
-
-void SetFileFaultForTesting(FileOp kind, uint32_t nth) {
-    ResetFileOpCounts();
-    for (uint32_t& at : gFaultAt) at = 0;
-    gFaultAt[static_cast<int>(kind)] = nth;
-}
-
-uint32_t FileOpCount(FileOp kind) {
-    return gOpCount[static_cast<int>(kind)];
-}
-
-void ResetFileOpCounts() {
-    for (uint32_t& count : gOpCount) count = 0;
-}
 
 }  // namespace keymend

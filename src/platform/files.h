@@ -1,9 +1,6 @@
-// Files of the operating system: reading a whole file by path, and the seams through which tests
-// break file operations. Everything inside a container folder goes through FolderHandle
-// (platform/folder.h), which works relative to a folder opened once.
-//
-// Test seam: SetFileFaultForTesting makes the n-th operation of a kind fail, so tests can break
-// a multi-file write at every step.
+// Files of the operating system: reading a whole file by path. Everything inside a container
+// folder goes through FolderHandle (platform/folder.h), which works relative to a folder opened
+// once. Tests break file operations through platform/seams.h.
 #pragma once
 
 #include <cstddef>
@@ -30,23 +27,8 @@ void FileSystemInit();
 // multibyte character of the current locale (UTF-8 when the locale is "C"/"POSIX").
 size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes);
 
-// Fault injection. Kinds of operation that can be made to fail: writing file content (one per
-// file), flushing a file to disk, renaming (replacing) a file, removing a file, flushing a
-// folder. After SetFileFaultForTesting(kind, n) the n-th such operation (counted from 1, from
-// this call on) fails once; n = 0 disables.
+// Kinds of file operation, as the test seams count them (platform/seams.h).
 enum class FileOp { kWrite = 0, kFlush = 1, kReplace = 2, kRemove = 3, kSync = 4 };
 constexpr int kFileOpKinds = 5;
-void SetFileFaultForTesting(FileOp kind, uint32_t nth);
-// Number of operations of a kind since the last SetFileFaultForTesting / ResetFileOpCounts.
-uint32_t FileOpCount(FileOp kind);
-void ResetFileOpCounts();
-
-// Crash seam. After SetCrashAtFileStepForTesting(n) the process kills itself with SIGKILL at the
-// n-th file-changing step counted from this call (n = 0 disables). Steps: before a file's
-// content is written, halfway through it, before it is flushed, before a file or folder is
-// renamed or removed. FileStepCount() gives the steps counted so far (with the seam set to a step that is
-// never reached, the number of steps a run takes).
-void SetCrashAtFileStepForTesting(uint32_t nth);
-uint32_t FileStepCount();
 
 }  // namespace keymend

@@ -5,13 +5,10 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/seams.h"
 
 namespace keymend {
 
-// Counts one operation of a kind; true when the fault seam says it must fail.
-bool FileFaultInjected(FileOp kind);
-// One file-changing step: runs the step hook and, at the chosen step, the crash seam.
-void FileStep();
 
 #ifdef _WIN32
 // Argument bytes (win32/argument_bytes.h) to UTF-16; false for an empty path or bytes that do

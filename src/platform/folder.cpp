@@ -21,8 +21,6 @@ struct FolderHandle::State {
 
 namespace {
 
-uint32_t gLockWait = 0;
-LockBusyHook gLockBusyHook = nullptr;
 
 uint64_t NowMilliseconds() {
     timespec ts{};
@@ -116,7 +114,7 @@ LockResult FolderHandle::Lock(LockMode mode) {
     const int operation = mode == LockMode::kShared ? LOCK_SH : LOCK_EX;
     if (state_->lock == operation) return LockResult::kLocked;
     Unlock();  // a conversion is not atomic anyway: say so by releasing first
-    const uint64_t wait = gLockWait != 0 ? gLockWait : kLockWaitMilliseconds;
+    const uint64_t wait = LockWaitMilliseconds(kLockWaitMilliseconds);
     const uint64_t start = NowMilliseconds();
     bool reported = false;
     for (;;) {
@@ -126,7 +124,7 @@ LockResult FolderHandle::Lock(LockMode mode) {
         }
         if (errno == EINTR) continue;
         if (errno != EWOULDBLOCK) return LockResult::kFailed;
-        if (!reported && gLockBusyHook != nullptr) gLockBusyHook();
+        if (!reported) LockFoundBusy();
         reported = true;
         if (NowMilliseconds() - start >= wait) return LockResult::kBusy;
         SleepMilliseconds(20);
@@ -237,12 +235,5 @@ bool FolderHandle::RemoveSubfolder(const char* name) {
     return ::unlinkat(state_->fd, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
-void SetLockWaitForTesting(uint32_t milliseconds) {
-    gLockWait = milliseconds;
-}
-
-void SetLockBusyHookForTesting(LockBusyHook hook) {
-    gLockBusyHook = hook;
-}
 
 }  // namespace keymend

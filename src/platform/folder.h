@@ -73,14 +73,5 @@ class FolderHandle {
     std::unique_ptr<State> state_;
 };
 
-// Test seams. SetLockWaitForTesting bounds the wait for a lock (0 restores the default).
-// A step hook runs at every file-changing step (those SetCrashAtFileStepForTesting counts),
-// with the step's number counted from the hook's setting; a lock hook runs once per Lock call that
-// finds the folder busy.
-void SetLockWaitForTesting(uint32_t milliseconds);
-using FileStepHook = void (*)(uint32_t step);
-void SetFileStepHookForTesting(FileStepHook hook);
-using LockBusyHook = void (*)();
-void SetLockBusyHookForTesting(LockBusyHook hook);
 
 }  // namespace keymend

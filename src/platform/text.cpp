@@ -86,53 +86,6 @@ bool Utf8ToUtf16(const char* text, size_t n, char16_t* out, size_t room, size_t*
     return true;
 }
 
-bool Utf16ToUtf8(const char16_t* text, char* out, size_t room, size_t* bytes) {
-    if (room == 0) return false;
-    size_t o = 0;
-    for (size_t i = 0; text[i] != 0; ++i) {
-        uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            uint32_t low = text[i + 1];
-            if (low < 0xDC00 || low > 0xDFFF) return false;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            ++i;
-        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
-            return false;
-        }
-        uint8_t buf[4];
-        size_t len;
-        if (cp < 0x80) {
-            buf[0] = static_cast<uint8_t>(cp);
-            len = 1;
-        } else if (cp < 0x800) {
-            buf[0] = static_cast<uint8_t>(0xC0 | (cp >> 6));
-            buf[1] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-            len = 2;
-        } else if (cp < 0x10000) {
-            buf[0] = static_cast<uint8_t>(0xE0 | (cp >> 12));
-            buf[1] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-            buf[2] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-            len = 3;
-        } else {
-            buf[0] = static_cast<uint8_t>(0xF0 | (cp >> 18));
-            buf[1] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
-            buf[2] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-            buf[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-            len = 4;
-        }
-        if (o + len >= room) {
-            explicit_bzero(buf, sizeof buf);
-            return false;
-        }
-        std::memcpy(out + o, buf, len);
-        o += len;
-        explicit_bzero(buf, sizeof buf);
-    }
-    out[o] = '\0';
-    if (bytes != nullptr) *bytes = o;
-    return true;
-}
-
 bool CodesetToUtf16(const char* codeset, const char* text, char16_t* out, size_t room) {
     size_t n = std::strlen(text);
     if (IsUtf8Codeset(codeset)) return Utf8ToUtf16(text, n, out, room, nullptr);

@@ -31,8 +31,5 @@ bool CodesetToUtf16(const char* codeset, const char* text, char16_t* out, size_t
 // NUL-terminated UTF-16 in out[room]; *units receives the length without the terminator.
 bool Utf8ToUtf16(const char* text, size_t n, char16_t* out, size_t room, size_t* units);
 
-// NUL-terminated UTF-16 (unpaired surrogates fail) to NUL-terminated UTF-8 in out[room];
-// *bytes receives the length without the terminator.
-bool Utf16ToUtf8(const char16_t* text, char* out, size_t room, size_t* bytes);
 
 }  // namespace keymend

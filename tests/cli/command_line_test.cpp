@@ -1,6 +1,7 @@
 // Command lines over the cases of command_line.vec (acceptance, the fields filled, passwords from
 // the locale's codeset, what the built binary prints), UTF-16 to UTF-8, the interface language and
 // console output conversion.
+#include "asn1/utf.h"
 #include "cli/command_line.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include "platform/console.h"
 #include "platform/text.h"
 #include "support/test_support.h"
+#include "platform/seams.h"
 
 namespace keymend {
 namespace {
@@ -27,7 +29,7 @@ std::string Text(uint32_t n) {
 std::string Text(const char16_t* p) {
     char out[1024];
     size_t n = 0;
-    return Utf16ToUtf8(p, out, sizeof out, &n) ? std::string(out, n) : "not UTF-16";
+    return Utf16TextToUtf8(p, out, sizeof out, &n) ? std::string(out, n) : "not UTF-16";
 }
 
 // Every Settings field as text: '-' for a null reference, passwords in UTF-8.
@@ -91,17 +93,17 @@ TEST(CommandLine, Vectors) {
 TEST(TextConversion, Utf16ToUtf8IsStrictAndBounded) {
     char out[8];
     size_t n = 0;
-    ASSERT_TRUE(Utf16ToUtf8(u"\U0001F511a", out, sizeof out, &n));
+    ASSERT_TRUE(Utf16TextToUtf8(u"\U0001F511a", out, sizeof out, &n));
     EXPECT_EQ(std::string(out, n),
               "\xF0\x9F\x94\x91"
               "a");
     const char16_t loneHigh[] = {0xD83D, u'a', 0};
     const char16_t loneLow[] = {u'a', 0xDD11, 0};
-    EXPECT_FALSE(Utf16ToUtf8(loneHigh, out, sizeof out, &n));
-    EXPECT_FALSE(Utf16ToUtf8(loneLow, out, sizeof out, &n));
-    EXPECT_TRUE(Utf16ToUtf8(u"1234567", out, sizeof out, &n));  // 7 bytes + terminator
-    EXPECT_FALSE(Utf16ToUtf8(u"12345678", out, sizeof out, &n));
-    EXPECT_FALSE(Utf16ToUtf8(u"123456Ж", out, sizeof out, &n));  // 8 bytes + terminator
+    EXPECT_FALSE(Utf16TextToUtf8(loneHigh, out, sizeof out, &n));
+    EXPECT_FALSE(Utf16TextToUtf8(loneLow, out, sizeof out, &n));
+    EXPECT_TRUE(Utf16TextToUtf8(u"1234567", out, sizeof out, &n));  // 7 bytes + terminator
+    EXPECT_FALSE(Utf16TextToUtf8(u"12345678", out, sizeof out, &n));
+    EXPECT_FALSE(Utf16TextToUtf8(u"123456Ж", out, sizeof out, &n));  // 8 bytes + terminator
 }
 
 TEST(Language, FirstNonEmptyVariableDecides) {

@@ -21,6 +21,7 @@
 #include "cli/command_line.h"
 #include "platform/console.h"
 #include "support/test_support.h"
+#include "platform/seams.h"
 
 namespace keymend::test {
 namespace {

@@ -180,7 +180,7 @@ void RunCase(const VectorRecord& c) {
     if (c.Has("Remasked")) {
         const auto type = static_cast<uint32_t>(std::stoul(c.Get("ProvType")));
         before = OpenContainerTolerant(folder.c_str(), password.c_str(), DefaultParamSet(type),
-                                       type, false);
+                                       type, TolerantHeader::kSkip);
         ASSERT_NE(before, nullptr);
     }
     const std::map<std::string, Bytes> tree = Tree(reader.path());

@@ -28,7 +28,8 @@ bool Place(const TestKey& key, SecureBlob& mask, SecureBlob& masked) {
     const bool fresh = mask.empty();
     if (fresh && !mask.Allocate(n)) return false;
     return masked.Assign(key.d.data(), n) &&
-           ApplyMask(masked.data(), n, mask.data(), n, key.curve.c_str(), false, fresh);
+           ApplyMask(masked.data(), n, mask.data(), n, key.curve.c_str(), MaskStep::kMultiply,
+                     fresh ? MaskDraw::kFresh : MaskDraw::kGiven);
 }
 
 bool Describe(KeyProperties& props, const TestKey& key, const char* algorithm) {

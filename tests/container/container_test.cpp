@@ -18,6 +18,7 @@
 #include "hardening/hardening_support.h"
 #include "pkcs12/pkcs12_fixtures.h"
 #include "platform/files.h"
+#include "platform/seams.h"
 
 namespace keymend::test {
 namespace {
@@ -58,7 +59,7 @@ TEST(ContainerFolder, PathLimits) {
     ContainerImagePtr image = OpenContainerStrict(folder.c_str(), u"");
     ASSERT_TRUE(image);
     EXPECT_FALSE(OpenContainerStrict(far.c_str(), u""));
-    EXPECT_FALSE(OpenContainerTolerant(far.c_str(), u"", kSet, 80, true));
+    EXPECT_FALSE(OpenContainerTolerant(far.c_str(), u"", kSet, 80, TolerantHeader::kRead));
     EXPECT_TRUE(WriteFolder(*image, folder.c_str(), "abc", kWriteRewrite, false));
     EXPECT_FALSE(WriteFolder(*image, far.c_str(), "abc", kWriteRewrite, false));
 }
@@ -282,7 +283,7 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
             ASSERT_TRUE(WriteFileBytes(folder + "/header.key", BlobBytes(out)));
         }
         EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"pw"));
-        ContainerImagePtr image = OpenContainerTolerant(folder.c_str(), u"pw", kSet, 0, true);
+        ContainerImagePtr image = OpenContainerTolerant(folder.c_str(), u"pw", kSet, 0, TolerantHeader::kRead);
         ASSERT_TRUE(image);
         const Bytes& expected = Key(kCurve).publicKey;
         EXPECT_EQ(PublicOf(image->primary.firstKeyDecrypted, image->masks.mask, kCurve) == expected,
@@ -400,7 +401,7 @@ std::vector<std::pair<std::string, Bytes>> BuildForeign(const VectorRecord& c,
         const Bytes& mask = copies[i].mask;
         const Bytes kek = Kek(password, copies[i].salt, type);
         auto encrypted = [&](Bytes k) {
-            EXPECT_TRUE(ApplyStoredMask(k.data(), n, mask.data(), n, curve.c_str(), false));
+            EXPECT_TRUE(ApplyStoredMask(k.data(), n, mask.data(), n, curve.c_str(), MaskStep::kMultiply));
             EXPECT_TRUE(Gost28147Crypt(k.data(), n, false, kGost28147Ecb, kek.data(), 32,
                                        paramSet.c_str(), nullptr));
             return k;
@@ -475,7 +476,7 @@ TEST(ForeignContainer, ReadAndWrittenLayouts) {
             EXPECT_EQ(image->header.secondKey.encryptionParamSet.c_str(), paramSet);
             for (const std::string set : {"1.2.643.2.2.31.1", "1.2.643.7.1.2.5.1.1"}) {
                 EXPECT_EQ(OpenContainerTolerant(folder.c_str(), password.c_str(), set.c_str(), 0,
-                                                true) != nullptr,
+                                                TolerantHeader::kRead) != nullptr,
                           set == paramSet);
             }
             const std::string header = ToHex(ReadFileBytes(folder + "/header.key"));

@@ -12,6 +12,7 @@
 #include "container/container.h"
 #include "hardening/hardening_support.h"
 #include "platform/files.h"
+#include "platform/seams.h"
 
 namespace keymend::test {
 namespace {

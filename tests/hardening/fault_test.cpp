@@ -19,6 +19,7 @@
 #include "hardening/hardening_support.h"
 #include "platform/files.h"
 #include "platform/random.h"
+#include "platform/seams.h"
 
 namespace keymend::test {
 namespace {

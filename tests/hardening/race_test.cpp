@@ -14,6 +14,7 @@
 #include "hardening/hardening_support.h"
 #include "platform/files.h"
 #include "platform/folder.h"
+#include "platform/seams.h"
 
 namespace keymend::test {
 namespace {

@@ -13,6 +13,7 @@
 #include "container/container.h"
 #include "container/protection.h"
 #include "hardening/hardening_support.h"
+#include "platform/seams.h"
 
 namespace keymend::test {
 namespace {

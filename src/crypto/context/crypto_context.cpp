@@ -109,6 +109,7 @@ void ScratchPop(size_t n) {
 
 size_t ScratchFree() { return g_context.scratch.free; }
 size_t ScratchLowWater() { return g_context.scratch.lowWater; }
+#ifdef KEYMEND_TEST_SEAMS
 size_t ScratchLastWipeCount() { return g_lastWipe; }
 
 bool ScratchSetLimitForTesting(size_t usable) {
@@ -118,6 +119,7 @@ bool ScratchSetLimitForTesting(size_t usable) {
     s.free = static_cast<uint32_t>(usable);
     return true;
 }
+#endif
 
 ScratchFrame::ScratchFrame(size_t n) : data_(ScratchPush(n)), size_(n) {}
 

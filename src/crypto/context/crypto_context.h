@@ -70,10 +70,12 @@ uint8_t* ScratchPush(size_t n);  // null (and no change) when there is no block 
 void ScratchPop(size_t n);
 size_t ScratchFree();
 size_t ScratchLowWater();
-// Bytes zeroed by the last CryptoContextRelease (for tests).
+#ifdef KEYMEND_TEST_SEAMS
+// Test seams (test builds only): bytes zeroed by the last CryptoContextRelease, and a limit on
+// the usable scratch bytes (0 restores the full span), settable only while the stack is empty.
 size_t ScratchLastWipeCount();
-// Test seam: limits the usable scratch bytes (0 restores the full span). Only while empty.
 bool ScratchSetLimitForTesting(size_t usable);
+#endif
 
 class ScratchFrame {
 public:

@@ -5,9 +5,13 @@
 
 namespace keymend {
 
+#ifdef KEYMEND_TEST_SEAMS
 namespace {
 ReleaseObserver g_releaseObserver = nullptr;
 }
+
+void SetReleaseObserverForTesting(ReleaseObserver observer) { g_releaseObserver = observer; }
+#endif
 
 void SecureWipe(void* p, size_t n) {
     if (p == nullptr || n == 0) return;
@@ -23,10 +27,10 @@ bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t n) {
     return diff == 0;
 }
 
-void SetReleaseObserverForTesting(ReleaseObserver observer) { g_releaseObserver = observer; }
-
-void NotifyRelease(const uint8_t* data, size_t size) {
+void NotifyRelease([[maybe_unused]] const uint8_t* data, [[maybe_unused]] size_t size) {
+#ifdef KEYMEND_TEST_SEAMS
     if (g_releaseObserver != nullptr && data != nullptr) g_releaseObserver(data, size);
+#endif
 }
 
 SecureBlob::SecureBlob(SecureBlob&& other) noexcept : data_(other.data_), size_(other.size_) {

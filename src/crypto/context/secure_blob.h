@@ -12,11 +12,14 @@ void SecureWipe(void* p, size_t n);
 // Compares two equal-length byte strings in time independent of their contents.
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t n);
 
-// Test hook: called with every buffer just before it is freed (after wiping), so a test build can
-// check that nothing secret survives release. Null by default.
-using ReleaseObserver = void (*)(const uint8_t* data, size_t size);
-void SetReleaseObserverForTesting(ReleaseObserver observer);
+// Called with every buffer just before it is freed (after wiping). In a test build it hands the
+// buffer to the observer a test set, so the test can check that nothing secret survives
+// release; elsewhere it does nothing.
 void NotifyRelease(const uint8_t* data, size_t size);
+#ifdef KEYMEND_TEST_SEAMS
+using ReleaseObserver = void (*)(const uint8_t* data, size_t size);
+void SetReleaseObserverForTesting(ReleaseObserver observer);  // null by default
+#endif
 
 // An owned buffer of up to 2^32-1 bytes, zeroed before release. Empty means length 0 and no data.
 // Move-only; copies are explicit (Assign), so secrets never land in an unwiped temporary.

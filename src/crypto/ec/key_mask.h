@@ -17,29 +17,29 @@
 
 namespace keymend {
 
-// key = key * mask mod q (invert clear) or key * mask^-1 mod q (invert set); the result is fully
-// reduced and written over key. With generate set, mask first receives keyLength random bytes (used
-// as drawn). Fails when the OID is null or unknown, key or mask is null, keyLength != maskLength,
-// the length is not 32 or 64 or not the curve width, the random source fails, or (invert set) the
+// How a mask acts on the key: key * mask or key * mask^-1 (mod q).
+enum class MaskStep { kMultiply, kDivide };
+// Whether the mask is the one given or first receives keyLength fresh random bytes (used as drawn).
+enum class MaskDraw { kGiven, kFresh };
+
+// key = key * mask mod q (kMultiply) or key * mask^-1 mod q (kDivide); the result is fully
+// reduced and written over key. With kFresh, mask first receives keyLength random bytes. Fails when the OID is null or unknown, key or mask is null, keyLength != maskLength,
+// the length is not 32 or 64 or not the curve width, the random source fails, or (kDivide) the
 // mask has no inverse mod q.
 bool ApplyMask(uint8_t* key, size_t keyLength, uint8_t* mask, size_t maskLength,
-               const char* curveOid, bool invert, bool generate);
+               const char* curveOid, MaskStep step, MaskDraw draw);
 
-// ApplyMask with invert = !direct.
-bool ApplyFreshMask(uint8_t* key, size_t keyLength, uint8_t* mask, size_t maskLength,
-                    const char* curveOid, bool generate, bool direct);
-
-// ApplyMask with a given mask (generate = false).
+// ApplyMask with the mask given (never drawn).
 bool ApplyStoredMask(uint8_t* key, size_t keyLength, const uint8_t* mask, size_t maskLength,
-                     const char* curveOid, bool invert);
+                     const char* curveOid, MaskStep step);
 
-// Re-masks a key: first key = key * firstMask (multiplyFirst) or key / firstMask, firstMask drawn
-// fresh when generateFirst; then key = key / secondMask (invertSecond) or key * secondMask. The
-// import and repair commands pass multiplyFirst = invertSecond = true, turning (k, secondMask) into
+// Re-masks a key: first key = key * firstMask (firstStep kMultiply) or key / firstMask, firstMask
+// drawn fresh with kFresh; then key = key / secondMask (secondStep kDivide) or key * secondMask.
+// ReplaceMask(..., draw) with kMultiply then kDivide turns (k, secondMask) into
 // (k * firstMask / secondMask, firstMask), the same private key under the new mask firstMask.
 // True only if both steps succeed; on failure key keeps its value from before the call.
 bool ReplaceMask(uint8_t* key, size_t keyLength, const uint8_t* secondMask, size_t maskLength,
-                 uint8_t* firstMask, const char* curveOid, bool generateFirst, bool invertSecond,
-                 bool multiplyFirst);
+                 uint8_t* firstMask, const char* curveOid, MaskDraw draw,
+                 MaskStep secondStep = MaskStep::kDivide, MaskStep firstStep = MaskStep::kMultiply);
 
 }  // namespace keymend

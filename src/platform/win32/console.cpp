@@ -1,6 +1,7 @@
 // Console services on Windows: the runtime locale follows the console output code page, texts
 // are written with wprintf, the language is the user-interface language of the session.
 #include "platform/console.h"
+#include "platform/seams.h"
 
 #include <windows.h>
 
@@ -17,7 +18,6 @@ namespace {
 
 // Codeset the command-line arguments arrive in ("CP1251"); empty when it is UTF-8.
 char g_codeset[16] = {};
-bool g_codesetForced = false;
 
 constexpr size_t kWideChunk = 512;
 
@@ -29,13 +29,11 @@ void ConsoleInit() {
     const UINT outputCodePage = GetConsoleOutputCP();
     const char* locale = outputCodePage == 866 ? ".866" : outputCodePage == 1251 ? ".1251" : "";
     std::setlocale(LC_ALL, locale);
-    if (!g_codesetForced) {
-        const UINT ansi = GetACP();
-        if (ansi == CP_UTF8)
-            g_codeset[0] = '\0';
-        else
-            std::snprintf(g_codeset, sizeof g_codeset, "CP%u", ansi);
-    }
+    const UINT ansi = GetACP();
+    if (ansi == CP_UTF8)
+        g_codeset[0] = '\0';
+    else
+        std::snprintf(g_codeset, sizeof g_codeset, "CP%u", ansi);
 }
 
 // Environment variables mean nothing to the Windows resource loader; these stay for callers that
@@ -55,13 +53,10 @@ bool UserInterfaceIsRussian() {
     return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN;
 }
 
-const char* LocaleCodeset() { return g_codeset[0] != '\0' ? g_codeset : nullptr; }
-
-void SetLocaleCodesetForTesting(const char* codeset) {
-    g_codeset[0] = '\0';
-    g_codesetForced = codeset != nullptr;
-    if (codeset != nullptr && std::strlen(codeset) < sizeof g_codeset)
-        std::strcpy(g_codeset, codeset);
+const char* LocaleCodeset() {
+    const char* codeset = nullptr;
+    if (TestLocaleCodeset(&codeset)) return codeset;
+    return g_codeset[0] != '\0' ? g_codeset : nullptr;
 }
 
 bool ConsoleWrite(const char* utf8, size_t n) {

@@ -19,10 +19,6 @@ namespace keymend {
 
 namespace {
 
-uint32_t gFaultAt[kFileOpKinds] = {};
-uint32_t gOpCount[kFileOpKinds] = {};
-uint32_t gSteps = 0;
-FileStepHook gStepHook = nullptr;
 
 class Handle {
 public:
@@ -119,40 +115,8 @@ size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
     return done;
 }
 
-bool FileFaultInjected(FileOp kind) {
-    const int i = static_cast<int>(kind);
-    ++gOpCount[i];
-    if (gFaultAt[i] != 0 && gOpCount[i] == gFaultAt[i]) {
-        gFaultAt[i] = 0;
-        return true;
-    }
-    return false;
-}
-
-void FileStep() {
-    ++gSteps;
-    if (gStepHook != nullptr) gStepHook(gSteps);
-}
-
-void SetFileStepHookForTesting(FileStepHook hook) {
-    gStepHook = hook;
-    gSteps = 0;
-}
-
-uint32_t FileStepCount() { return gSteps; }
 
 void FileSystemInit() {}
 
-void SetFileFaultForTesting(FileOp kind, uint32_t nth) {
-    ResetFileOpCounts();
-    for (uint32_t& at : gFaultAt) at = 0;
-    gFaultAt[static_cast<int>(kind)] = nth;
-}
-
-uint32_t FileOpCount(FileOp kind) { return gOpCount[static_cast<int>(kind)]; }
-
-void ResetFileOpCounts() {
-    for (uint32_t& count : gOpCount) count = 0;
-}
 
 }  // namespace keymend

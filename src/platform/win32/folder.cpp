@@ -27,8 +27,6 @@ struct FolderHandle::State {
 
 namespace {
 
-uint32_t gLockWait = 0;
-LockBusyHook gLockBusyHook = nullptr;
 
 constexpr DWORD kSharingRetryMilliseconds = 2000;
 constexpr DWORD kPollMilliseconds = 20;
@@ -180,7 +178,7 @@ LockResult FolderHandle::Lock(LockMode) {
         if (state_->mutex != nullptr) break;
     }
     if (state_->mutex == nullptr) return LockResult::kFailed;
-    const ULONGLONG wait = gLockWait != 0 ? gLockWait : kLockWaitMilliseconds;
+    const ULONGLONG wait = LockWaitMilliseconds(kLockWaitMilliseconds);
     const ULONGLONG start = GetTickCount64();
     bool reported = false;
     for (;;) {
@@ -188,7 +186,7 @@ LockResult FolderHandle::Lock(LockMode) {
         // An abandoned mutex belonged to a process that ended: the lock is ours now.
         if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return LockResult::kLocked;
         if (result != WAIT_TIMEOUT) break;
-        if (!reported && gLockBusyHook != nullptr) gLockBusyHook();
+        if (!reported) LockFoundBusy();
         reported = true;
         if (GetTickCount64() - start >= wait) {
             CloseHandle(state_->mutex);
@@ -331,12 +329,5 @@ bool FolderHandle::RemoveSubfolder(const char* name) {
         [&] { return RemoveDirectoryW(path.c_str()) != 0 || NotFound(GetLastError()); });
 }
 
-void SetLockWaitForTesting(uint32_t milliseconds) {
-    gLockWait = milliseconds;
-}
-
-void SetLockBusyHookForTesting(LockBusyHook hook) {
-    gLockBusyHook = hook;
-}
 
 }  // namespace keymend

@@ -1,6 +1,7 @@
 // Random bytes on Windows: CryptGenRandom on a verify-only provider context, the GOST provider
 // (type 75) if it is installed, else the system's strong RSA provider (type 1).
 #include "platform/random.h"
+#include "platform/seams.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -9,7 +10,6 @@ namespace keymend {
 
 namespace {
 
-RandomSource g_source = nullptr;
 HCRYPTPROV g_provider = 0;
 
 constexpr DWORD kProvTypeGost2001 = 75;
@@ -46,9 +46,9 @@ bool SystemRandom(uint8_t* buffer, size_t n) {
 bool PlatformRandomBytes(uint8_t* buffer, size_t n) {
     if (n == 0) return true;
     if (buffer == nullptr) return false;
-    return g_source != nullptr ? g_source(buffer, n) : SystemRandom(buffer, n);
+    bool ok = false;
+    return TestRandomBytes(buffer, n, &ok) ? ok : SystemRandom(buffer, n);
 }
 
-void SetRandomSourceForTesting(RandomSource source) { g_source = source; }
 
 }  // namespace keymend

@@ -60,27 +60,6 @@ bool Utf8ToUtf16(const char* text, size_t n, char16_t* out, size_t room, size_t*
     return ToUtf16(CP_UTF8, text, n, out, room, units);
 }
 
-bool Utf16ToUtf8(const char16_t* text, char* out, size_t room, size_t* bytes) {
-    if (room == 0 || out == nullptr || text == nullptr) return false;
-    if (text[0] == 0) {
-        out[0] = '\0';
-        if (bytes != nullptr) *bytes = 0;
-        return true;
-    }
-    if (room - 1 > 0x7FFFFFFF) return false;
-    // Code page 65001; unpaired surrogates fail. The terminator's byte is kept back.
-    const int got = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS,
-                                        reinterpret_cast<const wchar_t*>(text), -1, out,
-                                        static_cast<int>(room), nullptr, nullptr);
-    if (got <= 0) {
-        SecureZeroMemory(out, room);
-        return false;
-    }
-    // got counts the terminator, which WideCharToMultiByte wrote.
-    if (bytes != nullptr) *bytes = static_cast<size_t>(got - 1);
-    return true;
-}
-
 bool CodesetToUtf16(const char* codeset, const char* text, char16_t* out, size_t room) {
     const UINT codePage = CodePageOf(codeset);
     if (codePage == 0 || text == nullptr) return false;

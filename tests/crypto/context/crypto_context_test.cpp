@@ -13,6 +13,7 @@
 #include "crypto/ec/curve.h"
 #include "platform/random.h"
 #include "support/test_support.h"
+#include "platform/seams.h"
 
 namespace keymend {
 namespace {
@@ -178,9 +179,9 @@ TEST_F(KeyMask, MultiplyThenDivideGivesTheKeyReducedModQ) {
         for (size_t i = 0; i < w; ++i) mask[i] = static_cast<uint8_t>(i * 13 + 1);
         mask[w - 1] = 0x01;
         Bytes k = key;
-        ASSERT_TRUE(ApplyStoredMask(k.data(), w, mask.data(), w, oid, false));
+        ASSERT_TRUE(ApplyStoredMask(k.data(), w, mask.data(), w, oid, MaskStep::kMultiply));
         EXPECT_EQ(k, MulModQ(key, oid, mask));
-        ASSERT_TRUE(ApplyStoredMask(k.data(), w, mask.data(), w, oid, true));
+        ASSERT_TRUE(ApplyStoredMask(k.data(), w, mask.data(), w, oid, MaskStep::kDivide));
         EXPECT_EQ(k, MulModQ(key, oid));
     }
 }
@@ -206,7 +207,8 @@ TEST_F(KeyMask, FailuresLeaveTheKeyUnchangedAndDrawNothing) {
             const std::string null = r.Has("Null") ? r.Get("Null") : "";
             EXPECT_FALSE(ApplyMask(null == "key" ? nullptr : key.data(), keyLength,
                                    null == "mask" ? nullptr : mask.data(), maskLength, curve,
-                                   r.Has("Invert"), generate));
+                                   r.Has("Invert") ? MaskStep::kDivide : MaskStep::kMultiply,
+                                   generate ? MaskDraw::kFresh : MaskDraw::kGiven));
             EXPECT_EQ(key, original);
             EXPECT_EQ(mask, value);
             EXPECT_EQ(g_draws, 0) << "drew random bytes before failing";
@@ -215,12 +217,12 @@ TEST_F(KeyMask, FailuresLeaveTheKeyUnchangedAndDrawNothing) {
     Bytes key = original;
     Bytes mask = zero;
     // Without inversion a zero mask is accepted and zeroes the key.
-    ASSERT_TRUE(ApplyMask(key.data(), 32, mask.data(), 32, a256, false, false));
+    ASSERT_TRUE(ApplyMask(key.data(), 32, mask.data(), 32, a256, MaskStep::kMultiply, MaskDraw::kGiven));
     EXPECT_EQ(Bytes(key.begin(), key.begin() + 32), Bytes(32, 0));
     // A failing random source: false, key unchanged.
     SetRandomSourceForTesting(FailingSource);
     key = original;
-    EXPECT_FALSE(ApplyFreshMask(key.data(), 32, mask.data(), 32, a256, true, true));
+    EXPECT_FALSE(ApplyMask(key.data(), 32, mask.data(), 32, a256, MaskStep::kMultiply, MaskDraw::kFresh));
     EXPECT_EQ(g_draws, 1);
     EXPECT_EQ(key, original);
 }
@@ -232,24 +234,24 @@ TEST_F(KeyMask, ReplaceMaskRemasksAndRestoresOnFailure) {
     d[w - 1] = 0x01;
     // The stored pair (k, oldMask) with d = k / oldMask.
     Bytes k = d;
-    ASSERT_TRUE(ApplyStoredMask(k.data(), w, oldMask.data(), w, oid, false));
+    ASSERT_TRUE(ApplyStoredMask(k.data(), w, oldMask.data(), w, oid, MaskStep::kMultiply));
     SetRandomSourceForTesting(FixedSource);
     Bytes key = k;
-    ASSERT_TRUE(ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, true, true, true));
+    ASSERT_TRUE(ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, MaskDraw::kFresh));
     EXPECT_EQ(fresh, Bytes(w, 0x5C));
     // The same private key under the new mask: key / fresh = d.
-    ASSERT_TRUE(ApplyStoredMask(key.data(), w, fresh.data(), w, oid, true));
+    ASSERT_TRUE(ApplyStoredMask(key.data(), w, fresh.data(), w, oid, MaskStep::kDivide));
     EXPECT_EQ(key, MulModQ(d, oid));
 
     // The second step fails (old mask not invertible): the key keeps its value from before.
     const Bytes q = Order(oid);
     key = k;
-    EXPECT_FALSE(ReplaceMask(key.data(), w, q.data(), w, fresh.data(), oid, true, true, true));
+    EXPECT_FALSE(ReplaceMask(key.data(), w, q.data(), w, fresh.data(), oid, MaskDraw::kFresh));
     EXPECT_EQ(key, k);
     // The first step fails: nothing changes either.
     SetRandomSourceForTesting(FailingSource);
     EXPECT_FALSE(
-        ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, true, true, true));
+        ReplaceMask(key.data(), w, oldMask.data(), w, fresh.data(), oid, MaskDraw::kFresh));
     EXPECT_EQ(key, k);
 }
 

@@ -320,7 +320,7 @@ TEST(PublicKey, KnownAnswers) {
             EXPECT_EQ(Multiply(twin, {k.data(), m.data()}), want);
             CurveDestroy(twin);
         }
-        ASSERT_TRUE(ApplyFreshMask(d.data(), d.size(), r.data(), r.size(), oid, true, true));
+        ASSERT_TRUE(ApplyMask(d.data(), d.size(), r.data(), r.size(), oid, MaskStep::kMultiply, MaskDraw::kFresh));
         EXPECT_EQ(PublicKey(d, r, oid), want);
         uint8_t check[kCheckValueSize];
         ASSERT_TRUE(PublicKeyCheckValue(check, d.data(), d.size(), r.data(), r.size(), oid, true));
