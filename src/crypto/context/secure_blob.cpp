@@ -13,14 +13,6 @@ ReleaseObserver g_releaseObserver = nullptr;
 void SetReleaseObserverForTesting(ReleaseObserver observer) { g_releaseObserver = observer; }
 #endif
 
-void SecureWipe(void* p, size_t n) {
-    if (p == nullptr || n == 0) return;
-    volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
-    for (size_t i = 0; i < n; ++i) v[i] = 0;
-    // Keeps the stores from being treated as dead.
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-}
-
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t n) {
     uint8_t diff = 0;
     for (size_t i = 0; i < n; ++i) diff = static_cast<uint8_t>(diff | (a[i] ^ b[i]));

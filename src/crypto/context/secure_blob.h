@@ -3,11 +3,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace keymend {
 
-// Overwrites n bytes with zeros in a way the compiler cannot elide.
-void SecureWipe(void* p, size_t n);
+// Overwrites n bytes with zeros in a way the compiler cannot elide: the stores, then a compiler
+// barrier that takes the buffer as an input, so they cannot be treated as dead. The one wipe of
+// the tool (the platform layer, below this one, uses the system's: explicit_bzero,
+// SecureZeroMemory); inline, because the hash and cipher routines wipe their working copies on
+// every call.
+inline void SecureWipe(void* p, size_t n) {
+    if (p == nullptr || n == 0) return;
+    std::memset(p, 0, n);
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+}
 
 // Compares two equal-length byte strings in time independent of their contents.
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t n);

@@ -6,7 +6,6 @@
 
 #include "crypto/context/crypto_context.h"
 #include "crypto/context/secure_blob.h"
-#include "crypto/context/wipe_working.h"
 #include "crypto/gost28147/gost28147_tables.h"
 
 #define KM_ALWAYS_INLINE __attribute__((always_inline)) inline
@@ -270,12 +269,12 @@ void CfbRun(Gost28147KeyObject& object, uint8_t* data, size_t length, bool decry
 // The block functions keep their working words (plaintext, key stream, running MAC values) in
 // registers and, where registers run short, in their stack frames. Every entry point that ran
 // them overwrites, before it returns, the stack just below its own frame, where those frames
-// were: the hash routines wipe their working copies the same way, by WipeWorking.
+// were: the hash routines wipe their working copies the same way, by SecureWipe.
 constexpr size_t kCipherStackDepth = 2048;  // well above the deepest frame of the block functions
 
 __attribute__((noinline)) void WipeCipherStack() {
     uint8_t area[kCipherStackDepth];
-    WipeWorking(area, sizeof area);
+    SecureWipe(area, sizeof area);
 }
 
 LibraryAllocator& Allocator() { return GlobalCryptoContext().allocator; }

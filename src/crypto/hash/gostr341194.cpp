@@ -4,7 +4,7 @@
 
 #include "crypto/hash/gostr341194_constants.h"
 #include "crypto/hash/hash.h"
-#include "crypto/context/wipe_working.h"
+#include "crypto/context/secure_blob.h"
 
 namespace keymend {
 
@@ -125,14 +125,14 @@ void Compress(uint64_t h[4], const uint64_t m[4]) {
     for (int i = 0; i < 16; ++i) seq[i] = static_cast<uint16_t>(seq[1 + i] ^ hw[i]);
     PsiRun(seq, 61);
     std::memcpy(h, seq + 61, 32);
-    WipeWorking(keys, sizeof keys);
-    WipeWorking(u, sizeof u);
-    WipeWorking(v, sizeof v);
-    WipeWorking(w, sizeof w);
-    WipeWorking(s, sizeof s);
-    WipeWorking(seq, sizeof seq);
-    WipeWorking(mw, sizeof mw);
-    WipeWorking(hw, sizeof hw);
+    SecureWipe(keys, sizeof keys);
+    SecureWipe(u, sizeof u);
+    SecureWipe(v, sizeof v);
+    SecureWipe(w, sizeof w);
+    SecureWipe(s, sizeof s);
+    SecureWipe(seq, sizeof seq);
+    SecureWipe(mw, sizeof mw);
+    SecureWipe(hw, sizeof hw);
 }
 
 inline void AddBlock(uint64_t sum[4], const uint64_t m[4]) {
@@ -150,7 +150,7 @@ inline void AbsorbBlock(GostR341194State& state, const uint8_t* block) {
     std::memcpy(m, block, 32);
     Compress(state.h, m);
     AddBlock(state.sigma, m);
-    WipeWorking(m, sizeof m);
+    SecureWipe(m, sizeof m);
 }
 
 }  // namespace
@@ -186,7 +186,7 @@ bool GostR341194Finish(const GostR341194State& state, uint8_t out[32]) {
         uint8_t block[32] = {};
         std::memcpy(block, state.pending, pending);
         std::memcpy(m, block, 32);
-        WipeWorking(block, sizeof block);
+        SecureWipe(block, sizeof block);
         Compress(h, m);
         AddBlock(sigma, m);
     }
@@ -197,9 +197,9 @@ bool GostR341194Finish(const GostR341194State& state, uint8_t out[32]) {
     Compress(h, m);
     Compress(h, sigma);
     std::memcpy(out, h, 32);
-    WipeWorking(h, sizeof h);
-    WipeWorking(sigma, sizeof sigma);
-    WipeWorking(m, sizeof m);
+    SecureWipe(h, sizeof h);
+    SecureWipe(sigma, sizeof sigma);
+    SecureWipe(m, sizeof m);
     return true;
 }
 
@@ -209,7 +209,7 @@ bool GostR341194Hash(const uint8_t* data, size_t length, uint8_t out[32],
     GostR341194Reset(state);
     if (startVector != nullptr) std::memcpy(state.h, startVector, 32);
     bool ok = GostR341194Update(state, data, length) && GostR341194Finish(state, out);
-    WipeWorking(&state, sizeof state);
+    SecureWipe(&state, sizeof state);
     return ok;
 }
 

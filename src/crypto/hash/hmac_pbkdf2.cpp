@@ -4,7 +4,6 @@
 
 #include "crypto/context/secure_blob.h"
 #include "crypto/hash/hash.h"
-#include "crypto/context/wipe_working.h"
 
 namespace keymend {
 
@@ -64,7 +63,7 @@ struct HmacKeyed {
     HmacKeyed() {}
     HmacKeyed(const HmacKeyed&) = delete;
     HmacKeyed& operator=(const HmacKeyed&) = delete;
-    ~HmacKeyed() { WipeWorking(this, sizeof *this); }
+    ~HmacKeyed() { SecureWipe(this, sizeof *this); }
 };
 
 bool HmacSetKey(HmacKeyed& hmac, const HmacParams& params, const uint8_t* key,
@@ -77,7 +76,7 @@ bool HmacSetKey(HmacKeyed& hmac, const HmacParams& params, const uint8_t* key,
         AnyHashState keyHash;
         bool ok = HashStart(keyHash, params.hashId) && HashAbsorb(keyHash, key, keyLength) &&
                   HashEmit(keyHash, pad.data());
-        WipeWorking(&keyHash, sizeof keyHash);
+        SecureWipe(&keyHash, sizeof keyHash);
         if (!ok) return false;
     } else {
         std::memcpy(pad.data(), key, keyLength);
@@ -103,7 +102,7 @@ bool HmacCompute(const HmacKeyed& hmac, const uint8_t* data, size_t length, cons
         state = hmac.outer;
         ok = HashAbsorb(state, innerHash.data(), hmac.macSize) && HashEmit(state, out);
     }
-    WipeWorking(&state, sizeof state);
+    SecureWipe(&state, sizeof state);
     return ok;
 }
 
@@ -120,7 +119,7 @@ bool HashById(const uint8_t* data, size_t length, uint8_t* out, size_t outLength
     AnyHashState state;
     bool ok = HashStart(state, identifier) && HashAbsorb(state, data, length) &&
               HashEmit(state, out);
-    WipeWorking(&state, sizeof state);
+    SecureWipe(&state, sizeof state);
     return ok;
 }
 

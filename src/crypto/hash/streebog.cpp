@@ -5,7 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "crypto/context/wipe_working.h"
+#include "crypto/context/secure_blob.h"
 #include "crypto/hash/hash.h"
 #include "crypto/hash/streebog_constants.h"
 #include "crypto/hash/streebog_internal.h"
@@ -86,9 +86,9 @@ void Compress(uint64_t h[8], const uint64_t n[8], const uint64_t m[8]) {
     }
     Lps(k, kC[11], t);
     for (int i = 0; i < 8; ++i) h[i] ^= s[i] ^ t[i] ^ m[i];
-    WipeWorking(k, sizeof k);
-    WipeWorking(s, sizeof s);
-    WipeWorking(t, sizeof t);
+    SecureWipe(k, sizeof k);
+    SecureWipe(s, sizeof s);
+    SecureWipe(t, sizeof t);
 }
 
 // The first compression of every message runs with h = starting vector and N = 0, so its round
@@ -111,7 +111,7 @@ void CompressFirst(uint64_t h[8], const KeySchedule& keys, const uint64_t m[8]) 
     Lps(keys.k[0], m, s);
     for (int r = 1; r < 12; ++r) Lps(keys.k[r], s, s);
     for (int i = 0; i < 8; ++i) h[i] ^= s[i] ^ keys.k[12][i] ^ m[i];
-    WipeWorking(s, sizeof s);
+    SecureWipe(s, sizeof s);
 }
 
 inline bool IsZero(const uint64_t n[8]) {
@@ -138,7 +138,7 @@ void AbsorbPortable(StreebogState& state, const uint8_t* data, size_t blocks) {
         }
         AddBits(state.n, 512);
         Add512(state.sigma, data);
-        WipeWorking(m, sizeof m);
+        SecureWipe(m, sizeof m);
     }
 }
 
@@ -249,11 +249,11 @@ bool StreebogFinish(const StreebogState& state, uint8_t* out) {
     // The 256-bit digest is the most significant half.
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(h);
     std::memcpy(out, state.digestSize == 32 ? bytes + 32 : bytes, state.digestSize);
-    WipeWorking(block, sizeof block);
-    WipeWorking(m, sizeof m);
-    WipeWorking(h, sizeof h);
-    WipeWorking(n, sizeof n);
-    WipeWorking(sigma, sizeof sigma);
+    SecureWipe(block, sizeof block);
+    SecureWipe(m, sizeof m);
+    SecureWipe(h, sizeof h);
+    SecureWipe(n, sizeof n);
+    SecureWipe(sigma, sizeof sigma);
     return true;
 }
 
@@ -261,7 +261,7 @@ bool StreebogHash(uint32_t identifier, const uint8_t* data, size_t length, uint8
     StreebogState state;
     bool ok = StreebogInit(state, identifier) && StreebogUpdate(state, data, length) &&
               StreebogFinish(state, out);
-    WipeWorking(&state, sizeof state);
+    SecureWipe(&state, sizeof state);
     return ok;
 }
 
