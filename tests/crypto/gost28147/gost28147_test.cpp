@@ -98,8 +98,11 @@ TEST(Gost28147Kat, ParamSets) {
     for (const auto& v : LoadVectors("gost28147/paramsets.vec",
                                      {"Index", "Oid", "Packed", "Table", "Entry", "Value"})) {
         const int index = std::stoi(v.Get("Index"));
-        ASSERT_NE(Oid(v), nullptr) << index;
-        ASSERT_EQ(ParamSetIndex(Oid(v)), index);
+        if (Oid(v) == nullptr) {
+            ADD_FAILURE() << "no parameter set " << index;
+            continue;
+        }
+        EXPECT_EQ(ParamSetIndex(Oid(v)), index);
         if (v.section == "ParamSet") {
             EXPECT_EQ(Oid(v), v.Get("Oid"));
             EXPECT_EQ(ToHex(PackedParamSet(index), kGost28147PackedSize), v.Get("Packed"));

@@ -106,11 +106,11 @@ TEST(HashVectors, GostR341194) {
         // No start vector means the zero one; any other start gives another hash.
         for (const uint8_t* start : {static_cast<const uint8_t*>(nullptr), zero, ones.data()}) {
             Bytes out(32);
-            ASSERT_TRUE(GostR341194Hash(msg.data(), msg.size(), out.data(), start));
+            EXPECT_TRUE(GostR341194Hash(msg.data(), msg.size(), out.data(), start));
             EXPECT_EQ(out == want, start != ones.data()) << ToHex(out);
         }
         Bytes out(32);
-        ASSERT_TRUE(HashById(msg.data(), msg.size(), out.data(), 32, kAlgGostR341194));
+        EXPECT_TRUE(HashById(msg.data(), msg.size(), out.data(), 32, kAlgGostR341194));
         EXPECT_EQ(ToHex(out), ToHex(want));
         CheckStreaming<GostR341194State>([](auto& s) { GostR341194Reset(s); }, GostR341194Update,
                                          GostR341194Finish, msg, want);
@@ -148,7 +148,7 @@ TEST_P(StreebogPath, HmacAndPbkdf2KnownAnswers) {
         SCOPED_TRACE(v.Get("Alg") + " key " + v.Get("Key"));
         const Bytes key = v.Hex("Key"), data = v.Hex("Data"), want = v.Hex("Mac");
         Bytes out(want.size());
-        ASSERT_TRUE(HmacById(data.data(), data.size(), out.data(), out.size(),
+        EXPECT_TRUE(HmacById(data.data(), data.size(), out.data(), out.size(),
                              key.empty() ? &none : key.data(), key.size(), Hex32(v, "Alg")));
         EXPECT_EQ(ToHex(out), ToHex(want));
     }
@@ -216,7 +216,7 @@ TEST_P(StreebogPath, OpenSslHashAndHmacOnRandomInputs) {
         const size_t n = std::stoul(v.Get("Length")), keyLength = std::stoul(v.Get("KeyLength"));
         const uint32_t hash = Hex32(v, "Hash");
         Bytes out(hash == kAlgStreebog512 ? 64 : 32);
-        ASSERT_TRUE(HashById(data.data(), n, out.data(), out.size(), hash));
+        EXPECT_TRUE(HashById(data.data(), n, out.data(), out.size(), hash));
         if (v.Has("Digest")) {
             EXPECT_EQ(ToHex(out), v.Get("Digest"));
         }
