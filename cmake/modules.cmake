@@ -102,14 +102,13 @@ keymend_module(container container
                PUBLIC keymend_asn1 keymend_crypto_context_link keymend_platform_link
                PRIVATE keymend_crypto_ec keymend_crypto_gost28147 keymend_crypto_hash)
 keymend_module(pkcs12 pkcs12
-               PUBLIC keymend_asn1 keymend_container keymend_crypto_context_link
-                      keymend_crypto_sha
-               PRIVATE keymend_crypto_ec keymend_crypto_gost28147 keymend_crypto_hash)
+               PUBLIC keymend_asn1 keymend_crypto_context_link keymend_crypto_sha
+               PRIVATE keymend_crypto_gost28147 keymend_crypto_hash)
 keymend_module(x509 x509 PUBLIC keymend_asn1 keymend_crypto_context_link)
 keymend_module(commands commands
-               PUBLIC keymend_settings keymend_crypto_context_link keymend_platform_link
+               PUBLIC keymend_settings keymend_crypto_context_link
                PRIVATE keymend_asn1 keymend_container keymend_pkcs12 keymend_x509
-                       keymend_crypto_ec keymend_crypto_gost28147)
+                       keymend_crypto_ec keymend_crypto_gost28147 keymend_platform_link)
 keymend_module(cli cli
                PUBLIC keymend_commands keymend_settings keymend_resources
                PRIVATE keymend_asn1 keymend_crypto_context_link keymend_platform_link)

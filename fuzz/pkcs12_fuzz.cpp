@@ -12,7 +12,7 @@
 #include "container/container.h"
 #include "container/protection.h"
 #include "crypto/context/crypto_context.h"
-#include "pkcs12/pkcs12.h"
+#include "commands/import.h"
 
 namespace keymend::fuzz {
 
@@ -70,27 +70,27 @@ int Pkcs12FuzzOne(const uint8_t* data, size_t size) {
         "\xd0\xbf\xd0\xb0\xd1\x80\xd0\xbe\xd0\xbb\xd1\x8c-\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87\xd0\xb0",
         "secret"};
     const uint8_t control = data[0];
-    const int mode = (control & 4) != 0 ? kPkcs12SecondKey : kPkcs12NewContainer;
+    const ImportSlot mode = (control & 4) != 0 ? ImportSlot::kSecondKey : ImportSlot::kFirstKey;
     const uint32_t keySpec = (control & 16) != 0 ? 2 : 1;
     // An exact-size heap copy, so that any read past the end is caught.
     std::vector<uint8_t> file(data + 1, data + size);
     ContainerImagePtr image;
-    if (mode == kPkcs12SecondKey) image = OpenedImage((control >> 5) & 3);
+    if (mode == ImportSlot::kSecondKey) image = OpenedImage((control >> 5) & 3);
     Pkcs12Failure failure = Pkcs12Failure::kNone;
-    const bool ok = ReadPkcs12(DerBlob{static_cast<uint32_t>(file.size()), file.data()},
-                               kPasswords[control & 3], image, mode, keySpec,
-                               (control & 8) != 0, &failure);
+    const bool ok = ReadPkcs12Key(DerBlob{static_cast<uint32_t>(file.size()), file.data()},
+                                  kPasswords[control & 3], image, mode, keySpec,
+                                  (control & 8) != 0, &failure);
     if (!ok) {
         Check(failure != Pkcs12Failure::kNone);
         return 0;
     }
     Check(image != nullptr);
     const KeyProperties& properties =
-        mode == kPkcs12NewContainer ? image->header.firstKey : image->header.secondKey;
+        mode == ImportSlot::kFirstKey ? image->header.firstKey : image->header.secondKey;
     const SecureBlob& key =
-        mode == kPkcs12NewContainer ? image->primary.firstKey : image->primary.secondKey;
+        mode == ImportSlot::kFirstKey ? image->primary.firstKey : image->primary.secondKey;
     const SecureBlob& key2 =
-        mode == kPkcs12NewContainer ? image->primary2.firstKey : image->primary2.secondKey;
+        mode == ImportSlot::kFirstKey ? image->primary2.firstKey : image->primary2.secondKey;
     if (key.empty()) return 0;  // a file without a key bag
     // A stored key is masked in both copies, with the length of its provider type.
     const uint32_t length = KeyLengthOfProviderType(ProviderTypeOfOid(properties.algorithm));

@@ -1,5 +1,7 @@
 // -p12tokv and -p12addtokv: the key of a PKCS#12 file into a new container, or into an existing
 // one-key container as its second key.
+#include "commands/import.h"
+
 #include "commands/commands.h"
 #include "container/container.h"
 #include "container/protection.h"
@@ -58,6 +60,47 @@ CommandFailure Pkcs12CommandFailure(Pkcs12Failure failure) {
 
 }  // namespace
 
+bool ImageKeySink::StoreKey(const Pkcs12PrivateKey& key, Pkcs12Failure* failure) {
+    switch (ImportPrivateKey(image_, slot_, keySpec_, key.algorithm.c_str(), key.curve.c_str(),
+                             key.digest.c_str(), key.privateKey)) {
+        case ImportResult::kStored:
+            return true;
+        case ImportResult::kDifferentKeyType:
+            *failure = Pkcs12Failure::kDifferentKeyType;
+            return false;
+        case ImportResult::kRejected:
+            break;
+    }
+    return false;
+}
+
+bool ImageKeySink::StoredPublicKey(uint8_t* out, size_t* length) {
+    return ImportedPublicKey(image_, slot_, out, length);
+}
+
+bool ReadPkcs12Key(DerBlob file, const char* password, ContainerImagePtr& image, ImportSlot slot,
+                   uint32_t keySpec, bool noMacVerify, Pkcs12Failure* failure) {
+    if (failure != nullptr) *failure = Pkcs12Failure::kRejected;
+    if (slot == ImportSlot::kFirstKey) {
+        if (image) return false;
+        image = CreateContainerImage();
+        if (!image) return false;
+    } else if (!image) {
+        return false;
+    }
+    ImageKeySink sink(*image, slot, keySpec);
+    SecureBlob certificate;
+    if (!ReadPkcs12(file, password, noMacVerify, sink, certificate, failure)) return false;
+    if (certificate.empty()) return true;
+    KeyProperties& properties =
+        slot == ImportSlot::kFirstKey ? image->header.firstKey : image->header.secondKey;
+    if (!properties.certificate.Assign(certificate)) {
+        if (failure != nullptr) *failure = Pkcs12Failure::kRejected;
+        return false;
+    }
+    return true;
+}
+
 CommandResult RunImportNew(const Settings& settings) {
     CommandResult result;
     FileBuffer file;
@@ -65,8 +108,9 @@ CommandResult RunImportNew(const Settings& settings) {
 
     ContainerImagePtr image;
     Pkcs12Failure failure = Pkcs12Failure::kNone;
-    if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
-                    kPkcs12NewContainer, settings.keySpec, settings.noMacVerify != 0, &failure))
+    if (!ReadPkcs12Key(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password,
+                       image, ImportSlot::kFirstKey, settings.keySpec, settings.noMacVerify != 0,
+                       &failure))
         return {false, Pkcs12CommandFailure(failure)};
     file.bytes.Reset();
 
@@ -104,8 +148,9 @@ CommandResult RunImportAdd(const Settings& settings) {
     FileBuffer file;
     if (!ReadPkcs12File(settings.inFile, file, &result)) return result;
     Pkcs12Failure failure = Pkcs12Failure::kNone;
-    if (!ReadPkcs12(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password, image,
-                    kPkcs12SecondKey, settings.keySpec, settings.noMacVerify != 0, &failure))
+    if (!ReadPkcs12Key(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password,
+                       image, ImportSlot::kSecondKey, settings.keySpec, settings.noMacVerify != 0,
+                       &failure))
         return {false, Pkcs12CommandFailure(failure)};
     file.bytes.Reset();
 

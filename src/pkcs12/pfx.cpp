@@ -1,17 +1,12 @@
 // The PFX envelope, the choice of the key's certificate and the password integrity MAC.
 #include <cstring>
 
-#include "container/protection.h"
-#include "crypto/context/secure_blob.h"
-#include "crypto/ec/curve.h"
-#include "crypto/ec/keypair.h"
-#include "crypto/hash/hash.h"
 #include "asn1/der_strict.h"
+#include "crypto/context/secure_blob.h"
+#include "crypto/hash/hash.h"
 #include "pkcs12/pkcs12_internal.h"
-#include "pkcs12/pkcs12.h"
 
 namespace keymend {
-
 
 namespace {
 
@@ -27,23 +22,14 @@ bool Contains(const SecureBlob& haystack, const uint8_t* needle, size_t length) 
 
 }  // namespace
 
-bool ChoosePkcs12Certificate(Pkcs12ReadState& state) {
+bool ChoosePkcs12Certificate(Pkcs12ReadState& state, SecureBlob& certificate) {
+    certificate.Reset();
     if (state.certificates.empty()) return true;
-    if (state.image == nullptr) return false;
-    ContainerImage& image = *state.image;
-    const bool first = state.mode == kPkcs12NewContainer;
-    KeyProperties& properties = first ? image.header.firstKey : image.header.secondKey;
-    const SecureBlob& key = first ? image.primary.firstKey : image.primary.secondKey;
-    const char* curve = ParamSetCanonicalOidText(properties.publicKeyParamSet.c_str());
-    const size_t keyLength = key.size();
     uint8_t publicKey[128];
-    if (curve == nullptr || keyLength == 0 || keyLength > 64 ||
-        !PublicKeyFromPrivate(publicKey, key.data(), keyLength, image.masks.mask.data(),
-                              image.masks.mask.size(), curve, true))
-        return false;
+    size_t length = 0;
+    if (state.sink == nullptr || !state.sink->StoredPublicKey(publicKey, &length)) return false;
     for (const SecureBlob& candidate : state.certificates) {
-        if (Contains(candidate, publicKey, 2 * keyLength))
-            return properties.certificate.Assign(candidate);
+        if (Contains(candidate, publicKey, length)) return certificate.Assign(candidate);
     }
     return false;
 }
@@ -93,22 +79,14 @@ bool VerifyPkcs12Mac(const Pkcs12MacParameters& mac, DerBlob macInput, const cha
            ConstantTimeEqual(mac.digest.data, computed.data(), algorithm->macLength);
 }
 
-bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, int mode,
-                uint32_t keySpec, bool noMacVerify, Pkcs12Failure* failure) {
+bool ReadPkcs12(DerBlob file, const char* password, bool noMacVerify, Pkcs12KeySink& sink,
+                SecureBlob& certificate, Pkcs12Failure* failure) {
     if (failure != nullptr) *failure = Pkcs12Failure::kRejected;
-    if (mode == kPkcs12NewContainer) {
-        if (image) return false;
-        image = CreateContainerImage();
-        if (!image) return false;
-    } else if (mode != kPkcs12SecondKey || !image) {
-        return false;
-    }
+    certificate.Reset();
     if (password == nullptr) return false;
     Pkcs12ReadState state;
     state.password = password;
-    state.image = image.get();
-    state.mode = mode;
-    state.keySpec = keySpec;
+    state.sink = &sink;
 
     bool ok = [&] {
         DerCursor cursor = DerCursorOver(file);
@@ -155,7 +133,7 @@ bool ReadPkcs12(DerBlob file, const char* password, ContainerImagePtr& image, in
                 !ReadContentInfo(contentInfo, state))
                 return false;
         }
-        return ChoosePkcs12Certificate(state);
+        return ChoosePkcs12Certificate(state, certificate);
     }();
     if (failure != nullptr) {
         *failure =

@@ -2,12 +2,11 @@
 #include <cstring>
 #include <utility>
 
+#include "asn1/der_strict.h"
 #include "crypto/context/secure_blob.h"
 #include "crypto/gost28147/gost28147.h"
 #include "crypto/hash/hash.h"
-#include "asn1/der_strict.h"
 #include "pkcs12/pkcs12_internal.h"
-#include "pkcs12/pkcs12.h"
 
 namespace keymend {
 

@@ -8,7 +8,8 @@
 #include "crypto/gost28147/gost28147.h"
 #include "crypto/hash/hash.h"
 #include "hardening/hardening_support.h"
-#include "pkcs12/pkcs12.h"
+#include "commands/import.h"
+#include "pkcs12/pkcs12_internal.h"
 #include "pkcs12/pkcs12_fixtures.h"
 #include "resources/string_table.h"
 
@@ -134,8 +135,9 @@ TEST(Pkcs12Bounds, WorkIsCountedBeforeItIsSpent) {
         ContainerImagePtr image;
         Pkcs12Failure failure = Pkcs12Failure::kNone;
         const uint64_t before = Pkcs12DerivationCount();
-        const bool ok = ReadPkcs12(DerBlob{static_cast<uint32_t>(file.size()), file.data()},
-                                   "secret", image, kPkcs12NewContainer, 2, c.noMac, &failure);
+        const bool ok = ReadPkcs12Key(DerBlob{static_cast<uint32_t>(file.size()), file.data()},
+                                      "secret", image, ImportSlot::kFirstKey, 2, c.noMac,
+                                      &failure);
         EXPECT_EQ(ok, c.failure == Pkcs12Failure::kNone);
         EXPECT_EQ(static_cast<int>(failure), static_cast<int>(c.failure));
         EXPECT_EQ(Pkcs12DerivationCount() - before, c.derivations);

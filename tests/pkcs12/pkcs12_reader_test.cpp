@@ -7,7 +7,8 @@
 #include "container/container_builder.h"
 #include "crypto/ec/keypair.h"
 #include "hardening/hardening_support.h"
-#include "pkcs12/pkcs12.h"
+#include "commands/import.h"
+#include "pkcs12/pkcs12_internal.h"
 #include "pkcs12/pkcs12_fixtures.h"
 
 namespace keymend::test {
@@ -80,7 +81,8 @@ TEST(Pkcs12Reader, EnvelopeAndPbes2Deviations) {
         ContainerImagePtr image;
         const Bytes file = changed.Encode();
         const bool ok =
-            ReadPkcs12(View(file), password.c_str(), image, kPkcs12NewContainer, 2, noMac);
+            ReadPkcs12Key(View(file), password.c_str(), image, ImportSlot::kFirstKey, 2,
+                          noMac);
         EXPECT_NE(image, nullptr);  // the new image stays with the caller, on failure too
         return ok;
     };
@@ -114,9 +116,10 @@ TEST(Pkcs12Reader, SafeContentsWalk) {
          LoadVectors("pkcs12/safes.vec", {"Case", "Safe", "Ok", "Certificates"})) {
         SCOPED_TRACE(r.section + ": " + r.Get("Case"));
         ContainerImagePtr image = CreateContainerImage();
+        ImageKeySink sink(*image, ImportSlot::kFirstKey, 2);
         Pkcs12ReadState state;
         state.password = "secret";
-        state.image = image.get();
+        state.sink = &sink;
         const Bytes safe = r.section == "Data" ? Tlv(0x04, r.Hex("Safe")) : r.Hex("Safe");
         const bool ok = r.section == "Data" ? ReadDataSafe(View(safe), state)
                                             : ReadEncryptedSafe(View(safe), state);
@@ -137,9 +140,11 @@ TEST(StorePrivateKey, BlobFormsParametersAndVersions) {
                      {"Case", "Pkcs8", "Ok", "Key", "Factor", "KeySpec", "Algorithm", "Digest"})) {
         SCOPED_TRACE(r.Get("Case"));
         ContainerImagePtr image = CreateContainerImage();
+        ImageKeySink sink(*image, ImportSlot::kFirstKey,
+                          r.Has("KeySpec") ? static_cast<uint32_t>(std::stoul(r.Get("KeySpec")))
+                                           : 2);
         Pkcs12ReadState state;
-        state.image = image.get();
-        state.keySpec = r.Has("KeySpec") ? static_cast<uint32_t>(std::stoul(r.Get("KeySpec"))) : 2;
+        state.sink = &sink;
         const Bytes pkcs8 = Cat({r.Hex("Pkcs8"), {0x00, 0x00}});
         ASSERT_EQ(StorePrivateKey(View(pkcs8), state), r.Get("Ok") == "yes");
         if (r.Get("Ok") != "yes") continue;
