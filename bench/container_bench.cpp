@@ -52,7 +52,7 @@ bool PlaceKey(ContainerImage& image, int k) {
     const SecureBlob& key = k == 0 ? image.primary.firstKey : image.primary.secondKey;
     return props.publicKeyCheck.Allocate(8) &&
            PublicKeyCheckValue(props.publicKeyCheck.data(), key.data(), 32, image.masks.mask.data(),
-                               32, kCurve, true) &&
+                               32, kCurve, MaskStep::kDivide) &&
            props.algorithm.Set(k == 0 ? "1.2.643.7.1.1.1.1" : "1.2.643.7.1.1.6.1") &&
            props.publicKeyParamSet.Set(kCurve) && props.digestParamSet.Set("1.2.643.7.1.1.2.2");
 }

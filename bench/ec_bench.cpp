@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "crypto/ec/curve.h"
+#include "crypto/ec/ec_internal.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/ec/mp.h"
 
@@ -25,7 +26,7 @@ struct OpenSslCurve {
     EC_GROUP* group = nullptr;
     BN_CTX* ctx = nullptr;
     explicit OpenSslCurve(const char* oid) {
-        keymend::EcCurve* c = keymend::CurveCreate(oid, 0);
+        keymend::EcCurve* c = keymend::CurveCreate(oid, keymend::CurveForm::kWeierstrass);
         if (c == nullptr) return;
         const size_t w = c->width;
         std::vector<uint8_t> a(w), x(w, 0);
@@ -76,7 +77,8 @@ void PublicKeyVersusOpenSsl(benchmark::State& state, const char* oid) {
     std::vector<double> ours, theirs;
     for (auto _ : state) {
         auto t0 = Clock::now();
-        bool ok = keymend::PublicKeyFromPrivate(out.data(), key.data(), w, mask.data(), w, oid, true);
+        bool ok = keymend::PublicKeyFromPrivate(out.data(), key.data(), w, mask.data(), w, oid,
+                                                keymend::MaskStep::kDivide);
         auto t1 = Clock::now();
         ok &= EC_POINT_mul(ossl.group, r1, k, nullptr, nullptr, ossl.ctx) == 1;
         ok &= EC_POINT_mul(ossl.group, r2, nullptr, r1, m, ossl.ctx) == 1;

@@ -38,7 +38,7 @@ bool Compute(const SecureBlob& key, const SecureBlob& mask, const char* curve, u
         return false;
     }
     if (!PublicKeyFromPrivate(out.data(), key.data(), keyLength, mask.data(), keyLength, curve,
-                              true)) {
+                              MaskStep::kDivide)) {
         out.Reset();
         return false;
     }

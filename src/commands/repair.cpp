@@ -56,7 +56,7 @@ bool KeyMatches(const SecureBlob& key, const SecureBlob& mask, const KeyCertific
     if (key.size() != width || mask.size() != width) return false;
     uint8_t publicKey[128];
     if (!PublicKeyFromPrivate(publicKey, key.data(), key.size(), mask.data(), mask.size(),
-                              cert.curve, true)) {
+                              cert.curve, MaskStep::kDivide)) {
         return false;
     }
     return std::memcmp(publicKey, cert.info.publicKey.data(), 2 * width) == 0;
@@ -103,7 +103,7 @@ bool HeaderConfirms(const KeyProperties& entry, const SecureBlob& key, const Sec
     }
     SecureArray<kPublicKeyCheckSize> check;
     if (!PublicKeyCheckValue(check.data(), key.data(), key.size(), mask.data(), mask.size(), curve,
-                             true) ||
+                             MaskStep::kDivide) ||
         !ConstantTimeEqual(check.data(), entry.publicKeyCheck.data(), kPublicKeyCheckSize)) {
         return false;
     }
@@ -119,8 +119,10 @@ bool SameKeyOn(const SecureBlob& k1, const SecureBlob& m1, const SecureBlob& k2,
     if (width != k1.size() || width != k2.size() || m1.size() != width || m2.size() != width) {
         return false;
     }
-    return PublicKeyFromPrivate(public1, k1.data(), width, m1.data(), width, curve, true) &&
-           PublicKeyFromPrivate(public2, k2.data(), width, m2.data(), width, curve, true) &&
+    return PublicKeyFromPrivate(public1, k1.data(), width, m1.data(), width, curve,
+                                MaskStep::kDivide) &&
+           PublicKeyFromPrivate(public2, k2.data(), width, m2.data(), width, curve,
+                                MaskStep::kDivide) &&
            std::memcmp(public1, public2, 2 * width) == 0;
 }
 
@@ -222,7 +224,7 @@ bool BuildKeyProperties(const KeySlot& slot, const SecureBlob& key, const Secure
     if (slot.own->given && !props.certificate.Assign(slot.own->info.encoding)) return false;
     if (!props.publicKeyCheck.Allocate(kPublicKeyCheckSize)) return false;
     return PublicKeyCheckValue(props.publicKeyCheck.data(), key.data(), key.size(), mask.data(),
-                               mask.size(), slot.Curve(), true);
+                               mask.size(), slot.Curve(), MaskStep::kDivide);
 }
 
 bool FreshSalt(SecureBlob& salt, uint32_t length) {

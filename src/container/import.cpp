@@ -116,12 +116,12 @@ bool SetPublicKeyCheck(ContainerImage& image, ImportSlot slot, const KeyParamete
     if (!check.Allocate(kPublicKeyCheckSize)) return false;
     if (givenPublic.data == nullptr) {
         return PublicKeyCheckValue(check.data(), field.data(), length, mask.data(), length,
-                                   key.curve, true);
+                                   key.curve, MaskStep::kDivide);
     }
     uint8_t computed[128];
     if (givenPublic.length < kPublicKeyCheckSize || givenPublic.length > 2 * length ||
         !PublicKeyFromPrivate(computed, field.data(), length, mask.data(), length, key.curve,
-                              true) ||
+                              MaskStep::kDivide) ||
         std::memcmp(computed, givenPublic.data, givenPublic.length) != 0) {
         return false;
     }
@@ -170,7 +170,7 @@ bool ImportedPublicKey(const ContainerImage& image, ImportSlot slot, uint8_t* ou
     const size_t keyLength = key.size();
     if (curve == nullptr || keyLength == 0 || keyLength > 64 ||
         !PublicKeyFromPrivate(out, key.data(), keyLength, image.masks.mask.data(),
-                              image.masks.mask.size(), curve, true)) {
+                              image.masks.mask.size(), curve, MaskStep::kDivide)) {
         return false;
     }
     *length = 2 * keyLength;

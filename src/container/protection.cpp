@@ -193,7 +193,7 @@ bool KeyMatchesCheck(const SecureBlob& key, const SecureBlob& mask, const KeyPro
     if (curve == nullptr || props.publicKeyCheck.size() != kPublicKeyCheckSize) return false;
     SecureArray<kPublicKeyCheckSize> check;
     return PublicKeyCheckValue(check.data(), key.data(), key.size(), mask.data(), mask.size(),
-                               curve, true) &&
+                               curve, MaskStep::kDivide) &&
            ConstantTimeEqual(check.data(), props.publicKeyCheck.data(), kPublicKeyCheckSize);
 }
 

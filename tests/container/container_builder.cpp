@@ -96,8 +96,9 @@ Bytes BlobBytes(const SecureBlob& blob) {
 Bytes PublicOf(const SecureBlob& maskedKey, const SecureBlob& mask, const std::string& curve) {
     Bytes out(2 * maskedKey.size());
     const bool ok =
-        !maskedKey.empty() && PublicKeyFromPrivate(out.data(), maskedKey.data(), maskedKey.size(),
-                                                   mask.data(), mask.size(), curve.c_str(), true);
+        !maskedKey.empty() &&
+        PublicKeyFromPrivate(out.data(), maskedKey.data(), maskedKey.size(), mask.data(),
+                             mask.size(), curve.c_str(), MaskStep::kDivide);
     return ok ? out : Bytes{};
 }
 

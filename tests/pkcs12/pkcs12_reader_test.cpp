@@ -160,7 +160,7 @@ TEST(StorePrivateKey, BlobFormsParametersAndVersions) {
             const Bytes factor = r.Has("Factor") ? r.Hex("Factor") : Cat({{1}, Bytes(31, 0)});
             Bytes expected(64);
             ASSERT_TRUE(PublicKeyFromPrivate(expected.data(), key.data(), 32, factor.data(), 32,
-                                             curve.c_str(), false));
+                                             curve.c_str(), MaskStep::kMultiply));
             EXPECT_EQ(ToHex(q), ToHex(expected));
         }
         EXPECT_EQ(p.algorithm.c_str(), r.Has("Algorithm") ? r.Get("Algorithm") : "1.2.643.2.2.19");

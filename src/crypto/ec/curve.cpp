@@ -7,6 +7,7 @@
 
 #include "crypto/context/crypto_context.h"
 #include "crypto/ec/curve_table.h"
+#include "crypto/ec/ec_internal.h"
 #include "crypto/ec/field.h"
 
 namespace keymend {
@@ -196,7 +197,8 @@ void CurveDestroy(EcCurve* curve) {
     LibFree(Allocator(), curve, kObjectAllocFlags);
 }
 
-EcCurve* CurveCreate(const char* oid, int mode) {
+EcCurve* CurveCreate(const char* oid, CurveForm form) {
+    const int mode = static_cast<int>(form);
     size_t index = 0;
     const CurveRow* row = FindRow(oid, &index);
     if (row == nullptr) return nullptr;

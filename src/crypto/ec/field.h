@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "crypto/ec/curve.h"
+#include "crypto/ec/ec_internal.h"
 #include "crypto/ec/mp_inline.h"
 
 namespace keymend {

@@ -5,6 +5,7 @@
 
 #include "crypto/context/crypto_context.h"
 #include "crypto/context/secure_blob.h"
+#include "crypto/ec/ec_internal.h"
 
 namespace keymend {
 
@@ -18,7 +19,7 @@ bool ValidLength(size_t length) { return length == 32 || length == 64; }
 
 bool PublicKeyFromPrivate(uint8_t* output, const uint8_t* key, size_t keyLength,
                           const uint8_t* mask, size_t maskLength, const char* curveOid,
-                          bool invertMask) {
+                          MaskStep step) {
     if (!ValidLength(keyLength) || !ValidLength(maskLength) || keyLength != maskLength)
         return false;
     if (output == nullptr || key == nullptr || mask == nullptr) return false;
@@ -38,22 +39,23 @@ bool PublicKeyFromPrivate(uint8_t* output, const uint8_t* key, size_t keyLength,
 
     int edwards = CurveEdwardsKind(curveOid);
     if (edwards < 0) return false;
-    curve = CurveCreate(curveOid, edwards != 0 ? 2 : 0);
+    curve =
+        CurveCreate(curveOid, edwards != 0 ? CurveForm::kEdwardsInverted : CurveForm::kWeierstrass);
     if (curve == nullptr || curve->width != keyLength) return false;
     const EcPoint* base = curve->basePoint;
     point = PointCreate(base->x, base->y, base->z, curve->width);
     if (point == nullptr) return false;
     point->form = curve->form;
 
-    if (!ScalarMultiply(curve, point, nullptr, scalar, 1)) return false;
+    if (!ScalarMultiply(curve, point, nullptr, scalar, ScalarMethod::kSignedWindow)) return false;
     std::memcpy(scalar, mask, keyLength);
-    if (invertMask) {
+    if (step == MaskStep::kDivide) {
         auto* words = reinterpret_cast<uint32_t*>(scalar);
         if (!MpModInverseWords(words, words, reinterpret_cast<const uint32_t*>(curve->qCopy),
                                keyLength / 4))
             return false;
     }
-    if (!ScalarMultiply(curve, point, nullptr, scalar, 1)) return false;
+    if (!ScalarMultiply(curve, point, nullptr, scalar, ScalarMethod::kSignedWindow)) return false;
     // Fails for the neutral element (k = 0 mod q) and for a point off the curve.
     if (!PointToAffine(curve, point)) return false;
     std::memcpy(output, point->x, keyLength);
@@ -63,12 +65,12 @@ bool PublicKeyFromPrivate(uint8_t* output, const uint8_t* key, size_t keyLength,
 
 bool PublicKeyCheckValue(uint8_t* output8, const uint8_t* key, size_t keyLength,
                          const uint8_t* mask, size_t maskLength, const char* curveOid,
-                         bool invertMask) {
+                         MaskStep step) {
     if (!ValidLength(keyLength) || output8 == nullptr) return false;
     LibraryAllocator& alloc = GlobalCryptoContext().allocator;
     auto* publicKey = static_cast<uint8_t*>(LibAlloc(alloc, 2 * keyLength, kTempAllocFlags));
     if (publicKey == nullptr) return false;
-    bool ok = PublicKeyFromPrivate(publicKey, key, keyLength, mask, maskLength, curveOid, invertMask);
+    bool ok = PublicKeyFromPrivate(publicKey, key, keyLength, mask, maskLength, curveOid, step);
     if (ok) std::memcpy(output8, publicKey, kCheckValueSize);
     SecureWipe(publicKey, 2 * keyLength);
     LibFree(alloc, publicKey, kTempAllocFlags);

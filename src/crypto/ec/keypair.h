@@ -23,6 +23,7 @@
 #include <cstdint>
 
 #include "crypto/ec/curve.h"
+#include "crypto/ec/key_mask.h"
 
 namespace keymend {
 
@@ -30,23 +31,17 @@ constexpr size_t kCheckValueSize = 8;
 
 // output receives 2 * keyLength bytes (x then y), written only on success. Fails when keyLength or
 // maskLength is not 32 or 64, when they differ, when keyLength is not the width of the curve, for
-// an unknown or null OID, when the mask has no inverse mod q (invertMask set), when k = 0 mod q
-// (neutral result), on heap or scratch exhaustion. With invertMask clear the mask multiplies
-// instead: Q = m * (k * P). Every caller passes invertMask = true.
+// an unknown or null OID, when the mask has no inverse mod q (kDivide), when k = 0 mod q
+// (neutral result), on heap or scratch exhaustion. With kMultiply the mask multiplies instead:
+// Q = m * (k * P). The stored keys are masked with kDivide: d = k * m^-1.
 bool PublicKeyFromPrivate(uint8_t* output, const uint8_t* key, size_t keyLength,
                           const uint8_t* mask, size_t maskLength, const char* curveOid,
-                          bool invertMask);
+                          MaskStep step);
 
 // The check value of the same public key: its first 8 bytes (the 8 least significant bytes of x).
 // output8 is written only on success.
 bool PublicKeyCheckValue(uint8_t* output8, const uint8_t* key, size_t keyLength,
                          const uint8_t* mask, size_t maskLength, const char* curveOid,
-                         bool invertMask);
-
-// Replaces point by scalar * point (scalar: curve-width little-endian bytes). Only method 1 (signed
-// width-7 window over 32 odd multiples) exists; table must be null. A neutral point stays neutral;
-// a point with Z = 0 that is not flagged neutral is replaced by the base point first.
-bool ScalarMultiply(const EcCurve* curve, EcPoint* point, const void* table, const uint8_t* scalar,
-                    int method);
+                         MaskStep step);
 
 }  // namespace keymend

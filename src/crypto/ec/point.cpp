@@ -5,6 +5,7 @@
 #include "crypto/context/crypto_context.h"
 #include "crypto/context/secure_blob.h"
 #include "crypto/ec/curve.h"
+#include "crypto/ec/ec_internal.h"
 #include "crypto/ec/field.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/ec/scratch_block.h"
@@ -427,8 +428,9 @@ bool ToAffineN(const EcCurve& c, EcPoint* point) {
 }  // namespace
 
 bool ScalarMultiply(const EcCurve* curve, EcPoint* point, const void* table, const uint8_t* scalar,
-                    int method) {
-    if (curve == nullptr || point == nullptr || scalar == nullptr || table != nullptr || method != 1)
+                    ScalarMethod method) {
+    if (curve == nullptr || point == nullptr || scalar == nullptr || table != nullptr ||
+        method != ScalarMethod::kSignedWindow)
         return false;
     return curve->digits == 4 ? ScalarMultiplyN<4>(*curve, point, scalar)
                               : ScalarMultiplyN<8>(*curve, point, scalar);

@@ -10,10 +10,11 @@
 #include <sstream>
 
 #include "crypto/context/crypto_context.h"
-#include "crypto/ec/key_mask.h"
 #include "crypto/context/secure_blob.h"
 #include "crypto/ec/curve.h"
 #include "crypto/ec/curve_table.h"
+#include "crypto/ec/ec_internal.h"
+#include "crypto/ec/key_mask.h"
 #include "crypto/ec/field.h"
 #include "crypto/ec/keypair.h"
 #include "crypto/ec/mp.h"
@@ -77,7 +78,9 @@ EcPoint* NewBase(const EcCurve* c) {
 std::string Multiply(const EcCurve* c, std::initializer_list<const uint8_t*> scalars) {
     EcPoint* pt = NewBase(c);
     bool ok = true;
-    for (const uint8_t* scalar : scalars) ok = ok && ScalarMultiply(c, pt, nullptr, scalar, 1);
+    for (const uint8_t* scalar : scalars) {
+        ok = ok && ScalarMultiply(c, pt, nullptr, scalar, ScalarMethod::kSignedWindow);
+    }
     std::string out;
     if (ok && pt->infinity != 0) {
         out = PointToAffine(c, pt) ? "" : "neutral";
@@ -91,8 +94,8 @@ std::string Multiply(const EcCurve* c, std::initializer_list<const uint8_t*> sca
 // Hex of the public key of (k, m), empty on failure.
 std::string PublicKey(const Bytes& k, const Bytes& m, const char* oid) {
     Bytes out(2 * k.size(), 0);
-    const bool ok =
-        PublicKeyFromPrivate(out.data(), k.data(), k.size(), m.data(), m.size(), oid, true);
+    const bool ok = PublicKeyFromPrivate(out.data(), k.data(), k.size(), m.data(), m.size(), oid,
+                                         MaskStep::kDivide);
     return ok ? ToHex(out) : "";
 }
 
@@ -161,7 +164,7 @@ TEST(Field, EveryReductionKindMatchesPlainRemainder) {
     std::set<uint32_t> kinds;
     for (const CurveRow& row : kCurveTable) {
         SCOPED_TRACE(row.oid);
-        EcCurve* c = CurveCreate(row.oid, 0);
+        EcCurve* c = CurveCreate(row.oid, CurveForm::kWeierstrass);
         ASSERT_NE(c, nullptr);
         const size_t n = c->digits;
         kinds.insert(c->reductionKind);
@@ -200,7 +203,7 @@ TEST(Field, EveryReductionKindMatchesPlainRemainder) {
         CurveDestroy(c);
     }
     EXPECT_EQ(kinds, (std::set<uint32_t>{1, 2, 4, 5}));
-    EcCurve* small = CurveCreate("1.2.840.10045.3.1.1", 0);
+    EcCurve* small = CurveCreate("1.2.840.10045.3.1.1", CurveForm::kWeierstrass);
     ASSERT_NE(small, nullptr);
     Num big(4, ~Digit{0}), zero(4, 0), r(4);
     EXPECT_FALSE(FieldAdd(*small, r.data(), big.data(), zero.data()));
@@ -217,7 +220,7 @@ TEST(Curve, EveryRow) {
     for (const CurveRow& row : kCurveTable) {
         const int mode = row.form == 0 ? 0 : 2;
         SCOPED_TRACE(std::string(row.oid) + " mode " + std::to_string(mode));
-        EcCurve* c = CurveCreate(row.oid, mode);
+        EcCurve* c = CurveCreate(row.oid, static_cast<CurveForm>(mode));
         ASSERT_NE(c, nullptr);
         EXPECT_EQ(c->form, mode == 0 ? kFormWeierstrass : kFormEdwardsInverted);
         const size_t n = c->digits, w = c->width;
@@ -235,7 +238,7 @@ TEST(Curve, EveryRow) {
             EXPECT_EQ(Multiply(c, {Le(qPlus1)}), g);
         }
         if (mode == 2) {
-            EcCurve* twin = CurveCreate(row.oid, 0);
+            EcCurve* twin = CurveCreate(row.oid, CurveForm::kWeierstrass);
             ASSERT_NE(twin, nullptr);
             EXPECT_EQ(g, ToHex(twin->basePoint->x, 2 * w));
             CurveDestroy(twin);
@@ -265,7 +268,8 @@ TEST(Curve, LookupsByOidTextAndArcs) {
              {"Oid", "EdwardsKind", "KeyLength", "Accepted", "Arcs", "Canonical", "Mode"})) {
         const char* oid = v.Has("Oid") ? v.Get("Oid").c_str() : nullptr;
         if (v.section == "Refused") {
-            EXPECT_EQ(CurveCreate(oid, std::stoi(v.Get("Mode"))), nullptr) << v.Get("Mode");
+            EXPECT_EQ(CurveCreate(oid, static_cast<CurveForm>(std::stoi(v.Get("Mode")))), nullptr)
+                << v.Get("Mode");
             continue;
         }
         if (v.section == "Arcs") {
@@ -312,7 +316,7 @@ TEST(PublicKey, KnownAnswers) {
             EXPECT_EQ(PublicKey(v.Hex("KPlusQ"), m, oid), want);
         }
         if (CurveEdwardsKind(oid) == 2) {
-            EcCurve* twin = CurveCreate(oid, 0);
+            EcCurve* twin = CurveCreate(oid, CurveForm::kWeierstrass);
             ASSERT_NE(twin, nullptr);
             auto* words = reinterpret_cast<uint32_t*>(m.data());
             const auto* q = reinterpret_cast<const uint32_t*>(twin->qCopy);
@@ -323,7 +327,8 @@ TEST(PublicKey, KnownAnswers) {
         ASSERT_TRUE(ApplyMask(d.data(), d.size(), r.data(), r.size(), oid, MaskStep::kMultiply, MaskDraw::kFresh));
         EXPECT_EQ(PublicKey(d, r, oid), want);
         uint8_t check[kCheckValueSize];
-        ASSERT_TRUE(PublicKeyCheckValue(check, d.data(), d.size(), r.data(), r.size(), oid, true));
+        ASSERT_TRUE(PublicKeyCheckValue(check, d.data(), d.size(), r.data(), r.size(), oid,
+                                        MaskStep::kDivide));
         EXPECT_EQ(ToHex(check, kCheckValueSize), v.Get("CheckValue"));
         EXPECT_EQ(ScratchFree(), scratch);
     }
@@ -337,9 +342,9 @@ TEST(PublicKey, FailureRules) {
         const char* oid = v.Has("Oid") ? v.Get("Oid").c_str() : nullptr;
         Bytes out(128, 0xEE), check(8, 0xEE);
         EXPECT_FALSE(PublicKeyFromPrivate(out.data(), key.data(), key.size(), mask.data(),
-                                          mask.size(), oid, true));
+                                          mask.size(), oid, MaskStep::kDivide));
         EXPECT_FALSE(PublicKeyCheckValue(check.data(), key.data(), key.size(), mask.data(),
-                                         mask.size(), oid, true));
+                                         mask.size(), oid, MaskStep::kDivide));
         EXPECT_EQ(out, Bytes(128, 0xEE));
         EXPECT_EQ(check, Bytes(8, 0xEE));
         EXPECT_EQ(ScratchFree(), scratch);
@@ -363,8 +368,8 @@ TEST(Scratch, TooSmallBudgetFailsCleanly) {
         EXPECT_TRUE(limit >= 304 || !MpModInverseChecked(r.data(), a.data(), mod.data(), 4));
         EXPECT_EQ(ScratchFree(), limit);
         Bytes out(64, 0xEE);
-        const bool ok =
-            PublicKeyFromPrivate(out.data(), k.data(), 32, m.data(), 32, v.section.c_str(), true);
+        const bool ok = PublicKeyFromPrivate(out.data(), k.data(), 32, m.data(), 32,
+                                             v.section.c_str(), MaskStep::kDivide);
         EXPECT_EQ(ok, limit == 1744);
         EXPECT_EQ(ToHex(out), ok ? v.Get("Public") : ToHex(Bytes(64, 0xEE)));
         EXPECT_EQ(ScratchFree(), limit);
