@@ -62,12 +62,12 @@ std::string BuildContainer(const std::string& reader) {
     std::string folder;
     ContainerImagePtr image = CreateContainerImage();
     if (!image || !PlaceKey(*image, 0) ||
-        !WriteContainer(*image, reader.c_str(), u"password", "bench", kWriteNew, &folder)) {
+        !WriteContainer(*image, reader.c_str(), u"password", "bench", WriteMode::kNew, &folder)) {
         return "";
     }
     image = OpenContainerStrict(folder.c_str(), u"password");
     if (!image || !PlaceKey(*image, 1) ||
-        !WriteContainer(*image, folder.c_str(), u"password", "bench", kWriteRewrite)) {
+        !WriteContainer(*image, folder.c_str(), u"password", "bench", WriteMode::kRewrite)) {
         return "";
     }
     return folder;

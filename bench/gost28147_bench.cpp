@@ -106,8 +106,10 @@ void CfbMeshed(benchmark::State& state, bool decrypt) {
     RunPair(
         state,
         [&] {
-            return keymend::Gost28147Crypt(ours.data(), ours.size(), decrypt, keymend::kGost28147Cfb,
-                                           kKey, sizeof(kKey), kOid, kIv);
+            return keymend::Gost28147Crypt(
+                ours.data(), ours.size(),
+                decrypt ? keymend::CipherDirection::kDecrypt : keymend::CipherDirection::kEncrypt,
+                keymend::kGost28147Cfb, kKey, sizeof(kKey), kOid, kIv);
         },
         [&] {
             static EVP_CIPHER* cipher = FetchCipher("gost89");
@@ -123,8 +125,10 @@ void Ecb(benchmark::State& state, bool decrypt) {
     RunPair(
         state,
         [&] {
-            return keymend::Gost28147Crypt(ours.data(), ours.size(), decrypt, keymend::kGost28147Ecb,
-                                           kKey, sizeof(kKey), kOid, nullptr);
+            return keymend::Gost28147Crypt(
+                ours.data(), ours.size(),
+                decrypt ? keymend::CipherDirection::kDecrypt : keymend::CipherDirection::kEncrypt,
+                keymend::kGost28147Ecb, kKey, sizeof(kKey), kOid, nullptr);
         },
         [&] {
             static EVP_CIPHER* cipher = FetchCipher("gost89-cbc");

@@ -303,23 +303,22 @@ bool WriteFolder(ContainerImage& image, FolderHandle& folder, const char* name,
     return ReplaceFiles(folder, contents, kFileCount);
 }
 
-bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,
+bool WriteFolder(ContainerImage& image, const char* folder, const char* name, WriteMode mode,
                  bool extendHeader, std::string* createdFolder) {
-    if (mode == kWriteNew) {
+    if (mode == WriteMode::kNew) {
         return WriteNewFolder(image, folder, name, extendHeader, createdFolder) ==
                FolderStatus::kOpened;
     }
     FolderHandle handle;
-    return mode == kWriteRewrite &&
+    return mode == WriteMode::kRewrite &&
            OpenContainerFolder(folder, LockMode::kExclusive, handle) == FolderStatus::kOpened &&
            WriteFolder(image, handle, name, extendHeader);
 }
 
 bool WriteContainer(ContainerImage& image, const char* folder, const char16_t* password,
-                    const char* name, int mode, std::string* createdFolder) {
-    const bool protectedOk = mode == kWriteNew       ? ProtectNewContainer(image, password)
-                             : mode == kWriteRewrite ? ProtectSecondKey(image, password)
-                                                     : false;
+                    const char* name, WriteMode mode, std::string* createdFolder) {
+    const bool protectedOk = mode == WriteMode::kNew ? ProtectNewContainer(image, password)
+                                                     : ProtectSecondKey(image, password);
     return protectedOk && WriteFolder(image, folder, name, mode, false, createdFolder);
 }
 

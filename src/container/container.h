@@ -86,7 +86,7 @@ std::string ContainerFilePath(const std::string& folder, const char* fileName);
 bool FolderNamePrefix(const char* name, std::string& prefix);
 
 // Write folder: the writing half of WriteContainer, also used directly by the repair.
-//   New container (WriteNewFolder, mode 0 kWriteNew): under the reader folder's lock, a marker
+//   New container (WriteNewFolder, WriteMode::kNew): under the reader folder's lock, a marker
 //     file naming the new folder is written, the first free <prefix>.NNN (.000 to .999) is
 //     created private and locked, and the six files appear in it as one step (ReplaceFiles), so
 //     no half container is ever seen; the marker then goes. Markers a killed run left are dealt
@@ -94,23 +94,23 @@ bool FolderNamePrefix(const char* name, std::string& prefix);
 //     failure removes what was written. The reader folder may be at most 250 bytes, the new
 //     folder path at most 242 (checked before anything is created). *createdFolder receives the
 //     new folder's path.
-//   Rewrite (mode 1 kWriteRewrite): the six files of the container in the opened folder, whose
+//   Rewrite (WriteMode::kRewrite): the six files of the container in the opened folder, whose
 //     exclusive lock the caller holds, are replaced as one step (ReplaceFiles, rewrite.h).
 // name: the full container name, NUL-terminated, written to name.key whole. extendHeader pads
 // header.key to kExtendedHeaderSize bytes. The header MAC is computed into image.header.
-enum WriteMode : int { kWriteNew = 0, kWriteRewrite = 1 };
+enum class WriteMode { kNew = 0, kRewrite = 1 };
 FolderStatus WriteNewFolder(ContainerImage& image, const char* readerFolder, const char* name,
                             bool extendHeader, std::string* createdFolder = nullptr);
 bool WriteFolder(ContainerImage& image, FolderHandle& folder, const char* name,
                  bool extendHeader);
 // Either mode by path: mode 1 opens the folder (OpenContainerFolder, exclusive) for the rewrite.
-bool WriteFolder(ContainerImage& image, const char* folder, const char* name, int mode,
+bool WriteFolder(ContainerImage& image, const char* folder, const char* name, WriteMode mode,
                  bool extendHeader, std::string* createdFolder = nullptr);
 
 // Protects the image with the password (ProtectNewContainer in mode 0, ProtectSecondKey in
 // mode 1; protection.h), then WriteFolder without extended header. After a failure the image
 // may be partly encrypted and must not be written again.
 bool WriteContainer(ContainerImage& image, const char* folder, const char16_t* password,
-                    const char* name, int mode, std::string* createdFolder = nullptr);
+                    const char* name, WriteMode mode, std::string* createdFolder = nullptr);
 
 }  // namespace keymend

@@ -128,14 +128,14 @@ bool DerivePasswordKey(uint8_t* out32, const char16_t* password, const uint8_t* 
 
 bool EncryptKeyField(SecureBlob& field, const uint8_t* kek32, const char* paramSet) {
     if (field.empty() || field.size() % kGost28147BlockSize != 0 || kek32 == nullptr) return false;
-    return Gost28147Crypt(field.data(), field.size(), false, kGost28147Ecb, kek32,
-                          kGost28147KeySize, paramSet, nullptr);
+    return Gost28147Crypt(field.data(), field.size(), CipherDirection::kEncrypt, kGost28147Ecb,
+                          kek32, kGost28147KeySize, paramSet, nullptr);
 }
 
 bool DecryptKeyField(SecureBlob& field, const uint8_t* kek32, const char* paramSet) {
     if (field.empty() || field.size() % kGost28147BlockSize != 0 || kek32 == nullptr) return false;
-    return Gost28147Crypt(field.data(), field.size(), true, kGost28147Ecb, kek32, kGost28147KeySize,
-                          paramSet, nullptr);
+    return Gost28147Crypt(field.data(), field.size(), CipherDirection::kDecrypt, kGost28147Ecb,
+                          kek32, kGost28147KeySize, paramSet, nullptr);
 }
 
 bool MaskCheckValue(const MaskFileRecord& masks, const char* paramSet, uint8_t* out4) {

@@ -271,8 +271,8 @@ bool Pbes2Decrypt(DerBlob algorithm, const char* password, uint8_t* data, uint32
     if (!Pkcs12DeriveKey(key.data(), p.prfSelector, password, p.salt, p.iterations, 1))
         return false;
     if (length == 0) return true;
-    return Gost28147Crypt(data, length, true, kGost28147Cfb, key.data(), key.size(), p.paramSet.c_str(),
-                          p.iv.data);
+    return Gost28147Crypt(data, length, CipherDirection::kDecrypt, kGost28147Cfb, key.data(),
+                          key.size(), p.paramSet.c_str(), p.iv.data);
 }
 
 }  // namespace keymend

@@ -67,11 +67,11 @@ std::string MakeContainer(const std::string& readerFolder, const std::string& na
                           const TestKey& key, const char* algorithm, const char16_t* password) {
     ContainerImagePtr image = CreateContainerImage();
     std::string folder;
-    const bool ok =
-        image && Place(key, image->masks.mask, image->primary.firstKey) &&
-        Place(key, image->masks2.mask, image->primary2.firstKey) &&
-        Describe(image->header.firstKey, key, algorithm) &&
-        WriteContainer(*image, readerFolder.c_str(), password, name.c_str(), kWriteNew, &folder);
+    const bool ok = image && Place(key, image->masks.mask, image->primary.firstKey) &&
+                    Place(key, image->masks2.mask, image->primary2.firstKey) &&
+                    Describe(image->header.firstKey, key, algorithm) &&
+                    WriteContainer(*image, readerFolder.c_str(), password, name.c_str(),
+                                   WriteMode::kNew, &folder);
     return ok ? folder : "";
 }
 
@@ -86,7 +86,7 @@ bool AddSecondKey(const std::string& folder, const TestKey& key, const char* alg
     ContainerImagePtr image = OpenContainerStrict(folder.c_str(), password);
     if (!image || !PlaceSecondKey(*image, key, algorithm)) return false;
     const std::string name(reinterpret_cast<const char*>(image->name.data()), image->name.size());
-    return WriteContainer(*image, folder.c_str(), password, name.c_str(), kWriteRewrite);
+    return WriteContainer(*image, folder.c_str(), password, name.c_str(), WriteMode::kRewrite);
 }
 
 Bytes BlobBytes(const SecureBlob& blob) {

@@ -60,8 +60,8 @@ TEST(ContainerFolder, PathLimits) {
     ASSERT_TRUE(image);
     EXPECT_FALSE(OpenContainerStrict(far.c_str(), u""));
     EXPECT_FALSE(OpenContainerTolerant(far.c_str(), u"", kSet, 80, TolerantHeader::kRead));
-    EXPECT_TRUE(WriteFolder(*image, folder.c_str(), "abc", kWriteRewrite, false));
-    EXPECT_FALSE(WriteFolder(*image, far.c_str(), "abc", kWriteRewrite, false));
+    EXPECT_TRUE(WriteFolder(*image, folder.c_str(), "abc", WriteMode::kRewrite, false));
+    EXPECT_FALSE(WriteFolder(*image, far.c_str(), "abc", WriteMode::kRewrite, false));
 }
 
 // The folder is named from at most 8 bytes of the name, never splitting a character nor holding
@@ -142,7 +142,7 @@ void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestK
             SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(kind) << " n " << n);
             Restore(folder, original);
             SetFileFaultForTesting(kind, n);
-            EXPECT_FALSE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false));
+            EXPECT_FALSE(WriteFolder(image, folder.c_str(), "faulty", WriteMode::kRewrite, false));
             SetFileFaultForTesting(kind, 0);
             EXPECT_EQ(Entries(folder), entries) << "temporary file left";
             EXPECT_EQ(Snapshot(folder), original);
@@ -151,7 +151,7 @@ void RunFaultSweep(const std::string& folder, ContainerImage& image, const TestK
         }
     }
     Restore(folder, original);
-    EXPECT_TRUE(WriteFolder(image, folder.c_str(), "faulty", kWriteRewrite, false));
+    EXPECT_TRUE(WriteFolder(image, folder.c_str(), "faulty", WriteMode::kRewrite, false));
     expectKeys(second != nullptr);
 }
 
@@ -402,8 +402,8 @@ std::vector<std::pair<std::string, Bytes>> BuildForeign(const VectorRecord& c,
         const Bytes kek = Kek(password, copies[i].salt, type);
         auto encrypted = [&](Bytes k) {
             EXPECT_TRUE(ApplyStoredMask(k.data(), n, mask.data(), n, curve.c_str(), MaskStep::kMultiply));
-            EXPECT_TRUE(Gost28147Crypt(k.data(), n, false, kGost28147Ecb, kek.data(), 32,
-                                       paramSet.c_str(), nullptr));
+            EXPECT_TRUE(Gost28147Crypt(k.data(), n, CipherDirection::kEncrypt, kGost28147Ecb,
+                                       kek.data(), 32, paramSet.c_str(), nullptr));
             return k;
         };
         keys[i] = Tlv(0x04, encrypted(Key(curve, 0).d));

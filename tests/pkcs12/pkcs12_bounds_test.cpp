@@ -58,8 +58,9 @@ struct Pfx {
         Bytes out = data;
         EXPECT_TRUE(Pbkdf2Block(key, 32, prf, "secret", kdf[0].content.data(),
                                 kdf[0].content.size(), iterations, 1));
-        EXPECT_TRUE(Gost28147Crypt(out.data(), out.size(), decrypt, kGost28147Cfb, key, 32,
-                                   OidText(params[1][1][1]).c_str(),
+        EXPECT_TRUE(Gost28147Crypt(out.data(), out.size(),
+                                   decrypt ? CipherDirection::kDecrypt : CipherDirection::kEncrypt,
+                                   kGost28147Cfb, key, 32, OidText(params[1][1][1]).c_str(),
                                    params[1][1][0].content.data()));
         return out;
     }

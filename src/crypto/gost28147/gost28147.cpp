@@ -479,9 +479,10 @@ void Gost28147MacFinal(const Gost28147KeyObject& object, uint8_t* mac4) {
 
 // ---- One-shot entry points ------------------------------------------------------------------
 
-bool Gost28147Crypt(uint8_t* data, size_t length, bool decrypt, int modeSelector,
+bool Gost28147Crypt(uint8_t* data, size_t length, CipherDirection direction, int modeSelector,
                     const uint8_t* key, size_t keyLength, const char* paramSetOid,
                     const uint8_t* iv) {
+    const bool decrypt = direction == CipherDirection::kDecrypt;
     int index = ParamSetIndex(paramSetOid);
     if (index < 0) return false;
     if (modeSelector != kGost28147Ecb && modeSelector != kGost28147Cfb)

@@ -151,13 +151,14 @@ void Gost28147MeshKey(Gost28147KeyObject& object, bool cfb);
 
 // ---- One-shot entry points ------------------------------------------------------------------
 
-// ECB (kGost28147Ecb) or CFB (kGost28147Cfb) encryption (decrypt false) or decryption of
-// data in place, under a 32-byte key and the parameter set named by OID text. CFB needs an
-// 8-byte iv; ECB ignores iv (may be null) and needs a length that is a multiple of 8. Meshes
-// while KeyMeshingSwitch() is non-zero. A fresh key object is used, so meshing counts from the
-// first byte of data. False on any failure; data is then unchanged unless the failure happened
-// during processing.
-bool Gost28147Crypt(uint8_t* data, size_t length, bool decrypt, int modeSelector,
+enum class CipherDirection { kEncrypt, kDecrypt };
+
+// ECB (kGost28147Ecb) or CFB (kGost28147Cfb) encryption or decryption of data in place, under a
+// 32-byte key and the parameter set named by OID text. CFB needs an 8-byte iv; ECB ignores iv (may
+// be null) and needs a length that is a multiple of 8. Meshes while KeyMeshingSwitch() is non-zero.
+// A fresh key object is used, so meshing counts from the first byte of data. False on any failure;
+// data is then unchanged unless the failure happened during processing.
+bool Gost28147Crypt(uint8_t* data, size_t length, CipherDirection direction, int modeSelector,
                     const uint8_t* key, size_t keyLength, const char* paramSetOid,
                     const uint8_t* iv);
 

@@ -15,6 +15,10 @@
 namespace keymend {
 namespace {
 
+CipherDirection Direction(bool decrypt) {
+    return decrypt ? CipherDirection::kDecrypt : CipherDirection::kEncrypt;
+}
+
 using test::Bytes;
 using test::LoadVectors;
 using test::ToHex;
@@ -36,7 +40,8 @@ Bytes Head(const Bytes& b, size_t n) {
 // The first n bytes of data through Gost28147Crypt (ECB or CFB), the rest unchanged.
 Bytes Crypt(Bytes data, size_t n, bool decrypt, int mode, const Bytes& key, const char* oid,
             const uint8_t* iv) {
-    EXPECT_TRUE(Gost28147Crypt(data.data(), n, decrypt, mode, key.data(), key.size(), oid, iv));
+    EXPECT_TRUE(
+        Gost28147Crypt(data.data(), n, Direction(decrypt), mode, key.data(), key.size(), oid, iv));
     return data;
 }
 
@@ -220,15 +225,18 @@ TEST(Gost28147Modes, RefusedArgumentsLeaveDataUnchanged) {
     uint8_t* d = data.data();
     const uint8_t *k = key.data(), *i = iv.data();
     uint8_t mac[4] = {1, 2, 3, 4};
-    EXPECT_TRUE(Gost28147Crypt(d, 0, false, kGost28147Ecb, k, 32, kSetA, nullptr));
+    EXPECT_TRUE(
+        Gost28147Crypt(d, 0, CipherDirection::kEncrypt, kGost28147Ecb, k, 32, kSetA, nullptr));
     const bool refused[] = {
-        Gost28147Crypt(d, 12, false, kGost28147Ecb, k, 32, kSetA, nullptr),
-        Gost28147Crypt(d, 16, false, kGost28147Cfb, k, 32, kSetA, nullptr),  // CFB without IV
-        Gost28147Crypt(d, 16, false, 3, k, 32, kSetA, i),                    // unknown mode
-        Gost28147Crypt(d, 16, false, kGost28147Cfb, k, 31, kSetA, i),
-        Gost28147Crypt(d, 16, false, kGost28147Cfb, nullptr, 32, kSetA, i),
-        Gost28147Crypt(nullptr, 16, false, kGost28147Cfb, k, 32, kSetA, i),
-        Gost28147Crypt(d, 16, false, kGost28147Cfb, k, 32, "1.2.643.2.2.31.0", i),
+        Gost28147Crypt(d, 12, CipherDirection::kEncrypt, kGost28147Ecb, k, 32, kSetA, nullptr),
+        Gost28147Crypt(d, 16, CipherDirection::kEncrypt, kGost28147Cfb, k, 32, kSetA,
+                       nullptr),                                               // CFB without IV
+        Gost28147Crypt(d, 16, CipherDirection::kEncrypt, 3, k, 32, kSetA, i),  // unknown mode
+        Gost28147Crypt(d, 16, CipherDirection::kEncrypt, kGost28147Cfb, k, 31, kSetA, i),
+        Gost28147Crypt(d, 16, CipherDirection::kEncrypt, kGost28147Cfb, nullptr, 32, kSetA, i),
+        Gost28147Crypt(nullptr, 16, CipherDirection::kEncrypt, kGost28147Cfb, k, 32, kSetA, i),
+        Gost28147Crypt(d, 16, CipherDirection::kEncrypt, kGost28147Cfb, k, 32, "1.2.643.2.2.31.0",
+                       i),
         Gost28147Mac(d, 16, mac, k, 32, kSetA, nullptr),
         Gost28147Mac(d, 16, nullptr, k, 32, kSetA, i),
         Gost28147Mac(nullptr, 0, mac, k, 32, kSetA, i),
@@ -283,7 +291,8 @@ TEST(Gost28147Modes, KeyMeshing) {
 // Runs one operation in a frame of its own, so that what it leaves on the stack lies below.
 __attribute__((noinline)) void RunCipher(uint8_t* data, size_t n, bool decrypt, int mode) {
     const Bytes key(32, 0x5C);
-    EXPECT_TRUE(Gost28147Crypt(data, n, decrypt, mode, key.data(), key.size(), kSetA, kZeroIv));
+    EXPECT_TRUE(
+        Gost28147Crypt(data, n, Direction(decrypt), mode, key.data(), key.size(), kSetA, kZeroIv));
 }
 
 // How many 4-octet words of the stack below the caller, as earlier calls left it, are in `words`.
