@@ -7,6 +7,7 @@
 #
 #   cli -> commands -> container, pkcs12, x509 -> asn1, crypto/* -> crypto/context
 #   settings: the record the command line fills and the commands read (header only)
+#   unicode: UTF-8 one scalar value at a time (header only), for platform and asn1
 #   platform: used by cli, commands, container and crypto/context (random source) only
 #   resources: used by cli only
 #
@@ -69,6 +70,8 @@ function(keymend_module name folder)
   endif()
 endfunction()
 
+keymend_module(unicode unicode HEADER_ONLY)
+
 # The operating-system layer: src/platform/*.cpp on POSIX systems, src/platform/win32/*.cpp on
 # Windows, where the string table becomes resources of the executable (cmake/win32.cmake) that
 # the platform's loader serves.
@@ -83,7 +86,7 @@ else()
   set(KEYMEND_PLATFORM_PRIVATE)
 endif()
 keymend_module(platform platform SEAMS SOURCES ${KEYMEND_PLATFORM_SOURCES}
-               PRIVATE ${KEYMEND_PLATFORM_PRIVATE})
+               PRIVATE keymend_unicode ${KEYMEND_PLATFORM_PRIVATE})
 
 keymend_module(crypto_context crypto/context SEAMS PRIVATE keymend_platform_link)
 keymend_module(crypto_gost28147 crypto/gost28147 PUBLIC keymend_crypto_context_link)
@@ -95,7 +98,7 @@ keymend_module(crypto_cbc crypto/cbc PUBLIC keymend_crypto_context_link)
 keymend_module(crypto_des crypto/des PUBLIC keymend_crypto_cbc)
 keymend_module(crypto_rc2 crypto/rc2 PUBLIC keymend_crypto_cbc)
 
-keymend_module(asn1 asn1 PRIVATE keymend_crypto_context_link)
+keymend_module(asn1 asn1 PUBLIC keymend_unicode PRIVATE keymend_crypto_context_link)
 keymend_module(settings settings HEADER_ONLY PUBLIC keymend_crypto_context_link)
 
 keymend_module(container container
@@ -119,4 +122,4 @@ target_link_libraries(keymend_all INTERFACE
   keymend_cli keymend_commands keymend_pkcs12 keymend_x509 keymend_container keymend_asn1 keymend_crypto_ec
   keymend_crypto_gost28147 keymend_crypto_hash keymend_crypto_sha keymend_crypto_aes
   keymend_crypto_des keymend_crypto_rc2 keymend_crypto_cbc keymend_crypto_context_link
-  keymend_platform_link keymend_resources keymend_settings)
+  keymend_platform_link keymend_resources keymend_settings keymend_unicode)

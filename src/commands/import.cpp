@@ -101,18 +101,28 @@ bool ReadPkcs12Key(DerBlob file, const char* password, ContainerImagePtr& image,
     return true;
 }
 
-CommandResult RunImportNew(const Settings& settings) {
-    CommandResult result;
-    FileBuffer file;
-    if (!ReadPkcs12File(settings.inFile, file, &result)) return result;
+namespace {
 
-    ContainerImagePtr image;
+// The key of the -infile file into the slot; the file's bytes are wiped before it returns.
+bool ImportFile(const Settings& settings, ContainerImagePtr& image, ImportSlot slot,
+                CommandResult& result) {
+    FileBuffer file;
+    if (!ReadPkcs12File(settings.inFile, file, &result)) return false;
     Pkcs12Failure failure = Pkcs12Failure::kNone;
     if (!ReadPkcs12Key(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password,
-                       image, ImportSlot::kFirstKey, settings.keySpec, settings.noMacVerify != 0,
-                       &failure))
-        return {false, Pkcs12CommandFailure(failure)};
-    file.bytes.Reset();
+                       image, slot, settings.keySpec, settings.noMacVerify != 0, &failure)) {
+        result = {false, Pkcs12CommandFailure(failure)};
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+CommandResult RunImportNew(const Settings& settings) {
+    ContainerImagePtr image;
+    CommandResult result;
+    if (!ImportFile(settings, image, ImportSlot::kFirstKey, result)) return result;
 
     // A file without a key bag passes the reader; protecting the empty key field then fails.
     if (!ProtectNewContainer(*image, settings.containerPassword))
@@ -145,14 +155,7 @@ CommandResult RunImportAdd(const Settings& settings) {
     if (existingIsExchange == newIsExchange) return {false, CommandFailure::kKeyPurposeTaken};
 
     CommandResult result;
-    FileBuffer file;
-    if (!ReadPkcs12File(settings.inFile, file, &result)) return result;
-    Pkcs12Failure failure = Pkcs12Failure::kNone;
-    if (!ReadPkcs12Key(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password,
-                       image, ImportSlot::kSecondKey, settings.keySpec, settings.noMacVerify != 0,
-                       &failure))
-        return {false, Pkcs12CommandFailure(failure)};
-    file.bytes.Reset();
+    if (!ImportFile(settings, image, ImportSlot::kSecondKey, result)) return result;
 
     if (ProviderTypeOfOid(image->header.secondKey.algorithm) !=
         ProviderTypeOfOid(image->header.firstKey.algorithm))

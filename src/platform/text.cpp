@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/console.h"
+#include "unicode/utf8.h"
 
 namespace keymend {
 
@@ -21,45 +22,6 @@ bool IsUtf8Codeset(const char* codeset) {
     return codeset == nullptr || *codeset == '\0';
 }
 
-// Decodes one scalar value from well-formed UTF-8 (Unicode table 3-7); false on any
-// ill-formed or truncated sequence.
-bool DecodeUtf8(const uint8_t* p, size_t n, size_t* used, uint32_t* cp) {
-    uint8_t b0 = p[0];
-    if (b0 < 0x80) {
-        *cp = b0;
-        *used = 1;
-        return true;
-    }
-    size_t len;
-    uint8_t lo = 0x80, hi = 0xBF;
-    uint32_t value;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
-        value = b0 & 0x1Fu;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
-        value = b0 & 0x0Fu;
-        if (b0 == 0xE0) lo = 0xA0;  // no overlong forms
-        if (b0 == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
-        value = b0 & 0x07u;
-        if (b0 == 0xF0) lo = 0x90;  // no overlong forms
-        if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-        return false;
-    }
-    if (n < len) return false;
-    for (size_t i = 1; i < len; ++i) {
-        uint8_t b = p[i];
-        if (b < (i == 1 ? lo : 0x80) || b > (i == 1 ? hi : 0xBF)) return false;
-        value = (value << 6) | (b & 0x3Fu);
-    }
-    *cp = value;
-    *used = len;
-    return true;
-}
-
 }  // namespace
 
 bool Utf8ToUtf16(const char* text, size_t n, char16_t* out, size_t room, size_t* units) {
@@ -69,7 +31,7 @@ bool Utf8ToUtf16(const char* text, size_t n, char16_t* out, size_t room, size_t*
     for (size_t i = 0; i < n;) {
         uint32_t cp = 0;
         size_t used = 0;
-        if (p[i] == 0 || !DecodeUtf8(p + i, n - i, &used, &cp)) return false;
+        if (p[i] == 0 || (used = Utf8Decode(p + i, n - i, &cp)) == 0) return false;
         i += used;
         if (cp >= 0x10000) {
             if (o + 2 >= room) return false;

@@ -203,13 +203,7 @@ inline bool FieldSqrN(const EcCurve& c, Digit* r, const Digit* a) {
 template <size_t N>
 inline bool FieldMulSmallN(const EcCurve& c, Digit* r, const Digit* a, Digit k) {
     Digit t[N + 1];
-    Digit carry = 0;
-    for (size_t i = 0; i < N; ++i) {
-        U128 prod = static_cast<U128>(a[i]) * k + carry;
-        t[i] = static_cast<Digit>(prod);
-        carry = static_cast<Digit>(prod >> 64);
-    }
-    t[N] = carry;
+    MpMulDigit(t, a, N, k);
     if (c.reductionKind == 1 || c.reductionKind == 2) {
         // The special folds take the product as a 2N-digit value.
         Digit wide[2 * N] = {};

@@ -189,16 +189,6 @@ Digit MpDec(Digit* a, size_t n) {
     return 1;
 }
 
-void MpMulDigit(Digit* r, const Digit* a, size_t n, Digit d) {
-    Digit carry = 0;
-    for (size_t i = 0; i < n; ++i) {
-        U128 t = static_cast<U128>(a[i]) * d + carry;
-        r[i] = static_cast<Digit>(t);
-        carry = static_cast<Digit>(t >> 64);
-    }
-    r[n] = carry;
-}
-
 void MpMul(Digit* r, const Digit* a, size_t n, const Digit* b, size_t m) {
     std::memset(r, 0, (n + m) * sizeof(Digit));
     for (size_t j = 0; j < m; ++j) {

@@ -65,7 +65,7 @@ bool MpIsZero(const Digit* a, size_t n);
 int MpTopDigit(const Digit* a, size_t n);  // index of the highest non-zero digit, -1 for zero
 Digit MpInc(Digit* a, size_t n);           // 1 only on overflow
 Digit MpDec(Digit* a, size_t n);           // 1 only on underflow
-void MpMulDigit(Digit* r, const Digit* a, size_t n, Digit d);  // r: n+1 digits
+// MpMulDigit (r: n+1 digits = a * d) is inline, in mp_inline.h.
 void MpMul(Digit* r, const Digit* a, size_t n, const Digit* b, size_t m);  // r: n+m digits, no alias
 int BitIndex(Digit d);  // highest set bit, -1 for 0
 

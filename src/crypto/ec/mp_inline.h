@@ -31,6 +31,17 @@ inline Digit SubBorrow(Digit& r, Digit a, Digit b, Digit c) {
     return b1 | b2;
 }
 
+// r (n + 1 digits) = a (n digits) * d.
+inline void MpMulDigit(Digit* r, const Digit* a, size_t n, Digit d) {
+    Digit carry = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const U128 t = static_cast<U128>(a[i]) * d + carry;
+        r[i] = static_cast<Digit>(t);
+        carry = static_cast<Digit>(t >> 64);
+    }
+    r[n] = carry;
+}
+
 template <size_t N>
 inline Digit AddN(Digit* r, const Digit* a, const Digit* b) {
     Digit c = 0;
