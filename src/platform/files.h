@@ -23,10 +23,6 @@ enum class FolderCreation { kCreated, kExists, kFailed };
 // the process by a signal (SIGXFSZ ignored), so the failure is handled and nothing is left.
 void FileSystemInit();
 
-// Length of the longest prefix of s[0..length) that is at most maxBytes long and does not split a
-// multibyte character of the current locale (UTF-8 when the locale is "C"/"POSIX").
-size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes);
-
 // Kinds of file operation, as the test seams count them (platform/seams.h).
 enum class FileOp { kWrite = 0, kFlush = 1, kReplace = 2, kRemove = 3, kSync = 4 };
 constexpr int kFileOpKinds = 5;

@@ -32,4 +32,8 @@ bool CodesetToUtf16(const char* codeset, const char* text, char16_t* out, size_t
 bool Utf8ToUtf16(const char* text, size_t n, char16_t* out, size_t room, size_t* units);
 
 
+// Length of the longest prefix of s[0..length) that is at most maxBytes long and does not split a
+// multibyte character of the current locale (UTF-8 when the locale is "C"/"POSIX").
+size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes);
+
 }  // namespace keymend

@@ -83,39 +83,6 @@ bool ReadFileBounded(const char* path, size_t maxSize, FileBufferAllocator alloc
     return file.valid() && ReadOpenedFile(file.get(), maxSize, allocate, context);
 }
 
-size_t CharacterPrefixLength(const char* s, size_t length, size_t maxBytes) {
-    if (s == nullptr) return 0;
-    // A name with characters outside the code page: counted in the form name.key stores it.
-    size_t prefix = 0;
-    if (HasArgumentEscape(s, length) && StoredPrefixLength(s, length, maxBytes, &prefix))
-        return prefix;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(s);
-    const UINT codePage = GetACP();
-    size_t done = 0;
-    while (done < length) {
-        size_t step = 1;
-        if (codePage == CP_UTF8) {
-            const unsigned char b = bytes[done];
-            const size_t len = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 && b <= 0xEF ? 3
-                               : b >= 0xC2 && b <= 0xDF                       ? 2
-                                                                              : 1;
-            step = len;
-            for (size_t i = 1; i < len; ++i) {
-                if (done + i >= length || (bytes[done + i] & 0xC0) != 0x80) {
-                    step = 1;
-                    break;
-                }
-            }
-        } else if (IsDBCSLeadByteEx(codePage, bytes[done]) && done + 1 < length) {
-            step = 2;  // lead and trail byte of a double-byte code page
-        }
-        if (done + step > maxBytes) break;
-        done += step;
-    }
-    return done;
-}
-
-
 void FileSystemInit() {}
 
 
