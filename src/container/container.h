@@ -50,8 +50,20 @@ FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle
 // copies and checks each key against its public-key check value. Null on any failure (the partly
 // filled image is wiped).
 // The path forms open the folder themselves (OpenContainerFolder, shared lock).
-ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t* password);
-ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* password);
+// *failure, when given, says which step refused it.
+enum class OpenFailure {
+    kNone,
+    kUnreadable,    // the folder or one of the six files cannot be read or does not decode
+    kKeyAlgorithm,  // the first key's algorithm or the container's parameter set is unknown
+    kMaskCheck,     // a mask check value does not match
+    kHeaderMac,
+    kPassword,      // the header's password check value does not match
+    kKeyCheck,      // a key does not decrypt to its public-key check value
+};
+ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t* password,
+                                      OpenFailure* failure = nullptr);
+ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* password,
+                                      OpenFailure* failure = nullptr);
 
 // Whether a tolerant open reads the header: its first key's algorithm then gives the provider
 // type when it is known.

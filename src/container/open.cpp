@@ -33,14 +33,14 @@ bool OpenCopyStrict(KeyFileRecord& keys, const MaskFileRecord& masks, const Head
            KeyMatchesCheck(keys.secondKeyDecrypted, masks.mask, header.secondKey);
 }
 
-bool VerifyAndDecrypt(ContainerImage& image, const char16_t* password) {
+OpenFailure VerifyAndDecrypt(ContainerImage& image, const char16_t* password) {
     HeaderRecord& header = image.header;
     const uint32_t providerType = ProviderTypeOfOid(header.firstKey.algorithm);
-    if (providerType == 0) return false;
+    if (providerType == 0) return OpenFailure::kKeyAlgorithm;
     const char* paramSet = ContainerParamSet(header.firstKey.encryptionParamSet, providerType);
-    if (paramSet == nullptr) return false;
+    if (paramSet == nullptr) return OpenFailure::kKeyAlgorithm;
     if (!MaskCheckPasses(image.masks, paramSet) || !MaskCheckPasses(image.masks2, paramSet)) {
-        return false;
+        return OpenFailure::kMaskCheck;
     }
     SecureArray<kHeaderMacSize> mac;
     const char* macSet =
@@ -48,17 +48,19 @@ bool VerifyAndDecrypt(ContainerImage& image, const char16_t* password) {
     if (header.headerMac.size() != kHeaderMacSize ||
         !HeaderMac(header.rawContent.data(), header.rawContent.size(), macSet, mac.data()) ||
         !ConstantTimeEqual(mac.data(), header.headerMac.data(), kHeaderMacSize)) {
-        return false;
+        return OpenFailure::kHeaderMac;
+    }
+    if (!PasswordCheckPasses(header, password, providerType, paramSet)) {
+        return OpenFailure::kPassword;
     }
     SecureArray<kPasswordKeySize> kek1;
     SecureArray<kPasswordKeySize> kek2;
-    if (!PasswordCheckPasses(header, password, providerType, paramSet) ||
-        !DeriveCopyKey(kek1.data(), password, image.masks, providerType) ||
-        !DeriveCopyKey(kek2.data(), password, image.masks2, providerType)) {
-        return false;
-    }
-    return OpenCopyStrict(image.primary, image.masks, header, kek1.data(), paramSet) &&
-           OpenCopyStrict(image.primary2, image.masks2, header, kek2.data(), paramSet);
+    const bool opened =
+        DeriveCopyKey(kek1.data(), password, image.masks, providerType) &&
+        DeriveCopyKey(kek2.data(), password, image.masks2, providerType) &&
+        OpenCopyStrict(image.primary, image.masks, header, kek1.data(), paramSet) &&
+        OpenCopyStrict(image.primary2, image.masks2, header, kek2.data(), paramSet);
+    return opened ? OpenFailure::kNone : OpenFailure::kKeyCheck;
 }
 
 // Tolerant open of one copy: decrypts its keys when the copy is usable. `usable` tells whether
@@ -81,7 +83,11 @@ void ReadOrClear(const FolderHandle& folder, ContainerFile file, ContainerImage&
 
 }  // namespace
 
-ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t* password) {
+ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t* password,
+                                      OpenFailure* failure) {
+    OpenFailure unused;
+    OpenFailure& reason = failure != nullptr ? *failure : unused;
+    reason = OpenFailure::kUnreadable;
     ContainerImagePtr image = CreateContainerImage();
     if (!image) return nullptr;
     static constexpr ContainerFile kOrder[] = {ContainerFile::kHeader,   ContainerFile::kPrimary,
@@ -90,16 +96,19 @@ ContainerImagePtr OpenContainerStrict(const FolderHandle& folder, const char16_t
     for (ContainerFile file : kOrder) {
         if (!ReadWholeFile(folder, file, *image)) return nullptr;
     }
-    if (!VerifyAndDecrypt(*image, password)) return nullptr;
+    reason = VerifyAndDecrypt(*image, password);
+    if (reason != OpenFailure::kNone) return nullptr;
     return image;
 }
 
-ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* password) {
+ContainerImagePtr OpenContainerStrict(const char* folder, const char16_t* password,
+                                      OpenFailure* failure) {
+    if (failure != nullptr) *failure = OpenFailure::kUnreadable;
     FolderHandle handle;
     if (OpenContainerFolder(folder, LockMode::kShared, handle) != FolderStatus::kOpened) {
         return nullptr;
     }
-    return OpenContainerStrict(handle, password);
+    return OpenContainerStrict(handle, password, failure);
 }
 
 ContainerImagePtr OpenContainerTolerant(const FolderHandle& folder, const char16_t* password,

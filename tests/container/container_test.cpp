@@ -252,18 +252,29 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
     const struct {
         const char* damage;  // for DamageFolder, or what `edit` changes in a validly MACed header
         int usable;
+        OpenFailure reason;  // why the strict open refuses it
         void (*edit)(HeaderRecord&) = nullptr;
     } cases[] = {
-        {"masks.key@1", 2},
-        {"masks2.key@1", 1},
-        {"header.key@1", 3},
-        {"primary.key@35", 2},
-        {"primary2.key@35", 1},
-        {"primary.key@1", 3},
-        {"name.key", 3},
-        {"password check", 3, [](HeaderRecord& h) { h.passwordCheck[0] ^= 1; }},
-        {"public-key check", 3, [](HeaderRecord& h) { h.firstKey.publicKeyCheck[7] ^= 1; }},
-        {"second public-key check", 3, [](HeaderRecord& h) { h.secondKey.publicKeyCheck[7] ^= 1; }},
+        {"masks.key@1", 2, OpenFailure::kMaskCheck},
+        {"masks2.key@1", 1, OpenFailure::kMaskCheck},
+        {"header.key@1", 3, OpenFailure::kHeaderMac},
+        {"primary.key@35", 2, OpenFailure::kKeyCheck},
+        {"primary2.key@35", 1, OpenFailure::kKeyCheck},
+        {"primary.key@1", 3, OpenFailure::kKeyCheck},
+        {"name.key", 3, OpenFailure::kUnreadable},
+        {"password check", 3, OpenFailure::kPassword,
+         [](HeaderRecord& h) { h.passwordCheck[0] ^= 1; }},
+        // The password check is computed over the first key's check value: made again, so that
+        // the open gets as far as the key.
+        {"public-key check", 3, OpenFailure::kKeyCheck,
+         [](HeaderRecord& h) {
+             h.firstKey.publicKeyCheck[7] ^= 1;
+             const uint32_t type = ProviderTypeOfOid(h.firstKey.algorithm);
+             ASSERT_TRUE(SetPasswordCheck(
+                 h, u"pw", type, ContainerParamSet(h.firstKey.encryptionParamSet, type)));
+         }},
+        {"second public-key check", 3, OpenFailure::kKeyCheck,
+         [](HeaderRecord& h) { h.secondKey.publicKeyCheck[7] ^= 1; }},
     };
     TempDir dir;
     const std::string folder = Make(dir.path(), "neg", u"pw");
@@ -282,8 +293,11 @@ TEST(ContainerProtection, EachIntegrityValueIsChecked) {
             ASSERT_TRUE(EncodeHeaderFile(image->header, false, out));
             ASSERT_TRUE(WriteFileBytes(folder + "/header.key", BlobBytes(out)));
         }
-        EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"pw"));
-        ContainerImagePtr image = OpenContainerTolerant(folder.c_str(), u"pw", kSet, 0, TolerantHeader::kRead);
+        OpenFailure reason = OpenFailure::kNone;
+        EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"pw", &reason));
+        EXPECT_EQ(reason, c.reason);
+        ContainerImagePtr image =
+            OpenContainerTolerant(folder.c_str(), u"pw", kSet, 0, TolerantHeader::kRead);
         ASSERT_TRUE(image);
         const Bytes& expected = Key(kCurve).publicKey;
         EXPECT_EQ(PublicOf(image->primary.firstKeyDecrypted, image->masks.mask, kCurve) == expected,
@@ -464,7 +478,10 @@ TEST(ForeignContainer, ReadAndWrittenLayouts) {
         for (const auto& [file, bytes] : BuildForeign(c, fixed, "for")) {
             ASSERT_TRUE(WriteFileBytes(folder + "/" + file, bytes));
         }
-        EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"wrong"));
+        OpenFailure reason = OpenFailure::kNone;
+        EXPECT_FALSE(OpenContainerStrict(folder.c_str(), u"wrong", &reason));
+        // A container with a password says so in its header; one without finds the keys wrong.
+        EXPECT_EQ(reason, password.empty() ? OpenFailure::kKeyCheck : OpenFailure::kPassword);
         ContainerImagePtr image = OpenContainerStrict(folder.c_str(), password.c_str());
         ASSERT_TRUE(image);
         EXPECT_EQ(image->primary2.secondKeyDecrypted.empty(), c.Get("SecondKey") == "no");
