@@ -34,9 +34,9 @@ void PrintWarning(Language language, int id, const std::vector<std::string>& par
 }
 
 void PrintHelp(Language language) {
-    constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,   kMsgHelpImportNew,
-                               kMsgHelpImportAdd, kMsgHelpRepair, kMsgHelpPublic,
-                               kMsgHelpNotice,    kMsgHelpSources};
+    constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,    kMsgHelpImportNew,
+                               kMsgHelpImportAdd, kMsgHelpRepair,  kMsgHelpPublic,
+                               kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion};
     for (int id : kManual) Write(MessageText(id, language));
 }
 

@@ -17,7 +17,7 @@ void PrintMessage(Language language, int id);
 void PrintWarning(Language language, int id, const std::vector<std::string>& parameters);
 
 // Prints the manual: heading, -help, -p12tokv, -p12addtokv, -kvrepair, -kvpublic, the notice
-// on key parameters and the password sources, each exactly as stored.
+// on key parameters, the password sources and -version, each exactly as stored.
 void PrintHelp(Language language);
 
 }  // namespace keymend
