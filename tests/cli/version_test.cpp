@@ -3,7 +3,6 @@
 #include <sys/utsname.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -18,12 +17,12 @@ std::string DeclaredVersion() {
     std::ifstream file(std::string(KEYMEND_SOURCE_DIR) + "/CMakeLists.txt");
     std::stringstream text;
     text << file.rdbuf();
-    std::smatch match;
     const std::string s = text.str();
-    if (!std::regex_search(s, match, std::regex(R"(project\(keymend\s+VERSION\s+([0-9.]+))"))) {
-        return "no version in CMakeLists.txt";
-    }
-    return match[1];
+    const std::string key = "project(keymend VERSION ";
+    const size_t start = s.find(key);
+    if (start == std::string::npos) return "no version in CMakeLists.txt";
+    const size_t from = start + key.size();
+    return s.substr(from, s.find_first_not_of("0123456789.", from) - from);
 }
 
 TEST(Version, PrintsTheDeclaredVersionAndPlatform) {
