@@ -26,6 +26,17 @@ if [ "${KEYMEND_WITH_CLANG:-0}" = 1 ]; then
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 fi
 
+# The Debian package and its checks (scripts/package.sh, scripts/check-install.sh), with
+# KEYMEND_WITH_PACKAGING=1: dpkg-shlibdeps, the manual page checkers, lintian.
+if [ "${KEYMEND_WITH_PACKAGING:-0}" = 1 ]; then
+  have_cmd dpkg-shlibdeps || need+=(dpkg-dev)
+  have_cmd file || need+=(file)
+  have_cmd groff || need+=(groff-base)
+  have_cmd man || need+=(man-db)
+  have_cmd mandoc || need+=(mandoc)
+  have_cmd lintian || need+=(lintian)
+fi
+
 # The Windows builds and their test run under Wine:
 #   KEYMEND_WITH_MINGW="i686 x86_64"  cross compilers for scripts/build-win32.sh and build-win64.sh
 #   KEYMEND_WITH_WINE=64              64-bit Wine (wine64), which runs x86-64 programs only

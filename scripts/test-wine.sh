@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds keymend.exe for Windows and the Linux keymend, then runs the command-level end-to-end
-# checks against keymend.exe under Wine: manual and messages in English and Russian, imports of
-# the committed PKCS#12 fixtures, -p12addtokv, -kvpublic, -kvrepair, containers moving between the
-# Linux and the Windows build in both directions, and non-ASCII names and passwords under a
-# Western (1252) and a Cyrillic (1251) ANSI code page.
+# checks against keymend.exe under Wine: manual, version and messages in English and Russian,
+# imports of the committed PKCS#12 fixtures, -p12addtokv, -kvpublic, -kvrepair, containers moving
+# between the Linux and the Windows build in both directions, and non-ASCII names and passwords
+# under a Western (1252) and a Cyrillic (1251) ANSI code page.
 #
 # Which build is run: the 32-bit keymend.exe under 32-bit Wine where this machine can execute
 # 32-bit x86 programs, otherwise the x86-64 build under 64-bit Wine (wine64). The 32-bit
@@ -190,6 +190,19 @@ check "-help prints the Russian manual" same_output ru tests/data/cli/help_ru.tx
 win ru -help -contfolder x -noKVKM
 check "-help ignores options it does not read" same_output ru tests/data/cli/help_ru.txt
 
+# -version: the version CMakeLists.txt declares and the platform of the build that runs; the
+# 32-bit keymend.exe, which may not run here, holds its line all the same.
+version=$(sed -n 's/^project(keymend VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+platform="Windows x86-64"
+[ "$arch" = 32 ] && platform="Windows x86"
+win en -version
+check "-version prints the version and the platform" output_is en "keymend $version ($platform)\n"
+check "-version exits with 0" exit_code_is 0
+win ru -contfolder x -version -noKVKM
+check "-version ignores options it does not read" output_is ru "keymend $version ($platform)\n"
+check "the 32-bit keymend.exe says it is for x86 Windows" \
+  grep -qaF "keymend $version (Windows x86)" "$exe32"
+
 # A real console (code page 866 for a Russian session): the Russian manual must come out readable
 # there. Wine's console writes to the terminal in UTF-8 with cursor controls, which are stripped.
 if command -v script >/dev/null 2>&1 && [ -d "${LOCPATH:-/nonexistent}/ru_RU.UTF-8" ]; then
@@ -203,7 +216,7 @@ fi
 
 # A password option standing last is a slip, and Windows has no descriptor sources.
 for line in "" "-help bogus" "-kvpublic" "-kvpublic -contfolder" "-HELP" "-help -help" \
-            "-help -passkv" "-help -passkvin fd:0"; do
+            "-help -passkv" "-help -passkvin fd:0" "-version -help"; do
   # shellcheck disable=SC2086  # the words of each line are meant to split
   win en $line
   check "refused line '$line' prints message 123" same_output en "$refused_en"

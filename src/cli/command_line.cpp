@@ -54,6 +54,7 @@ constexpr Word kWords[] = {
     {kCommandRepair, Kind::kCommand, Target::kNone},
     {kCommandPublicExport, Kind::kCommand, Target::kNone},
     {kCommandHelp, Kind::kCommand, Target::kNone},
+    {kCommandVersion, Kind::kCommand, Target::kNone},
     {"-ex", Kind::kFlag, Target::kKeyExchange},
     {"-sg", Kind::kFlag, Target::kSignature},
     {"-noMACVerify", Kind::kFlag, Target::kNoMacVerify},
@@ -323,7 +324,7 @@ bool MeetsRequirements(const Settings& s) {
         return s.contFolder != nullptr && (s.certEx != nullptr || s.certSg != nullptr);
     }
     if (IsCommand(s, kCommandPublicExport)) return s.contFolder != nullptr;
-    return IsCommand(s, kCommandHelp);
+    return IsCommand(s, kCommandHelp) || IsCommand(s, kCommandVersion);
 }
 
 // The walk itself: the first wrong argument ends it. Sources are only noted.

@@ -25,5 +25,6 @@ constexpr const char kCommandImportAdd[] = "-p12addtokv";
 constexpr const char kCommandRepair[] = "-kvrepair";
 constexpr const char kCommandPublicExport[] = "-kvpublic";
 constexpr const char kCommandHelp[] = "-help";
+constexpr const char kCommandVersion[] = "-version";
 
 }  // namespace keymend

@@ -4,6 +4,7 @@
 
 #include "cli/command_line.h"
 #include "cli/messages.h"
+#include "cli/version.h"
 #include "commands/commands.h"
 #include "crypto/context/crypto_context.h"
 #include "platform/console.h"
@@ -21,6 +22,10 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
     }
     if (std::strcmp(settings.command, kCommandHelp) == 0) {
         PrintHelp(language);
+        return 0;
+    }
+    if (std::strcmp(settings.command, kCommandVersion) == 0) {
+        PrintVersion();
         return 0;
     }
 

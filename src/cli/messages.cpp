@@ -82,9 +82,9 @@ int WarningMessageId(CommandWarningKind kind) {
 }
 
 void PrintHelp(Language language) {
-    constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,   kMsgHelpImportNew,
-                               kMsgHelpImportAdd, kMsgHelpRepair, kMsgHelpPublic,
-                               kMsgHelpNotice,    kMsgHelpSources};
+    constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,    kMsgHelpImportNew,
+                               kMsgHelpImportAdd, kMsgHelpRepair,  kMsgHelpPublic,
+                               kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion};
     for (int id : kManual) Write(MessageText(id, language));
 }
 

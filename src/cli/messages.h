@@ -23,7 +23,7 @@ int DetailMessageId(CommandDetail detail);
 int WarningMessageId(CommandWarningKind kind);
 
 // Prints the manual: heading, -help, -p12tokv, -p12addtokv, -kvrepair, -kvpublic, the notice
-// on key parameters and the password sources, each exactly as stored.
+// on key parameters, the password sources and -version, each exactly as stored.
 void PrintHelp(Language language);
 
 }  // namespace keymend

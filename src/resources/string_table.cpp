@@ -201,6 +201,11 @@ constexpr StringEntry kStringTable[] = {
      "    fd:<номер> <Первая строка, прочитанная из открытого файлового дескриптора (кроме Windows)> \n"
      "    stdin <Первая строка стандартного ввода; при вводе с терминала не отображается> \n"
      "\n"},
+    {200,
+     "keymend.exe -version Display the version of keymend and the platform it was built for.\n"
+     "\n",
+     "keymend.exe -version Отобразить версию keymend и платформу, для которой он собран.\n"
+     "\n"},
 };
 // clang-format on
 

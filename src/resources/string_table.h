@@ -42,6 +42,7 @@ constexpr int kMsgHelpPublic = 120;     // -kvpublic
 constexpr int kMsgHelpNotice = 122;     // how key parameters are chosen
 constexpr int kMsgHelpHelp = 124;       // -help
 constexpr int kMsgHelpSources = 131;    // -passkvin, -passp12in and their sources
+constexpr int kMsgHelpVersion = 200;    // -version
 
 // The UTF-8 text of a message id in the given language; an empty view for an unknown id.
 std::string_view MessageText(int id, Language language);
