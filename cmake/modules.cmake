@@ -106,7 +106,8 @@ keymend_module(container container
                PRIVATE keymend_crypto_ec keymend_crypto_gost28147 keymend_crypto_hash)
 keymend_module(pkcs12 pkcs12
                PUBLIC keymend_asn1 keymend_crypto_context_link keymend_crypto_sha
-               PRIVATE keymend_crypto_gost28147 keymend_crypto_hash)
+               PRIVATE keymend_crypto_gost28147 keymend_crypto_hash keymend_crypto_aes
+                       keymend_crypto_des keymend_crypto_rc2 keymend_crypto_cbc)
 keymend_module(x509 x509 PUBLIC keymend_asn1 keymend_crypto_context_link)
 keymend_module(commands commands
                PUBLIC keymend_settings keymend_crypto_context_link

@@ -42,7 +42,13 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
         const int messageId =
             command != nullptr ? FailureMessageId(result.failure) : kMsgUnsupportedCommand;
         const int detailId = DetailMessageId(result.detail);
-        if (!success && messageId != 0) PrintMessage(language, messageId);
+        if (!success && messageId != 0) {
+            if (result.failureParameters.empty()) {
+                PrintMessage(language, messageId);
+            } else {
+                PrintMessage(language, messageId, result.failureParameters);
+            }
+        }
         if (!success && detailId != 0) PrintMessage(language, detailId);
         // Released after a failure too, so that scratch space that held key material is wiped.
         CryptoContextRelease();

@@ -10,14 +10,8 @@ void Write(std::string_view text) {
     ConsoleWrite(text.data(), text.size());
 }
 
-}  // namespace
-
-void PrintMessage(Language language, int id) {
-    Write(MessageText(id, language));
-    Write(id == kMsgWrongCommandLine ? "\n\n" : "\n");
-}
-
-void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
+// The text of message `id` with %1, %2, ... replaced by the parameters.
+std::string Substitute(Language language, int id, const std::vector<std::string>& parameters) {
     const std::string_view text = MessageText(id, language);
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -29,7 +23,23 @@ void PrintWarning(Language language, int id, const std::vector<std::string>& par
             line += text[i];
         }
     }
-    line += '\n';
+    return line;
+}
+
+}  // namespace
+
+void PrintMessage(Language language, int id) {
+    Write(MessageText(id, language));
+    Write(id == kMsgWrongCommandLine ? "\n\n" : "\n");
+}
+
+void PrintMessage(Language language, int id, const std::vector<std::string>& parameters) {
+    Write(Substitute(language, id, parameters));
+    Write("\n");
+}
+
+void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
+    const std::string line = Substitute(language, id, parameters) + '\n';
     ConsoleWriteError(line.data(), line.size());
 }
 
@@ -44,6 +54,8 @@ int FailureMessageId(CommandFailure failure) {
             return kMsgPkcs12ReadFailed;
         case CommandFailure::kPkcs12TooMuchWork:
             return kMsgPkcs12TooMuchWork;
+        case CommandFailure::kPkcs12Unsupported:
+            return kMsgPkcs12Unsupported;
         case CommandFailure::kContainerCreateFailed:
             return kMsgContainerCreateFailed;
         case CommandFailure::kContainerOpenFailed:

@@ -12,6 +12,8 @@ namespace keymend {
 // Prints a message followed by one line feed; the wrong-command-line message (123) is followed
 // by two, which leaves an empty line after it.
 void PrintMessage(Language language, int id);
+// The same with %1, %2, ... replaced by the parameters.
+void PrintMessage(Language language, int id, const std::vector<std::string>& parameters);
 
 // Prints a warning line to standard error: the text of `id` with "%1", "%2", ... replaced by the
 // parameters in order.

@@ -53,6 +53,8 @@ CommandFailure Pkcs12CommandFailure(Pkcs12Failure failure) {
             return CommandFailure::kKeyTypeDiffers;
         case Pkcs12Failure::kTooMuchWork:
             return CommandFailure::kPkcs12TooMuchWork;
+        case Pkcs12Failure::kUnsupportedAlgorithm:
+            return CommandFailure::kPkcs12Unsupported;
         default:
             return CommandFailure::kPkcs12Refused;
     }
@@ -79,7 +81,8 @@ bool ImageKeySink::StoredPublicKey(uint8_t* out, size_t* length) {
 }
 
 bool ReadPkcs12Key(DerBlob file, const char* password, ContainerImagePtr& image, ImportSlot slot,
-                   uint32_t keySpec, bool noMacVerify, Pkcs12Failure* failure) {
+                   uint32_t keySpec, bool noMacVerify, Pkcs12Failure* failure,
+                   OidText* algorithm) {
     if (failure != nullptr) *failure = Pkcs12Failure::kRejected;
     if (slot == ImportSlot::kFirstKey) {
         if (image) return false;
@@ -90,7 +93,8 @@ bool ReadPkcs12Key(DerBlob file, const char* password, ContainerImagePtr& image,
     }
     ImageKeySink sink(*image, slot, keySpec);
     SecureBlob certificate;
-    if (!ReadPkcs12(file, password, noMacVerify, sink, certificate, failure)) return false;
+    if (!ReadPkcs12(file, password, noMacVerify, sink, certificate, failure, algorithm))
+        return false;
     if (certificate.empty()) return true;
     KeyProperties& properties =
         slot == ImportSlot::kFirstKey ? image->header.firstKey : image->header.secondKey;
@@ -109,9 +113,13 @@ bool ImportFile(const Settings& settings, ContainerImagePtr& image, ImportSlot s
     FileBuffer file;
     if (!ReadPkcs12File(settings.inFile, file, &result)) return false;
     Pkcs12Failure failure = Pkcs12Failure::kNone;
+    OidText algorithm;
     if (!ReadPkcs12Key(DerBlob{file.bytes.size(), file.bytes.data()}, settings.p12Password,
-                       image, slot, settings.keySpec, settings.noMacVerify != 0, &failure)) {
+                       image, slot, settings.keySpec, settings.noMacVerify != 0, &failure,
+                       &algorithm)) {
         result = {false, Pkcs12CommandFailure(failure)};
+        if (failure == Pkcs12Failure::kUnsupportedAlgorithm)
+            result.failureParameters.push_back(algorithm.c_str());
         return false;
     }
     return true;

@@ -27,8 +27,9 @@ class ImageKeySink final : public Pkcs12KeySink {
 // Reads a PKCS#12 file into the slot: kFirstKey needs `image` empty and creates a new image
 // there first (it stays when the call fails); kSecondKey needs an opened image. The key's
 // certificate is recorded in the slot's properties. False, with *failure telling why, when the
-// reader refuses the file.
+// reader refuses the file (and *algorithm the OID of an unsupported algorithm).
 bool ReadPkcs12Key(DerBlob file, const char* password, ContainerImagePtr& image, ImportSlot slot,
-                   uint32_t keySpec, bool noMacVerify, Pkcs12Failure* failure = nullptr);
+                   uint32_t keySpec, bool noMacVerify, Pkcs12Failure* failure = nullptr,
+                   OidText* algorithm = nullptr);
 
 }  // namespace keymend

@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char* kOidData = "1.2.840.113549.1.7.1";
 constexpr const char* kOidEncryptedData = "1.2.840.113549.1.7.6";
+constexpr const char* kOidKeyBag = "1.2.840.113549.1.12.10.1.1";
 constexpr const char* kOidShroudedKeyBag = "1.2.840.113549.1.12.10.1.2";
 constexpr const char* kOidCertBag = "1.2.840.113549.1.12.10.1.3";
 constexpr const char* kOidX509Certificate = "1.2.840.113549.1.9.22.1";
@@ -57,6 +58,25 @@ bool ReadDataSafeBag(DerBlob content, SafeBag* bag) {
     if (!DerReadCounted(safeCursor, kDerSequence, &safeContents, 1, 1)) return false;
     DerCursor bagCursor = DerCursorOver(safeContents);
     return ReadSafeBag(bagCursor, bag);
+}
+
+// The SafeContents of a data safe of a standard file ([0] content): one bag of any accepted
+// type, or several certificate bags (a chain); *count receives the number of bags.
+bool ReadStandardDataSafe(DerBlob content, DerBlob* safeContents, uint32_t* count) {
+    DerCursor cursor = DerCursorOver(content);
+    DerBlob octets;
+    if (!DerReadExact(cursor, kDerOctetString, &octets)) return false;
+    DerCursor safeCursor = DerCursorOver(octets);
+    if (!DerReadCounted(safeCursor, kDerSequence, safeContents, 1, 0xFFFFFFFFu,
+                        count))
+        return false;
+    if (*count == 1) return true;
+    DerCursor bags = DerCursorOver(*safeContents);
+    for (uint32_t i = 0; i < *count; ++i) {
+        SafeBag bag;
+        if (!ReadSafeBag(bags, &bag) || !TextEquals(bag.bagId, kOidCertBag)) return false;
+    }
+    return true;
 }
 
 // EncryptedData ([0] content of an encryptedData ContentInfo): its PBES2 AlgorithmIdentifier
@@ -133,25 +153,48 @@ bool ReadPbes2Parameters(DerBlob algorithm, Pbes2Parameters* p) {
            DerReadOid(schemeParamsCursor, p->paramSet) && ParamSetIndex(p->paramSet.c_str()) >= 0;
 }
 
-// Adds the iterations of one PBES2 derivation; false when it alone asks for too many.
-bool AddPbes2Work(DerBlob algorithm, uint64_t* iterations, Pkcs12Failure* failure) {
-    Pbes2Parameters p;
-    if (!ReadPbes2Parameters(algorithm, &p)) return false;
+// Adds the iterations of one decryption's derivations; false when one alone asks for too many.
+bool AddProtectionWork(DerBlob algorithm, uint32_t forms, uint64_t* iterations,
+                       Pkcs12Failure* failure, OidText* unsupported) {
+    Pkcs12Protection p;
+    OidText oid;
+    if (!ReadPkcs12Protection(algorithm, &p, &oid)) {
+        if (!oid.empty()) {
+            *failure = Pkcs12Failure::kUnsupportedAlgorithm;
+            if (unsupported != nullptr) *unsupported = oid;
+        }
+        return false;
+    }
     if (p.iterations > kMaxPbkdf2Iterations) {
         *failure = Pkcs12Failure::kTooMuchWork;
         return false;
     }
-    *iterations += p.iterations == 0 ? 1 : p.iterations;
+    *iterations += Pkcs12ProtectionWork(p, forms);
     return true;
+}
+
+bool IsGostProtection(DerBlob algorithm) {
+    Pkcs12Protection p;
+    return ReadPkcs12Protection(algorithm, &p, nullptr) &&
+           p.kind == Pkcs12Protection::Kind::kGostPbes2;
 }
 
 uint64_t g_derivations = 0;
 
 }  // namespace
 
+bool Pbes2ParametersValid(DerBlob algorithm) {
+    Pbes2Parameters p;
+    return ReadPbes2Parameters(algorithm, &p);
+}
+
+void CountPkcs12Derivation() {
+    ++g_derivations;
+}
+
 bool Pkcs12DeriveKey(uint8_t* key32, uint32_t prfSelector, const char* password, DerBlob salt,
                      uint64_t iterations, uint32_t blockIndex) {
-    ++g_derivations;
+    CountPkcs12Derivation();
     return Pbkdf2Block(key32, kPbkdf2BlockOutput, prfSelector, password, salt.data, salt.length,
                        iterations, blockIndex);
 }
@@ -160,32 +203,75 @@ uint64_t Pkcs12DerivationCount() {
     return g_derivations;
 }
 
-bool AddSafesWork(DerBlob safes, uint64_t* iterations, Pkcs12Failure* failure) {
+bool AddSafesWork(DerBlob safes, uint64_t* iterations, Pkcs12Failure* failure, bool standard,
+                  uint32_t forms, OidText* unsupported) {
     DerCursor cursor = DerCursorOver(safes);
     for (uint32_t count = 0; cursor.remaining > 0; ++count) {
         if (count == kMaxPkcs12ContentInfos) {
             *failure = Pkcs12Failure::kTooMuchWork;
             return false;
         }
-        DerBlob contentInfo, content, algorithm, encrypted;
+        DerBlob contentInfo, content, algorithm, encrypted, safeContents;
         OidText type;
         SafeBag bag;
+        uint32_t bags = 0;
         if (!DerReadExact(cursor, kDerSequence, &contentInfo) ||
             !ReadContentInfoParts(contentInfo, type, &content))
             return false;
         if (TextEquals(type, kOidEncryptedData)) {
             if (!ReadEncryptedData(content, &algorithm, &encrypted) ||
-                !AddPbes2Work(algorithm, iterations, failure))
+                !AddProtectionWork(algorithm, forms, iterations, failure, unsupported))
                 return false;
-        } else if (!TextEquals(type, kOidData) || !ReadDataSafeBag(content, &bag)) {
+            continue;
+        }
+        if (!TextEquals(type, kOidData)) return false;
+        if (standard) {
+            // Several bags are all certificates; one bag is read below.
+            if (!ReadStandardDataSafe(content, &safeContents, &bags)) return false;
+            if (bags > 1) continue;
+            DerCursor bagCursor = DerCursorOver(safeContents);
+            if (!ReadSafeBag(bagCursor, &bag)) return false;
+        } else if (!ReadDataSafeBag(content, &bag)) {
             return false;
-        } else if (TextEquals(bag.bagId, kOidShroudedKeyBag)) {
+        }
+        if (TextEquals(bag.bagId, kOidShroudedKeyBag)) {
             if (!ReadShroudedKey(bag.value, &algorithm, &encrypted) ||
-                !AddPbes2Work(algorithm, iterations, failure))
+                !AddProtectionWork(algorithm, forms, iterations, failure, unsupported))
                 return false;
         }
     }
     return true;
+}
+
+bool SafesUseGostProtection(DerBlob safes) {
+    DerCursor cursor = DerCursorOver(safes);
+    for (uint32_t count = 0; cursor.remaining > 0 && count < kMaxPkcs12ContentInfos; ++count) {
+        DerBlob contentInfo, content, algorithm, encrypted, safeContents;
+        OidText type;
+        if (!DerReadExact(cursor, kDerSequence, &contentInfo) ||
+            !ReadContentInfoParts(contentInfo, type, &content))
+            return false;
+        if (TextEquals(type, kOidEncryptedData)) {
+            if (ReadEncryptedData(content, &algorithm, &encrypted) && IsGostProtection(algorithm))
+                return true;
+            continue;
+        }
+        DerCursor dataCursor = DerCursorOver(content);
+        DerBlob octets;
+        if (!TextEquals(type, kOidData) || !DerReadExact(dataCursor, kDerOctetString, &octets))
+            continue;
+        DerCursor safeCursor = DerCursorOver(octets);
+        if (!DerReadExact(safeCursor, kDerSequence, &safeContents)) continue;
+        DerCursor bags = DerCursorOver(safeContents);
+        for (uint32_t i = 0; bags.remaining > 0 && i <= kMaxPkcs12SafeBags; ++i) {
+            SafeBag bag;
+            if (!ReadSafeBag(bags, &bag)) break;
+            if (TextEquals(bag.bagId, kOidShroudedKeyBag) &&
+                ReadShroudedKey(bag.value, &algorithm, &encrypted) && IsGostProtection(algorithm))
+                return true;
+        }
+    }
+    return false;
 }
 
 bool ReadContentInfo(DerBlob contentInfo, Pkcs12ReadState& state) {
@@ -199,7 +285,31 @@ bool ReadContentInfo(DerBlob contentInfo, Pkcs12ReadState& state) {
 
 bool ReadDataSafe(DerBlob content, Pkcs12ReadState& state) {
     SafeBag bag;
-    if (!ReadDataSafeBag(content, &bag)) return false;
+    if (state.standard) {
+        DerBlob safeContents;
+        uint32_t count = 0;
+        if (!ReadStandardDataSafe(content, &safeContents, &count)) return false;
+        DerCursor bags = DerCursorOver(safeContents);
+        if (count > 1) {
+            for (uint32_t i = 0; i < count; ++i) {
+                if (++state.bags > kMaxPkcs12SafeBags) {
+                    state.failure = Pkcs12Failure::kTooMuchWork;
+                    return false;
+                }
+                if (!ReadSafeBag(bags, &bag) || !ReadCertBag(bag.value, state)) return false;
+            }
+            return true;
+        }
+        if (!ReadSafeBag(bags, &bag)) return false;
+        // An unencrypted key (keyBag: [0] { PrivateKeyInfo }).
+        if (TextEquals(bag.bagId, kOidKeyBag)) {
+            uint32_t elements = 0;
+            return DerCountElements(bag.value, &elements) && elements == 1 &&
+                   StorePrivateKey(bag.value, state);
+        }
+    } else if (!ReadDataSafeBag(content, &bag)) {
+        return false;
+    }
     if (TextEquals(bag.bagId, kOidShroudedKeyBag)) return ReadShroudedKeyBag(bag.value, state);
     if (TextEquals(bag.bagId, kOidCertBag)) return ReadCertBag(bag.value, state);
     return false;
@@ -211,10 +321,10 @@ bool ReadEncryptedSafe(DerBlob content, Pkcs12ReadState& state) {
 
     // Decrypted in a private copy; the SecureBlob wipes it on every path.
     SecureBlob plain;
-    if (!plain.Assign(encrypted.data, encrypted.length)) return false;
-    if (!Pbes2Decrypt(algorithm, state.password, plain.data(), plain.size())) return false;
+    uint32_t plainLength = 0;
+    if (!DecryptPkcs12Content(algorithm, encrypted, state, plain, &plainLength)) return false;
 
-    DerCursor plainCursor = DerCursorOver(plain.data(), plain.size());
+    DerCursor plainCursor = DerCursorOver(plain.data(), plainLength);
     DerBlob safeContents;
     if (!DerReadExact(plainCursor, kDerSequence, &safeContents)) return false;
     DerCursor bags = DerCursorOver(safeContents);
@@ -258,9 +368,9 @@ bool ReadShroudedKeyBag(DerBlob bagValue, Pkcs12ReadState& state) {
     DerBlob algorithm, encrypted;
     if (!ReadShroudedKey(bagValue, &algorithm, &encrypted)) return false;
     SecureBlob plain;
-    if (!plain.Assign(encrypted.data, encrypted.length)) return false;
-    if (!Pbes2Decrypt(algorithm, state.password, plain.data(), plain.size())) return false;
-    return StorePrivateKey(DerBlob{plain.size(), plain.data()}, state);
+    uint32_t plainLength = 0;
+    if (!DecryptPkcs12Content(algorithm, encrypted, state, plain, &plainLength)) return false;
+    return StorePrivateKey(DerBlob{plainLength, plain.data()}, state);
 }
 
 bool Pbes2Decrypt(DerBlob algorithm, const char* password, uint8_t* data, uint32_t length) {

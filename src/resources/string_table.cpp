@@ -184,6 +184,9 @@ constexpr StringEntry kStringTable[] = {
     {130,
      "PKCS#12 key container file asks for too much work to open (too many iterations or parts).",
      "Открытие файла ключевого контейнера PKCS#12 требует слишком большого объёма вычислений (слишком много итераций или частей)."},
+    {160,
+     "PKCS#12 key container file is protected with an unsupported algorithm (%1).",
+     "Ключевой контейнер PKCS#12 защищён неподдерживаемым алгоритмом (%1)."},
     {131,
      "\n"
      "keymend.exe <command> -passkvin | -passp12in <source> Read the KV or PKCS#12 container password from a source instead of -passkv or -passp12.\n"

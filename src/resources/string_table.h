@@ -31,6 +31,7 @@ constexpr int kMsgRepairNeedsExchangeCertificate = 129;
 constexpr int kMsgRepairParametersAssumed = 127;  // %1 curve, %2 digest parameter set
 constexpr int kMsgPublicKeyAssumed = 128;         // %1 file, %2 provider type, %3 curve
 constexpr int kMsgPkcs12TooMuchWork = 130;      // the PKCS#12 file asks for too much work
+constexpr int kMsgPkcs12Unsupported = 160;      // %1: the OID of an unsupported algorithm
 
 // Manual entries, printed as stored (they carry their own line feeds).
 constexpr int kMsgHelpImportNew = 115;  // -p12tokv
