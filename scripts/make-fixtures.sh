@@ -183,3 +183,57 @@ newcert masked
 ./p12craft -iter "$ITER" -out "$out/masked-key-two-parts.pfx" -pass secret -mac md_gost12_512 \
   -p8 masked.der -cert masked.crt
 entry masked-key-two-parts.pfx secret $A256 1.2.643.2.2.35.3 $D256 masked 1 ok
+
+# Standard protection, as OpenSSL writes it, for each key algorithm: the default export (PBES2
+# with HMAC-SHA-256 and AES-256-CBC, a SHA-256 MAC), -legacy (three-key triple DES for the key,
+# 40-bit RC2 for the certificates, a SHA-1 MAC), AES-128 with a SHA-1 MAC, no encryption at all,
+# a SHA-512 MAC, and no MAC (Expect mac: it imports only with -noMACVerify). The passwords take
+# turns: ASCII, Cyrillic, long, empty, and one with a character beyond U+FFFF.
+LONG="$(printf 'очень-длинный-пароль-%.0s' 1 2 3 4 5)0123456789"
+PASSWORDS=(secret "$CYR" "$LONG" "" "ключ-🔑")
+legacy=yes
+if ! openssl list -provider legacy -cipher-algorithms >/dev/null 2>&1; then
+  legacy=no
+  echo "make-fixtures.sh: OpenSSL's legacy provider is missing, no -legacy fixtures" >&2
+fi
+turn=0
+while read -r alg ps set digest; do
+  case "$alg" in gost2001) a=$A01 ;; gost2012_256) a=$A256 ;; *) a=$A512 ;; esac
+  k="std-${alg#gost}"
+  newkey "$k" "$alg" "$ps"
+  newcert "$k"
+  while read -r variant options; do
+    [ "$options" = '-' ] && options=""
+    [ "$variant" = legacy ] && [ "$legacy" = no ] && continue
+    pass="${PASSWORDS[$((turn % ${#PASSWORDS[@]}))]}"
+    turn=$((turn + 1))
+    file="$k-$variant.pfx"
+    # shellcheck disable=SC2086
+    # (-iter first: it would turn the MAC of -nomac back on.)
+    q openssl pkcs12 $ENG -export -inkey "$k.pem" -in "$k.crt" -iter "$ITER" $options \
+      -passout "pass:$pass" -out "$out/$file"
+    expect=ok
+    [ "$variant" = nomac ] && expect=mac
+    entry "$file" "$pass" "$a" "$set" "$digest" "$k" 1 "$expect"
+  done <<'LIST'
+default -
+legacy -legacy
+aes128-sha1 -keypbe AES-128-CBC -certpbe AES-128-CBC -macalg sha1
+none -keypbe NONE -certpbe NONE
+sha512 -macalg sha512
+nomac -nomac
+LIST
+done <<LIST
+gost2001 A 1.2.643.2.2.35.1 $D94
+gost2012_256 B 1.2.643.2.2.35.2 $D256
+gost2012_512 A 1.2.643.7.1.2.1.2.1 $D512
+LIST
+
+# The empty password as no octets at all (not the BMPString terminator), as some writers derive
+# it, under the RFC 7292 PBEs and a SHA-1 MAC.
+if [ "$legacy" = yes ]; then
+  ./p12craft -iter "$ITER" -out "$out/std-2012_256-empty-no-octets.pfx" -pass "" -nullpass 1 \
+    -mac sha1 -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-RC2-40 -p8 std-2012_256.der \
+    -cert std-2012_256.crt
+  entry std-2012_256-empty-no-octets.pfx "" $A256 1.2.643.2.2.35.2 $D256 std-2012_256 1 ok
+fi

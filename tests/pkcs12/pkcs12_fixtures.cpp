@@ -79,10 +79,12 @@ std::vector<Bytes> OpenSslCertificates(const Pkcs12Fixture& fixture) {
     std::vector<Bytes> out;
     if (!OpenSslGostAvailable()) return out;
     // All certificates in file order, as one PKCS#7 bundle: SignedData's [0] certificates.
-    const RunResult r = RunShell("openssl pkcs12 -engine gost -in '" + fixture.path +
-                                 "' -passin 'pass:" + fixture.password +
-                                 "' -nokeys -nomacver 2>/dev/null | openssl crl2pkcs7 "
-                                 "-nocrl -certfile /dev/stdin -outform DER | xxd -p | tr -d '\\n'");
+    // Files with RC2 need OpenSSL's legacy provider.
+    const std::string list = "openssl pkcs12 -engine gost -in '" + fixture.path +
+                             "' -passin 'pass:" + fixture.password + "' -nokeys -nomacver";
+    const RunResult r = RunShell("{ " + list + " || " + list + " -legacy; } 2>/dev/null | "
+                                 "openssl crl2pkcs7 -nocrl -certfile /dev/stdin -outform DER | "
+                                 "xxd -p | tr -d '\\n'");
     Der p7 = Der::Parse(FromHex(r.out));
     if (p7.kids.size() < 2) return out;
     for (const Der& c : p7[1][0][3].kids) out.push_back(c.Encode());
