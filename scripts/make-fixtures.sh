@@ -236,4 +236,13 @@ if [ "$legacy" = yes ]; then
     -mac sha1 -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-RC2-40 -p8 std-2012_256.der \
     -cert std-2012_256.crt
   entry std-2012_256-empty-no-octets.pfx "" $A256 1.2.643.2.2.35.2 $D256 std-2012_256 1 ok
+  # The rest of the tables: PBES2 with triple DES or AES-192 and PBKDF2's default HMAC-SHA-1 (no
+  # prf written), two-key triple DES and 128-bit RC2 for the certificates, SHA-224 and SHA-384
+  # MACs.
+  ./p12craft -iter "$ITER" -out "$out/std-2001-pbes2-des3.pfx" -pass "$CYR" -mac sha224 \
+    -keypbe des-ede3-cbc -certpbe PBE-SHA1-2DES -p8 std-2001.der -cert std-2001.crt
+  entry std-2001-pbes2-des3.pfx "$CYR" $A01 1.2.643.2.2.35.1 $D94 std-2001 1 ok
+  ./p12craft -iter "$ITER" -out "$out/std-2012_512-aes192-rc2-128.pfx" -pass secret -mac sha384 \
+    -keypbe aes-192-cbc -certpbe PBE-SHA1-RC2-128 -p8 std-2012_512.der -cert std-2012_512.crt
+  entry std-2012_512-aes192-rc2-128.pfx secret $A512 1.2.643.7.1.2.1.2.1 $D512 std-2012_512 1 ok
 fi

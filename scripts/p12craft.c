@@ -6,7 +6,8 @@
  *            [-iter N] [-p8 key.der] [-cert c.pem]... [-keypbe PBE] [-certpbe PBE] [-nullpass 1]
  *
  * -keypbe and -certpbe name a RFC 7292 PBE (PBE-SHA1-3DES, PBE-SHA1-RC2-40, ...) in place of
- * GOST PBES2. -nullpass 1 derives every key from no password octets at all, not even the
+ * GOST PBES2; -keypbe may also name a cipher (des-ede3-cbc, aes-128-cbc) for PBES2 with PBKDF2
+ * over HMAC-SHA-1, which leaves the pseudo-random function out as its default. -nullpass 1 derives every key from no password octets at all, not even the
  * BMPString terminator, as some writers do for the empty password.
  */
 #define OPENSSL_SUPPRESS_DEPRECATED
@@ -100,7 +101,11 @@ int main(int argc, char **argv) {
         PKCS8_PRIV_KEY_INFO *p8 = d2i_PKCS8_PRIV_KEY_INFO(NULL, &p, (long)n);
         if (!p8) die("cannot read PKCS#8");
         X509_SIG *sig = NULL;
-        if (keypbe) {
+        const EVP_CIPHER *keyCipher = keypbe ? EVP_get_cipherbyname(keypbe) : NULL;
+        if (keyCipher) {
+            X509_ALGOR *pbe = PKCS5_pbe2_set_iv(keyCipher, iter, NULL, 8, NULL, NID_hmacWithSHA1);
+            sig = pbe ? PKCS8_set0_pbe(pass, passlen, p8, pbe) : NULL;
+        } else if (keypbe) {
             sig = PKCS8_encrypt(OBJ_txt2nid(keypbe), NULL, pass, passlen, NULL, 8, iter, p8);
         } else {
             X509_ALGOR *pbe = PKCS5_pbe2_set_iv(cipher, iter, NULL, 8, NULL, prfNid);
