@@ -160,6 +160,37 @@ TEST(Pkcs12Bounds, SurveySumsEveryDerivation) {
     EXPECT_EQ(static_cast<int>(failure), static_cast<int>(Pkcs12Failure::kNone));
 }
 
+// The standard derivations in the survey: PBKDF2 iterations times the digest-sized blocks of the
+// key; RFC 7292 PBE iterations times the SHA-1 blocks of the key and the IV's one, and times the
+// password forms tried.
+TEST(Pkcs12Bounds, SurveyCountsStandardDerivations) {
+    const auto all = CommittedPkcs12Fixtures();
+    const struct {
+        const char* file;
+        uint32_t forms;
+        uint64_t iterations;
+    } cases[] = {
+        {"std-2001-default.pfx", 1, 2048 * (1 + 1)},              // AES-256 under SHA-256, twice
+        {"std-2012_256-legacy.pfx", 1, 2048 * ((1 + 1) + (2 + 1))},  // RC2-40, 3-key 3DES
+        {"std-2012_256-legacy.pfx", 2, 2 * 2048 * ((1 + 1) + (2 + 1))},
+        {"std-2001-pbes2-des3.pfx", 1, 2048 * ((1 + 1) + 2)},     // 2-key 3DES; 3DES, SHA-1
+        {"std-2012_512-aes192-rc2-128.pfx", 2, 2048 * (2 * (1 + 1) + 2)},  // RC2-128; AES-192
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const Pkcs12Fixture* f = FindFixture(all, c.file);
+        ASSERT_NE(f, nullptr);
+        const Der safes = Der::Parse(Der::Parse(ReadFileBytes(f->path))[1][1][0].content);
+        Bytes content;
+        for (const Der& safe : safes.kids) content = Cat({content, safe.Encode()});
+        uint64_t iterations = 0;
+        Pkcs12Failure failure = Pkcs12Failure::kNone;
+        EXPECT_TRUE(AddSafesWork(DerBlob{static_cast<uint32_t>(content.size()), content.data()},
+                                 &iterations, &failure, true, c.forms));
+        EXPECT_EQ(iterations, c.iterations);
+    }
+}
+
 // The binary says why: its own message, exit code 1, no container.
 TEST(Pkcs12Bounds, TooMuchWorkHasItsOwnMessage) {
     TempDir dir;
@@ -170,6 +201,26 @@ TEST(Pkcs12Bounds, TooMuchWorkHasItsOwnMessage) {
                                       "-infile", dir / "in.pfx", "-passp12", "secret"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, FailureOutput(kMsgPkcs12TooMuchWork));
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"in.pfx"});
+}
+
+// An algorithm the reader lacks is named, in both languages.
+TEST(Pkcs12Bounds, UnsupportedAlgorithmIsNamed) {
+    TempDir dir;
+    Der pfx = Der::Parse(ReadFileBytes(DataPath("pkcs12/std-2001-default.pfx")));
+    pfx[2][0][0][0] = Der::Oid("1.2.840.113549.2.5");  // an MD5 MAC
+    ASSERT_TRUE(WriteFileBytes(dir / "in.pfx", pfx.Encode()));
+    for (const char* lang : {"LANG=C", "LANG=ru_RU.UTF-8"}) {
+        const RunResult run =
+            RunKeymend({"-p12tokv", "-rdrfolder", dir.path(), "-contname", "x", "-sg", "-infile",
+                        dir / "in.pfx", "-passp12", "secret"},
+                       {lang});
+        const Language language = lang[5] == 'r' ? Language::kRussian : Language::kEnglish;
+        std::string text(MessageText(kMsgPkcs12Unsupported, language));
+        text.replace(text.find("%1"), 2, "1.2.840.113549.2.5");
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, text + "\n" + std::string(MessageText(kMsgFailure, language)) + "\n");
+    }
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"in.pfx"});
 }
 

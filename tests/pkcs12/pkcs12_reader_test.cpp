@@ -38,13 +38,20 @@ struct WipeCheck {
     }
 };
 
-// Applies the change of a deviations.vec record to `root`.
-void Change(Der& root, const VectorRecord& r) {
-    std::istringstream path(r.Get("Path"));
+// Applies the change of a deviations.vec or standard.vec record to `root`, following the path
+// from element `at`; "x" steps into the DER held by a primitive element's content.
+void Change(Der& root, const VectorRecord& r, const std::vector<std::string>& path, size_t at) {
     Der* parent = nullptr;
     Der* node = &root;
     size_t index = 0;
-    for (int i = 0; path >> i;) {
+    for (; at < path.size(); ++at) {
+        if (path[at] == "x") {
+            Der inner = Der::Parse(node->content);
+            Change(inner, r, path, at + 1);
+            node->content = inner.Encode();
+            return;
+        }
+        const int i = std::stoi(path[at]);
         parent = node;
         index = i < 0 ? node->kids.size() - 1 : static_cast<size_t>(i);
         node = &node->kids.at(index);
@@ -52,18 +59,30 @@ void Change(Der& root, const VectorRecord& r) {
     const Der value = r.Has("Oid")     ? Der::Oid(r.Get("Oid"))
                       : r.Has("Value") ? Der::Parse(r.Hex("Value"))
                                        : Der{};
+    const auto position = [&] { return parent->kids.begin() + static_cast<long>(index); };
     const std::string& change = r.Get("Change");
     if (change == "set") {
         *node = value;
     } else if (change == "append") {
         node->kids.push_back(value);
+    } else if (change == "insert") {
+        parent->kids.insert(position(), value);
+    } else if (change == "copy") {
+        const Der copy = *node;
+        parent->kids.insert(position(), copy);
     } else if (change == "remove") {
-        parent->kids.erase(parent->kids.begin() + static_cast<long>(index));
+        parent->kids.erase(position());
     } else if (change == "trim") {
         node->content.pop_back();
+    } else if (change == "flip") {
+        node->content.back() ^= 1;
     } else {
         ADD_FAILURE() << "unknown change " << change;
     }
+}
+
+void Change(Der& root, const VectorRecord& r) {
+    Change(root, r, Words(r.Get("Path")), 0);
 }
 
 // A wrong password fails even with the MAC unchecked; then each deviation of the envelope or of
@@ -108,9 +127,10 @@ TEST(Pkcs12Reader, EnvelopeAndPbes2Deviations) {
     }
 }
 
-// A data safe holds exactly one bag, never an unencrypted key. In an encrypted safe every
-// certificate bag is a candidate; what follows the first certificate may be malformed without
-// failing the safe, what precedes it may not.
+// A data safe holds exactly one bag, never an unencrypted key (in a standard file: several
+// certificate bags, or one plain key bag). In an encrypted safe every certificate bag is a
+// candidate; what follows the first certificate may be malformed without failing the safe, what
+// precedes it may not.
 TEST(Pkcs12Reader, SafeContentsWalk) {
     for (const VectorRecord& r :
          LoadVectors("pkcs12/safes.vec", {"Case", "Safe", "Ok", "Certificates"})) {
@@ -120,14 +140,53 @@ TEST(Pkcs12Reader, SafeContentsWalk) {
         Pkcs12ReadState state;
         state.password = "secret";
         state.sink = &sink;
-        const Bytes safe = r.section == "Data" ? Tlv(0x04, r.Hex("Safe")) : r.Hex("Safe");
-        const bool ok = r.section == "Data" ? ReadDataSafe(View(safe), state)
-                                            : ReadEncryptedSafe(View(safe), state);
+        state.standard = r.section == "StandardData";
+        const bool data = r.section != "Encrypted";
+        const Bytes safe = data ? Tlv(0x04, r.Hex("Safe")) : r.Hex("Safe");
+        const bool ok =
+            data ? ReadDataSafe(View(safe), state) : ReadEncryptedSafe(View(safe), state);
         ASSERT_EQ(ok, r.Get("Ok") == "yes");
         if (!ok) continue;
         std::vector<std::string> sizes;
         for (const auto& cert : state.certificates) sizes.push_back(std::to_string(cert.size()));
         EXPECT_EQ(sizes, Words(r.Get("Certificates")));
+    }
+}
+
+// Standard protection: each change of standard.vec is accepted or refused for its reason, after
+// the key derivations it lists; an accepted file gives the key of its certificate.
+TEST(Pkcs12Reader, StandardProtection) {
+    const auto all = CommittedPkcs12Fixtures();
+    const char* const kFailures[] = {"none", "rejected", "keytype", "work", "unsupported"};
+    WipeCheck wipe;
+    for (const VectorRecord& r :
+         LoadVectors("pkcs12/standard.vec", {"Case", "File", "Password", "Path", "Change", "Value",
+                                             "Oid", "NoMac", "Failure", "Algorithm",
+                                             "Derivations"})) {
+        SCOPED_TRACE(r.Get("Case"));
+        const Pkcs12Fixture* f = FindFixture(all, r.Get("File"));
+        ASSERT_NE(f, nullptr);
+        Der pfx = Der::Parse(ReadFileBytes(f->path));
+        if (r.Has("Change")) Change(pfx, r);
+        const Bytes file = pfx.Encode();
+        const std::string password = r.Has("Password") ? r.Get("Password") : f->password;
+        ContainerImagePtr image;
+        Pkcs12Failure failure = Pkcs12Failure::kNone;
+        OidText algorithm;
+        const uint64_t before = Pkcs12DerivationCount();
+        const bool ok =
+            ReadPkcs12Key(View(file), password.c_str(), image, ImportSlot::kFirstKey, 2,
+                          r.Has("NoMac") && r.Get("NoMac") == "yes", &failure, &algorithm);
+        EXPECT_EQ(Pkcs12DerivationCount() - before, std::stoull(r.Get("Derivations")));
+        EXPECT_EQ(kFailures[static_cast<int>(failure)], r.Get("Failure"));
+        EXPECT_EQ(ok, failure == Pkcs12Failure::kNone);
+        EXPECT_EQ(algorithm.c_str(), r.Has("Algorithm") ? r.Get("Algorithm") : "");
+        if (!ok) continue;
+        const std::string curve = image->header.firstKey.publicKeyParamSet.c_str();
+        EXPECT_EQ(curve, f->paramSet);
+        EXPECT_EQ(ToHex(PublicOf(image->primary.firstKey, image->masks.mask, curve)),
+                  ToHex(f->publicKey));
+        EXPECT_FALSE(image->header.firstKey.certificate.empty());
     }
 }
 
