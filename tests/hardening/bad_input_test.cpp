@@ -266,7 +266,7 @@ TEST(FuzzCorpus, ReplaysEverySeed) {
                    {"command_line", fuzz::CommandLineFuzzOne, 8},
                    {"container_records", fuzz::ContainerRecordsFuzzOne, 8},
                    {"container_folder", fuzz::ContainerFolderFuzzOne, 8},
-                   {"pkcs12", fuzz::Pkcs12FuzzOne, 20},
+                   {"pkcs12", fuzz::Pkcs12FuzzOne, 29},
                    {"certificate_file", fuzz::CertificateFileFuzzOne, 8}};
     for (const auto& target : targets) {
         size_t seeds = 0;
