@@ -10,7 +10,8 @@
 #    benchmark iteration) with repetitions, and keeps the median of every ratio.
 # 3. Generates PKCS#12 files with 2,048, 20,000 and 200,000 PBKDF2 iterations into a temporary
 #    folder and times whole processes: `keymend -p12tokv` against `openssl pkcs12 -nodes` on the
-#    same file (CPU time of the child, median of several runs), and records the peak RSS of every
+#    same file (CPU time of the child, median of several runs), the same for the key exported with
+#    OpenSSL's default protection (p12tokv_aes_whole_process), and records the peak RSS of every
 #    keymend command.
 #
 # The last lines are machine-readable, one per measure:
@@ -77,6 +78,9 @@ q() { "$@" 2>/dev/null; }
   done
   q openssl pkcs12 -engine gost -export -inkey k2.pem -in k2.crt -keypbe gost89 \
     -certpbe gost89 -macalg md_gost12_512 -iter 2048 -passout pass:secret -out second.pfx
+  # The same key as OpenSSL 3 exports it by default (PBES2 with HMAC-SHA-256 and AES-256-CBC,
+  # a SHA-256 MAC, 2,048 iterations).
+  q openssl pkcs12 -engine gost -export -inkey k.pem -in k.crt -passout pass:secret -out std.pfx
 )
 
 echo "== whole commands" >&2
