@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 
 constexpr int kMsgReadPkcs12 = 103;
 constexpr int kMsgOpenContainer = 105;
+constexpr int kMsgUnsupportedAlgorithm = 160;
 constexpr int kMsgRepair = 111;
 constexpr int kMsgPublicExport = 121;
 
@@ -128,25 +129,32 @@ TEST_F(BadInput, DamagedFilesUnderImportAndRepair) {
         std::vector<std::string> files, args;
         int message;
         size_t stride, positionStride, binaryEvery, refusedPercent;
+        int otherMessage = 0;  // also allowed: a damaged MAC digest OID names an unknown digest
     } sweeps[] = {
-        {input, reader + "/bad.000", {"in.pfx"}, import, kMsgReadPkcs12, 2, 1, 40, 90},
+        {input, reader + "/bad.000", {"in.pfx"}, import, kMsgReadPkcs12, 2, 1, 40, 90,
+         kMsgUnsupportedAlgorithm},
         {one, one, kContainerFiles, AddArgs(one), kMsgOpenContainer, 2, 1, 50, 90},
         {two, two, kContainerFiles, RepairArgs(two), kMsgRepair, 32, 16, 20, 0},
     };
     for (const auto& sweep : sweeps) {
         SCOPED_TRACE(sweep.args[0]);
-        size_t refused = 0;
+        size_t refused = 0, other = 0;
         const size_t tried =
             Sweep(sweep.folder, sweep.files, sweep.stride, sweep.positionStride, [&](size_t n) {
                 const FolderSnapshot before = Snapshot(sweep.folder);
                 const CommandRun result = RunCommandInProcess(sweep.args);
                 if (!result.ok) {
                     ++refused;
-                    ASSERT_EQ(result.messageId, sweep.message);
+                    if (result.messageId == sweep.otherMessage && sweep.otherMessage != 0) {
+                        ++other;
+                    } else {
+                        ASSERT_EQ(result.messageId, sweep.message);
+                    }
                     ASSERT_TRUE(Snapshot(sweep.folder) == before)
                         << "a refused command changed the folder";
                     ASSERT_TRUE(Entries(reader).empty()) << "a refused import left a folder";
-                    if (n % sweep.binaryEvery == 0) ExpectBinaryFailure(sweep.args, sweep.message);
+                    if (n % sweep.binaryEvery == 0 && result.messageId == sweep.message)
+                        ExpectBinaryFailure(sweep.args, sweep.message);
                     return;
                 }
                 ASSERT_TRUE(OpenContainerStrict(sweep.result.c_str(), u""));
@@ -157,6 +165,7 @@ TEST_F(BadInput, DamagedFilesUnderImportAndRepair) {
                 if (sweep.folder == input) fs::remove_all(sweep.result);
             });
         EXPECT_GE(refused * 100, tried * sweep.refusedPercent);
+        EXPECT_LE(other * 100, tried) << "the other message is the rare one";
     }
 }
 
