@@ -61,7 +61,7 @@ enum class Pkcs12Failure {
     kRejected,          // structure, password, MAC, key algorithm, no matching certificate...
     kDifferentKeyType,  // the key sink refused the key's type (a second key of another family)
     kTooMuchWork,       // the file asks for more than the bounds of pkcs12/limits.h allow
-    kUnsupportedAlgorithm,  // its MAC or protection uses an algorithm the reader does not have
+    kUnsupportedAlgorithm,  // the MAC or the protection uses an algorithm the reader lacks
 };
 
 // The private key of a shrouded key bag, as its PrivateKeyInfo gives it.

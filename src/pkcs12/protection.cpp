@@ -82,10 +82,11 @@ bool Unsupported(OidText* unsupported, const OidText& oid) {
     return false;
 }
 
-// PBES2 parameters (SEQUENCE content after the PBES2 OID's parameters were opened).
+// PBES2-params (their SEQUENCE content); `algorithm` is the whole AlgorithmIdentifier content, for
+// the GOST checks.
 bool ReadPbes2(DerBlob params, DerBlob algorithm, Pkcs12Protection* p, OidText* unsupported) {
     DerCursor cursor = DerCursorOver(params);
-    DerBlob kdf, kdfParams, scheme, schemeParams;
+    DerBlob kdf, kdfParams, scheme;
     OidText kdfOid, schemeOid, prfOid;
     if (!DerReadCounted(cursor, kDerSequence, &kdf, 1, 2) ||
         !DerReadCounted(cursor, kDerSequence, &scheme, 1, 2) || !DerAtEnd(cursor))
@@ -209,9 +210,11 @@ bool ReadPkcs12Protection(DerBlob algorithm, Pkcs12Protection* protection, OidTe
     DerBlob params;
     if (!DerReadOid(cursor, oid)) return false;
     if (oid.Equals(kOidPbes2)) {
-        if (!DerReadExact(cursor, kDerSequence, &params) || !DerAtEnd(cursor) ||
+        if (!DerReadExact(cursor, kDerSequence, &params) ||
             !ReadPbes2(params, algorithm, &p, unsupported))
             return false;
+        // GOST PBES2 keeps its own rules (Pbes2ParametersValid): they ignore what follows.
+        if (p.kind != Pkcs12Protection::Kind::kGostPbes2 && !DerAtEnd(cursor)) return false;
     } else {
         p.kind = Pkcs12Protection::Kind::kPkcs12Pbe;
         p.cipher = FindRow(kPkcs12Pbes, oid);
