@@ -335,6 +335,19 @@ import_checks() {
   check "a missing -infile: message 102 and 114 in Russian" output_is ru \
     'Ошибка при открытии файла ключевого контейнера PKCS#12.\nПри выполнении операции произошла ошибка.\n'
   check "a missing -infile creates no folder" test ! -e "$reader/other.000"
+
+  # A MAC over a digest keymend lacks (SHA-512/256 in place of SHA-256) is named by its OID.
+  xxd -p "$fixtures/std-2001-default.pfx" | tr -d '\n' |
+    sed 's/0609608648016503040201/0609608648016503040206/' | xxd -r -p >"$reader/unsupported.pfx"
+  win en -p12tokv -rdrfolder "$(winpath "$reader")" -contname other -sg \
+    -infile "$(winpath "$reader/unsupported.pfx")" -passp12 secret
+  check "an unsupported MAC digest is named" output_is en \
+    'PKCS#12 key container file is protected with an unsupported algorithm (2.16.840.1.101.3.4.2.6).\nFailed while executing.\n'
+  win ru -p12tokv -rdrfolder "$(winpath "$reader")" -contname other -sg \
+    -infile "$(winpath "$reader/unsupported.pfx")" -passp12 secret
+  check "an unsupported MAC digest is named in Russian" output_is ru \
+    'Ключевой контейнер PKCS#12 защищён неподдерживаемым алгоритмом (2.16.840.1.101.3.4.2.6).\nПри выполнении операции произошла ошибка.\n'
+  check "an unsupported file creates no folder" test ! -e "$reader/other.000"
 }
 
 
