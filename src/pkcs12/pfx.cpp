@@ -156,7 +156,6 @@ bool ReadPkcs12(DerBlob file, const char* password, bool noMacVerify, Pkcs12KeyS
         DerCursor wrapperCursor = DerCursorOver(wrapper);
         if (!DerReadExact(wrapperCursor, kDerOctetString, &macInput)) return false;
         const bool haveMac = pfxCursor.remaining > 0;
-        if (haveMac && !DerReadExact(pfxCursor, kDerSequence, &macData)) return false;
         if (!haveMac && !noMacVerify) return false;
 
         // The MAC first: a file that fails it costs one derivation (two for the empty password
@@ -165,6 +164,7 @@ bool ReadPkcs12(DerBlob file, const char* password, bool noMacVerify, Pkcs12KeyS
         bool gostMac = false;
         Pkcs12MacParameters mac;
         if (!noMacVerify) {
+            if (!DerReadExact(pfxCursor, kDerSequence, &macData)) return false;
             if (!ReadPkcs12MacData(macData, &mac)) {
                 if (!mac.unsupported.empty()) {
                     state.unsupported = mac.unsupported;
@@ -181,8 +181,9 @@ bool ReadPkcs12(DerBlob file, const char* password, bool noMacVerify, Pkcs12KeyS
                 iterations *= Pkcs12PasswordFormCount(password, Pkcs12EmptyPassword::kUndecided);
             if (!VerifyPkcs12Mac(mac, macInput, password, &state.emptyPassword)) return false;
             gostMac = !mac.algorithm->sha;
-        } else if (haveMac && ReadPkcs12MacData(macData, &mac)) {
-            gostMac = !mac.algorithm->sha;  // looked at, not verified
+        } else if (haveMac && DerReadExact(pfxCursor, kDerSequence, &macData) &&
+                   ReadPkcs12MacData(macData, &mac)) {
+            gostMac = !mac.algorithm->sha;  // looked at, not verified (nor required to read)
         }
 
         DerCursor macInputCursor = DerCursorOver(macInput);
