@@ -10,14 +10,8 @@ void Write(std::string_view text) {
     ConsoleWrite(text.data(), text.size());
 }
 
-}  // namespace
-
-void PrintMessage(Language language, int id) {
-    Write(MessageText(id, language));
-    Write(id == kMsgWrongCommandLine ? "\n\n" : "\n");
-}
-
-void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
+// The text of `id` with "%1", "%2", ... replaced by the parameters.
+std::string Substituted(Language language, int id, const std::vector<std::string>& parameters) {
     const std::string_view text = MessageText(id, language);
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -29,6 +23,24 @@ void PrintWarning(Language language, int id, const std::vector<std::string>& par
             line += text[i];
         }
     }
+    return line;
+}
+
+}  // namespace
+
+void PrintMessage(Language language, int id) {
+    Write(MessageText(id, language));
+    Write(id == kMsgWrongCommandLine ? "\n\n" : "\n");
+}
+
+void PrintMessage(Language language, int id, const std::vector<std::string>& parameters) {
+    if (parameters.empty()) return PrintMessage(language, id);
+    Write(Substituted(language, id, parameters));
+    Write("\n");
+}
+
+void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
+    std::string line = Substituted(language, id, parameters);
     line += '\n';
     ConsoleWriteError(line.data(), line.size());
 }
@@ -60,6 +72,22 @@ int FailureMessageId(CommandFailure failure) {
             return kMsgRepairFailed;
         case CommandFailure::kPublicKeyFailed:
             return kMsgPublicKeyFailed;
+        case CommandFailure::kExportHeaderDamaged:
+            return kMsgExportHeaderDamaged;
+        case CommandFailure::kSignatureKeyNotExportable:
+            return kMsgSignatureKeyNotExportable;
+        case CommandFailure::kExchangeKeyNotExportable:
+            return kMsgExchangeKeyNotExportable;
+        case CommandFailure::kOutputExists:
+            return kMsgExportFileExists;
+        case CommandFailure::kOutputFolderUnwritable:
+            return kMsgExportFolderUnwritable;
+        case CommandFailure::kCertificateUnreadable:
+            return kMsgExportCertificateUnreadable;
+        case CommandFailure::kCertificateDoesNotHoldKey:
+            return kMsgExportCertificateMismatch;
+        case CommandFailure::kExportFailed:
+            return kMsgExportFailed;
     }
     return 0;
 }
@@ -84,7 +112,8 @@ int WarningMessageId(CommandWarningKind kind) {
 void PrintHelp(Language language) {
     constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,    kMsgHelpImportNew,
                                kMsgHelpImportAdd, kMsgHelpRepair,  kMsgHelpPublic,
-                               kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion};
+                               kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion,
+                               kMsgHelpKeyExport};
     for (int id : kManual) Write(MessageText(id, language));
 }
 

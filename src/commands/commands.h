@@ -1,4 +1,4 @@
-// The four operations the front end dispatches to, and what each reports back.
+// The operations the front end dispatches to, and what each reports back.
 #pragma once
 
 #include <string>
@@ -24,6 +24,15 @@ enum class CommandFailure {
     kContainerBusy,          // another command holds the container
     kRepairFailed,
     kPublicKeyFailed,
+    // -kvtop12; the failure parameters name what the message needs.
+    kExportHeaderDamaged,          // the header does not open: repair first
+    kSignatureKeyNotExportable,
+    kExchangeKeyNotExportable,
+    kOutputExists,                 // %1 the file
+    kOutputFolderUnwritable,       // %1 the folder
+    kCertificateUnreadable,        // %1 the certificate file
+    kCertificateDoesNotHoldKey,    // %1 the certificate file
+    kExportFailed,
 };
 
 // A second line after a failure: which certificate the repair needs to verify a key.
@@ -46,11 +55,13 @@ struct CommandResult {
     CommandFailure failure = CommandFailure::kNone;
     CommandDetail detail = CommandDetail::kNone;
     std::vector<CommandWarning> warnings = {};
+    std::vector<std::string> failureParameters = {};  // stand for %1, %2, ... of the failure
 };
 
 CommandResult RunImportNew(const Settings& settings);     // -p12tokv
 CommandResult RunImportAdd(const Settings& settings);     // -p12addtokv
 CommandResult RunRepair(const Settings& settings);        // -kvrepair
 CommandResult RunPublicExport(const Settings& settings);  // -kvpublic
+CommandResult RunKeyExport(const Settings& settings);     // -kvtop12
 
 }  // namespace keymend
