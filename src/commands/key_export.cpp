@@ -3,14 +3,17 @@
 #include <cstdio>
 #include <vector>
 
+#include "asn1/utf.h"
 #include "commands/certificate_file.h"
 #include "commands/commands.h"
 #include "container/key_algorithms.h"
 #include "container/key_export.h"
 #include "crypto/context/crypto_context.h"
 #include "pkcs12/pkcs12_writer.h"
+#include "platform/console.h"
 #include "platform/folder.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace keymend {
 
@@ -113,6 +116,22 @@ CommandResult WriteFiles(FolderHandle& folder, const std::string& folderPath,
     return {true};
 }
 
+// The container name as UTF-8: as stored when it is UTF-8, else read in the locale's codeset (on
+// Windows the ANSI code page, in which the import stores names that fit it). What converts
+// neither way goes as it is (the writer then takes one character per octet).
+std::string NameAsUtf8(const SecureBlob& stored) {
+    const std::string name(stored.data(), stored.data() + stored.size());
+    std::vector<char16_t> wide(name.size() + 1);
+    size_t units = 0;
+    if (name.find('\0') != std::string::npos ||
+        Utf8ToUtf16(name.c_str(), name.size(), wide.data(), wide.size(), &units) ||
+        !CodesetToUtf16(LocaleCodeset(), name.c_str(), wide.data(), wide.size())) {
+        return name;
+    }
+    std::vector<char> utf8(3 * wide.size() + 1);
+    return Utf16TextToUtf8(wide.data(), utf8.data(), utf8.size(), nullptr) ? utf8.data() : name;
+}
+
 bool EncodeFile(const VerifiedContainer& container, KeyOut& key, const char* password) {
     const KeyProperties& entry = KeyEntry(container, key.slot);
     const uint32_t type = container.providerType;
@@ -121,7 +140,7 @@ bool EncodeFile(const VerifiedContainer& container, KeyOut& key, const char* pas
     const char* algorithm = index < 0 ? nullptr : KeyAlgorithmOid(index % 3);
     const char* digest = entry.digestParamSet.empty() ? ImpliedDigestParamSet(type)
                                                       : entry.digestParamSet.c_str();
-    const SecureBlob& name = container.image->name;
+    const std::string name = NameAsUtf8(container.image->name);
     Pkcs12ExportKey out;
     out.algorithm = algorithm;
     out.curve = entry.publicKeyParamSet.c_str();
@@ -132,7 +151,8 @@ bool EncodeFile(const VerifiedContainer& container, KeyOut& key, const char* pas
     if (key.certificate != nullptr) {
         out.certificate = {key.certificate->size(), key.certificate->data()};
     }
-    out.friendlyName = {name.size(), name.data()};
+    out.friendlyName = {static_cast<uint32_t>(name.size()),
+                        reinterpret_cast<const uint8_t*>(name.data())};
     return algorithm != nullptr && digest != nullptr && out.paramSet != nullptr &&
            WritePkcs12(out, password, key.file);
 }
