@@ -70,7 +70,7 @@ bool TemporaryName(const std::string& final, std::string& name) {
     for (size_t i = 0; i < sizeof random; ++i) {
         std::snprintf(hex + 2 * i, 3, "%02x", random[i]);
     }
-    name = "." + final + "." + hex + ".tmp";
+    name.assign(1, '.').append(final).append(1, '.').append(hex).append(".tmp");
     return true;
 }
 
@@ -161,8 +161,8 @@ bool EncodeFile(const VerifiedContainer& container, KeyOut& key, const char* pas
 
 std::string KeyExportFileName(bool exchange, uint32_t sameBefore) {
     std::string name = exchange ? "exchange" : "signature";
-    if (sameBefore > 0) name += "-" + std::to_string(sameBefore + 1);
-    return name + ".pfx";
+    if (sameBefore > 0) name.append(1, '-').append(std::to_string(sameBefore + 1));
+    return name.append(".pfx");
 }
 
 CommandResult RunKeyExport(const Settings& settings) {
