@@ -93,7 +93,8 @@ void ResetSettings(Settings& s) {
     SecureWipe(s.p12Password, sizeof s.p12Password);
     std::memset(s.primaryOid, 0, sizeof s.primaryOid);
     std::memset(s.secondaryOid, 0, sizeof s.secondaryOid);
-    s.command = s.contFolder = s.rdrFolder = s.inFile = s.contName = s.certEx = s.certSg = s.outDir = nullptr;
+    s.command = s.contFolder = s.rdrFolder = s.inFile = s.contName = s.certEx = s.certSg = nullptr;
+    s.outDir = nullptr;
     s.exportableEx = s.exportableSg = s.dhAllowed = 0;
     s.keySpec = kKeySpecNone;
     s.provType = 0;

@@ -138,8 +138,8 @@ bool EncodeFile(const VerifiedContainer& container, KeyOut& key, const char* pas
     // The PKCS#8 algorithm is the provider type's signature algorithm, whatever the key's use.
     const int index = KeyAlgorithmIndex(entry.algorithm.c_str());
     const char* algorithm = index < 0 ? nullptr : KeyAlgorithmOid(index % 3);
-    const char* digest = entry.digestParamSet.empty() ? ImpliedDigestParamSet(type)
-                                                      : entry.digestParamSet.c_str();
+    const char* digest =
+        entry.digestParamSet.empty() ? ImpliedDigestParamSet(type) : entry.digestParamSet.c_str();
     const std::string name = NameAsUtf8(container.image->name);
     Pkcs12ExportKey out;
     out.algorithm = algorithm;
@@ -189,8 +189,8 @@ CommandResult RunKeyExport(const Settings& settings) {
         KeyOut& key = keys[slot];
         key.slot = slot;
         key.exchange = IsKeyAgreementOid(entry.algorithm.c_str());
-        key.fileName = KeyExportFileName(key.exchange,
-                                         key.exchange ? exchangeCount++ : signatureCount++);
+        key.fileName =
+            KeyExportFileName(key.exchange, key.exchange ? exchangeCount++ : signatureCount++);
         if (entry.flags.empty() || (entry.flags[0] & kKeyFlagExportable) == 0) {
             return Fail(key.exchange ? CommandFailure::kExchangeKeyNotExportable
                                      : CommandFailure::kSignatureKeyNotExportable);

@@ -48,13 +48,12 @@ bool CopyVerifies(KeyFileRecord& keys, const MaskFileRecord& masks, const Header
         return false;
     }
     SecureArray<kPasswordKeySize> kek;
-    const bool ok =
-        DeriveCopyKey(kek.data(), password, masks, providerType) &&
-        DecryptField(keys.firstKey, keys.firstKeyDecrypted, kek.data(), paramSet) &&
-        KeyMatchesCheck(keys.firstKeyDecrypted, masks.mask, header.firstKey) &&
-        (!hasSecond ||
-         (DecryptField(keys.secondKey, keys.secondKeyDecrypted, kek.data(), paramSet) &&
-          KeyMatchesCheck(keys.secondKeyDecrypted, masks.mask, header.secondKey)));
+    const bool ok = DeriveCopyKey(kek.data(), password, masks, providerType) &&
+                    DecryptField(keys.firstKey, keys.firstKeyDecrypted, kek.data(), paramSet) &&
+                    KeyMatchesCheck(keys.firstKeyDecrypted, masks.mask, header.firstKey) &&
+                    (!hasSecond ||
+                     (DecryptField(keys.secondKey, keys.secondKeyDecrypted, kek.data(), paramSet) &&
+                      KeyMatchesCheck(keys.secondKeyDecrypted, masks.mask, header.secondKey)));
     if (!ok) {
         keys.firstKeyDecrypted.Reset();
         keys.secondKeyDecrypted.Reset();
@@ -115,16 +114,16 @@ bool UnmaskKey(const VerifiedContainer& container, uint32_t slot, SecureBlob& pr
     const SecureBlob& masked =
         slot == 0 ? container.keys->firstKeyDecrypted : container.keys->secondKeyDecrypted;
     const SecureBlob& mask = container.masks->mask;
-    const char* curve = ParamSetCanonicalOidText(KeyEntry(container, slot).publicKeyParamSet.c_str());
+    const char* curve =
+        ParamSetCanonicalOidText(KeyEntry(container, slot).publicKeyParamSet.c_str());
     const uint32_t length = masked.size();
     // d = k * m^-1 mod q, the inverse of the masking an import applies.
-    const bool ok = curve != nullptr && mask.size() == length &&
-                    publicKey.Allocate(2 * length) &&
-                    PublicKeyFromPrivate(publicKey.data(), masked.data(), length, mask.data(),
-                                         length, curve, MaskStep::kDivide) &&
-                    privateKey.Assign(masked) &&
-                    ApplyStoredMask(privateKey.data(), length, mask.data(), length, curve,
-                                    MaskStep::kDivide);
+    const bool ok =
+        curve != nullptr && mask.size() == length && publicKey.Allocate(2 * length) &&
+        PublicKeyFromPrivate(publicKey.data(), masked.data(), length, mask.data(), length, curve,
+                             MaskStep::kDivide) &&
+        privateKey.Assign(masked) &&
+        ApplyStoredMask(privateKey.data(), length, mask.data(), length, curve, MaskStep::kDivide);
     if (!ok) {
         privateKey.Reset();
         publicKey.Reset();

@@ -20,7 +20,7 @@ enum class KeyOpenResult {
 // A container whose keys verified: the image and the copy they come from.
 struct VerifiedContainer {
     ContainerImagePtr image;
-    const KeyFileRecord* keys = nullptr;   // image->primary or image->primary2, decrypted
+    const KeyFileRecord* keys = nullptr;    // image->primary or image->primary2, decrypted
     const MaskFileRecord* masks = nullptr;  // its masks file
     uint32_t providerType = 0;
     uint32_t keyCount = 0;  // 1 or 2

@@ -64,7 +64,8 @@ bool Element(uint8_t identifier, std::initializer_list<DerBlob> parts, SecureBlo
 
 bool Oid(const char* text, SecureBlob& out) {
     DerCursor measure = DerMeasuringCursor();
-    if (text == nullptr || !DerWriteValue(kDerDefaultIdentifier, DerKind::kOidText, text, measure) ||
+    if (text == nullptr ||
+        !DerWriteValue(kDerDefaultIdentifier, DerKind::kOidText, text, measure) ||
         !out.Allocate(measure.remaining)) {
         return false;
     }
@@ -142,8 +143,7 @@ bool SortedSet(const SecureBlob& a, const SecureBlob& b, SecureBlob& out) {
 
 // PBES2 AlgorithmIdentifier (RFC 8018 appendix A.4) with PBKDF2 over HMAC GOST R 34.11-2012-512
 // and GOST 28147-89 CFB (RFC 4357 section 10.3 parameters).
-bool Pbes2Algorithm(const uint8_t* salt, const uint8_t* iv, const char* paramSet,
-                    SecureBlob& out) {
+bool Pbes2Algorithm(const uint8_t* salt, const uint8_t* iv, const char* paramSet, SecureBlob& out) {
     SecureBlob saltOctets, iterations, null, prf, kdfParams, kdf, ivOctets, paramSetOid,
         schemeParams, scheme, params;
     return Element(kDerOctetString, {DerBlob{kPkcs12ExportSaltSize, salt}}, saltOctets) &&
@@ -216,8 +216,8 @@ bool KeyContentInfo(const Pkcs12ExportKey& key, const char* password, const Secu
 // encryptedData ContentInfo holding the certificate bag.
 bool CertificateContentInfo(const Pkcs12ExportKey& key, const char* password,
                             const SecureBlob& keyId, SecureBlob& out) {
-    SecureBlob certOctets, certValue, certBag, bagValue, idAttribute, attributes, bagId, bag,
-        plain, algorithm, dataOid, encrypted, contentInfo, version, encryptedData, content;
+    SecureBlob certOctets, certValue, certBag, bagValue, idAttribute, attributes, bagId, bag, plain,
+        algorithm, dataOid, encrypted, contentInfo, version, encryptedData, content;
     return Element(kDerOctetString, {key.certificate}, certOctets) &&
            Element(kDerContextConstructed | 0, {View(certOctets)}, certValue) &&
            OidAndValue(kOidX509Certificate, View(certValue), certBag) &&
@@ -228,8 +228,7 @@ bool CertificateContentInfo(const Pkcs12ExportKey& key, const char* password,
            Element(kDerSequence, {View(bag)}, plain) &&
            Pbes2Encrypt(plain, password, key.paramSet, algorithm) && Oid(kOidData, dataOid) &&
            Element(kDerContextSpecific | 0, {View(plain)}, encrypted) &&
-           Element(kDerSequence, {View(dataOid), View(algorithm), View(encrypted)},
-                   contentInfo) &&
+           Element(kDerSequence, {View(dataOid), View(algorithm), View(encrypted)}, contentInfo) &&
            Integer(0, version) &&
            Element(kDerSequence, {View(version), View(contentInfo)}, encryptedData) &&
            Element(kDerContextConstructed | 0, {View(encryptedData)}, content) &&
@@ -247,7 +246,8 @@ bool MacData(const SecureBlob& macInput, const char* password, SecureBlob& out) 
                        kPkcs12ExportIterations, kMacKeyBlock) &&
            HmacById(macInput.data(), macInput.size(), mac, sizeof mac, key.data(), key.size(),
                     kAlgHmacStreebog512) &&
-           Element(kDerNull, {}, null) && OidAndValue(kOidStreebog512, View(null), digestAlgorithm) &&
+           Element(kDerNull, {}, null) &&
+           OidAndValue(kOidStreebog512, View(null), digestAlgorithm) &&
            Element(kDerOctetString, {DerBlob{kMacSize, mac}}, digest) &&
            Element(kDerSequence, {View(digestAlgorithm), View(digest)}, digestInfo) &&
            Element(kDerOctetString, {DerBlob{sizeof salt, salt}}, saltOctets) &&
@@ -265,17 +265,17 @@ bool WritePkcs12(const Pkcs12ExportKey& key, const char* password, SecureBlob& o
     }
     const DerBlob idSource = key.certificate.data != nullptr ? key.certificate : key.publicKey;
     SecureBlob keyId, certificateInfo, keyInfo, safes, version, octets, wrapper, authSafe, mac;
-    const bool ok =
-        keyId.Allocate(kSha1Size) &&
-        ShaHash(ShaAlgorithm::kSha1, idSource.data, idSource.length, keyId.data()) &&
-        (key.certificate.data == nullptr ||
-         CertificateContentInfo(key, password, keyId, certificateInfo)) &&
-        KeyContentInfo(key, password, keyId, keyInfo) &&
-        Element(kDerSequence, {View(certificateInfo), View(keyInfo)}, safes) &&
-        Integer(3, version) && Element(kDerOctetString, {View(safes)}, octets) &&
-        Element(kDerContextConstructed | 0, {View(octets)}, wrapper) &&
-        OidAndValue(kOidData, View(wrapper), authSafe) && MacData(safes, password, mac) &&
-        Element(kDerSequence, {View(version), View(authSafe), View(mac)}, out);
+    const bool ok = keyId.Allocate(kSha1Size) &&
+                    ShaHash(ShaAlgorithm::kSha1, idSource.data, idSource.length, keyId.data()) &&
+                    (key.certificate.data == nullptr ||
+                     CertificateContentInfo(key, password, keyId, certificateInfo)) &&
+                    KeyContentInfo(key, password, keyId, keyInfo) &&
+                    Element(kDerSequence, {View(certificateInfo), View(keyInfo)}, safes) &&
+                    Integer(3, version) && Element(kDerOctetString, {View(safes)}, octets) &&
+                    Element(kDerContextConstructed | 0, {View(octets)}, wrapper) &&
+                    OidAndValue(kOidData, View(wrapper), authSafe) &&
+                    MacData(safes, password, mac) &&
+                    Element(kDerSequence, {View(version), View(authSafe), View(mac)}, out);
     if (!ok) out.Reset();
     return ok;
 }

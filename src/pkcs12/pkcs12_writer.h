@@ -36,7 +36,8 @@ struct Pkcs12ExportKey {
     DerBlob privateKey;               // d, little-endian, 32 or 64 octets
     DerBlob publicKey;                // x || y, little-endian
     DerBlob certificate;              // DER, or absent (null data)
-    DerBlob friendlyName;             // UTF-8 (other octets are taken one per character); may be empty
+    // The container name: UTF-8 (other octets are taken one per character); may be empty.
+    DerBlob friendlyName;
 };
 
 // Encodes the whole file into `out` under the UTF-8 password (NUL-terminated, used as octets

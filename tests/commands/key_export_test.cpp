@@ -1,6 +1,8 @@
 // -kvtop12 end to end: keys out of containers into PKCS#12 files that keymend's reader and
 // OpenSSL with the GOST engine read back (MAC verified, the same private key and certificate),
 // the exact structure written, and every refusal leaving nothing behind.
+#include "commands/key_export.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,7 +13,6 @@
 #include <map>
 #include <set>
 
-#include "commands/key_export.h"
 #include "container/container_builder.h"
 #include "container/protection.h"
 #include "crypto/context/crypto_context.h"
@@ -21,8 +22,8 @@
 #include "platform/files.h"
 #include "platform/random.h"
 #include "platform/seams.h"
-#include "unicode/utf8.h"
 #include "resources/string_table.h"
+#include "unicode/utf8.h"
 
 namespace keymend::test {
 namespace {
@@ -165,8 +166,8 @@ TEST(KeyExport, FixturesTravelBothWays) {
             struct stat st {};
             EXPECT_TRUE(::stat(file.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600);
 
-            ASSERT_EQ(Keymend({"-p12tokv", "-rdrfolder", dir / "r2", "-contname", "again",
-                               purpose, "-infile", file, "-passp12", p12, "-passkv", kv})
+            ASSERT_EQ(Keymend({"-p12tokv", "-rdrfolder", dir / "r2", "-contname", "again", purpose,
+                               "-infile", file, "-passp12", p12, "-passkv", kv})
                           .exitCode,
                       0);
             EXPECT_EQ(PublicOfContainer(OnlyEntry(dir / "r2"), kv), PublicFile(f.publicKey));
@@ -174,7 +175,8 @@ TEST(KeyExport, FixturesTravelBothWays) {
             if (!openssl || (exchange && f.name.rfind("gost", 0) == 0)) continue;
             // OpenSSL's own reading of the file it wrote is the reference.
             static std::map<std::string, OpenSslView> originals;
-            if (originals.count(f.name) == 0) originals[f.name] = OpenSslReads(f.path, f.password, false);
+            if (originals.count(f.name) == 0)
+                originals[f.name] = OpenSslReads(f.path, f.password, false);
             const OpenSslView exported = OpenSslReads(file, p12, true);
             EXPECT_NE(exported.key.find("Private key:"), std::string::npos) << "OpenSSL refused";
             EXPECT_EQ(exported.key, originals[f.name].key);
@@ -193,8 +195,8 @@ void Reprotect(const std::string& folder, const char16_t* password, const char* 
     ASSERT_NE(image, nullptr);
     const uint32_t type = ProviderTypeOfOid(image->header.firstKey.algorithm);
     ASSERT_TRUE(image->header.firstKey.encryptionParamSet.Set(paramSet));
-    for (auto [keys, masks] : {std::pair{&image->primary, &image->masks},
-                               std::pair{&image->primary2, &image->masks2}}) {
+    for (auto [keys, masks] :
+         {std::pair{&image->primary, &image->masks}, std::pair{&image->primary2, &image->masks2}}) {
         ASSERT_TRUE(keys->firstKey.Assign(keys->firstKeyDecrypted));
         ASSERT_TRUE(EncryptCopyFields(*masks, password, type, paramSet, keys->firstKey));
         ASSERT_TRUE(SetMaskCheck(*masks, paramSet));
@@ -267,9 +269,9 @@ TEST(KeyExport, WritesTheGostProfileExactly) {
             key = {"1.2.643.2.2.35.1", {}, SignKey().publicKey};
         } else {
             key = Key(c.curve);
-            folder = MakeContainer(dir / "r", "имя", key,
-                                   c.exchange ? ExchangeAlgorithm(c.type) : SignatureAlgorithm(c.type),
-                                   u"kv");
+            folder = MakeContainer(
+                dir / "r", "имя", key,
+                c.exchange ? ExchangeAlgorithm(c.type) : SignatureAlgorithm(c.type), u"kv");
         }
         ASSERT_FALSE(folder.empty());
         if (c.paramSet != nullptr) {
@@ -279,8 +281,8 @@ TEST(KeyExport, WritesTheGostProfileExactly) {
         const std::string name = c.exchange ? "exchange.pfx" : "signature.pfx";
         for (const std::string run : {"1", "2"}) {
             fs::create_directories(dir / run);
-            ASSERT_EQ(Keymend({"-kvtop12", "-contfolder", folder, "-passkv", "kv", "-passp12",
-                               "p", "-outdir", dir / run})
+            ASSERT_EQ(Keymend({"-kvtop12", "-contfolder", folder, "-passkv", "kv", "-passp12", "p",
+                               "-outdir", dir / run})
                           .out,
                       "Successfully finished.\n");
             const Der pfx = Der::Parse(ReadFileBytes(dir / (run + "/" + name)));
@@ -303,9 +305,9 @@ TEST(KeyExport, WritesTheGostProfileExactly) {
             // friendlyName (the container's name, BMPString) and localKeyId, in DER order.
             const Der& attributes = bag.kids.at(2);
             ASSERT_EQ(attributes.kids.size(), 2u);
-            const Bytes bmp = c.certificate ? Bytes{0, 'f', 0, 'i', 0, 'x', 0, 't', 0, 'u', 0,
-                                                   'r', 0, 'e'}
-                                            : Bytes{0x04, 0x38, 0x04, 0x3C, 0x04, 0x4F};
+            const Bytes bmp = c.certificate
+                                  ? Bytes{0, 'f', 0, 'i', 0, 'x', 0, 't', 0, 'u', 0, 'r', 0, 'e'}
+                                  : Bytes{0x04, 0x38, 0x04, 0x3C, 0x04, 0x4F};
             EXPECT_EQ(attributes.Encode(),
                       Der::Cons(0x31, {Der::Cons(0x30, {Der::Oid("1.2.840.113549.1.9.20"),
                                                         Der::Cons(0x31, {Der::Prim(0x1E, bmp)})}),
@@ -313,9 +315,9 @@ TEST(KeyExport, WritesTheGostProfileExactly) {
                           .Encode());
             EXPECT_EQ(attributes.kids[1][0].Encode(), Der::Oid("1.2.840.113549.1.9.21").Encode());
             const Der& mac = pfx.kids.at(2);
-            EXPECT_EQ(At(mac, {0, 0}).Encode(),
-                      Der::Cons(0x30, {Der::Oid("1.2.643.7.1.1.2.3"), Der::Prim(0x05, {})})
-                          .Encode());
+            EXPECT_EQ(
+                At(mac, {0, 0}).Encode(),
+                Der::Cons(0x30, {Der::Oid("1.2.643.7.1.1.2.3"), Der::Prim(0x05, {})}).Encode());
             EXPECT_EQ(At(mac, {0, 1}).content.size(), 64u);
             EXPECT_EQ(mac[1].content.size(), 16u);
             EXPECT_EQ(mac[2].content, Integer2048());
@@ -355,16 +357,16 @@ TEST(KeyExport, TwoKeysTwoFiles) {
         const TestKey& second = Key("1.2.643.7.1.2.1.2.1", 1);
         const std::string folder =
             MakeContainer(dir / "r", "two", first, SignatureAlgorithm(81), u"");
-        ASSERT_TRUE(AddSecondKey(folder, second,
-                                 std::string(c.second) == "exchange" ? ExchangeAlgorithm(81)
-                                                                      : SignatureAlgorithm(81),
-                                 u""));
+        ASSERT_TRUE(AddSecondKey(
+            folder, second,
+            std::string(c.second) == "exchange" ? ExchangeAlgorithm(81) : SignatureAlgorithm(81),
+            u""));
         fs::create_directories(dir / "out");
         ASSERT_EQ(Keymend({"-kvtop12", "-contfolder", folder, "-outdir", dir / "out"}).out,
                   "Successfully finished.\n");
         ASSERT_EQ(Entries(dir / "out"), c.files);
-        const std::pair<std::string, const TestKey*> expected[] = {
-            {"signature.pfx", &first}, {c.files[0], &second}};
+        const std::pair<std::string, const TestKey*> expected[] = {{"signature.pfx", &first},
+                                                                   {c.files[0], &second}};
         for (const auto& [file, key] : expected) {
             CapturedKey read;
             Bytes certificate;
@@ -398,17 +400,37 @@ TEST(KeyExport, RefusalsLeaveNothingBehind) {
         {"header garbled", one, {}, "damage:header.key@41^5A", kMsgExportHeaderDamaged, ""},
         {"header missing", one, {}, "damage:header.key", kMsgExportHeaderDamaged, ""},
         {"repaired, not exportable", two, {}, "repair:", kMsgSignatureKeyNotExportable, ""},
-        {"repaired, signature exportable", two, {}, "repair:-exportablesg",
-         kMsgExchangeKeyNotExportable, ""},
+        {"repaired, signature exportable",
+         two,
+         {},
+         "repair:-exportablesg",
+         kMsgExchangeKeyNotExportable,
+         ""},
         {"an output exists", two, {}, "exists", kMsgExportFileExists, exists},
         {"output folder is a file", one, {"-outdir", file}, "", kMsgExportFolderUnwritable, file},
-        {"output folder absent", one, {"-outdir", out + "/none"}, "", kMsgExportFolderUnwritable,
+        {"output folder absent",
+         one,
+         {"-outdir", out + "/none"},
+         "",
+         kMsgExportFolderUnwritable,
          out + "/none"},
-        {"certificate of another key", one, {"-certsg", ExchangeKey().certificate}, "",
-         kMsgExportCertificateMismatch, ExchangeKey().certificate},
-        {"certificate for no key", one, {"-certex", ExchangeKey().certificate}, "",
-         kMsgExportCertificateMismatch, ExchangeKey().certificate},
-        {"certificate unreadable", one, {"-certsg", file}, "", kMsgExportCertificateUnreadable,
+        {"certificate of another key",
+         one,
+         {"-certsg", ExchangeKey().certificate},
+         "",
+         kMsgExportCertificateMismatch,
+         ExchangeKey().certificate},
+        {"certificate for no key",
+         one,
+         {"-certex", ExchangeKey().certificate},
+         "",
+         kMsgExportCertificateMismatch,
+         ExchangeKey().certificate},
+        {"certificate unreadable",
+         one,
+         {"-certsg", file},
+         "",
+         kMsgExportCertificateUnreadable,
          file},
     };
     for (const Case& c : cases) {
@@ -487,8 +509,8 @@ TEST(KeyExport, FaultsLeaveNothingBehind) {
     faults.push_back({"read-only folder", [&] {
                           if (chmod(out.c_str(), 0500) != 0) _exit(98);
                           if (geteuid() != 0) return;
-                          if (chown(out.c_str(), kNobody, kNobody) != 0 ||
-                              setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+                          if (chown(out.c_str(), kNobody, kNobody) != 0 || setgid(kNobody) != 0 ||
+                              setuid(kNobody) != 0) {
                               _exit(99);
                           }
                       }});
