@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -16,6 +17,7 @@
 #include "container/container_builder.h"
 #include "container/protection.h"
 #include "crypto/context/crypto_context.h"
+#include "crypto/sha/sha.h"
 #include "hardening/hardening_support.h"
 #include "pkcs12/pkcs12.h"
 #include "pkcs12/pkcs12_fixtures.h"
@@ -333,9 +335,20 @@ TEST(KeyExport, WritesTheGostProfileExactly) {
                 EXPECT_EQ(read.privateKey, Tlv(0x04, key.d));  // in clear, little-endian
             }
             EXPECT_EQ(certificate.empty(), !c.certificate);
-            // localKeyId: SHA-1 of the certificate on both bags.
-            if (c.certificate) {
-                EXPECT_EQ(attributes[1][1][0].content.size(), 20u);
+            // localKeyId: SHA-1 of the certificate, or of the public key without one.
+            const Bytes& idSource = c.certificate ? certificate : key.publicKey;
+            Bytes sha1(20);
+            ASSERT_TRUE(
+                ShaHash(ShaAlgorithm::kSha1, idSource.data(), idSource.size(), sha1.data()));
+            EXPECT_EQ(attributes[1][1][0].content, sha1);
+            // OpenSSL reads the key under every parameter set, key meshing included.
+            if (run == "1" && !c.certificate && OpenSslGostAvailable()) {
+                std::string hex = ToHex(Bytes(key.d.rbegin(), key.d.rend()));
+                hex.erase(0, hex.find_first_not_of('0'));
+                for (char& ch : hex) ch = static_cast<char>(std::toupper(ch));
+                EXPECT_NE(OpenSslReads(dir / (run + "/" + name), "p", false)
+                              .key.find("Private key: " + hex + "\n"),
+                          std::string::npos);
             }
         }
     }
