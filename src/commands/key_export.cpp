@@ -1,13 +1,13 @@
-#include "commands/key_export.h"
+#include "container/key_export.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "asn1/utf.h"
 #include "commands/certificate_file.h"
 #include "commands/commands.h"
 #include "container/key_algorithms.h"
-#include "container/key_export.h"
 #include "crypto/context/crypto_context.h"
 #include "pkcs12/pkcs12_writer.h"
 #include "platform/console.h"
@@ -25,6 +25,14 @@ CommandResult Fail(CommandFailure failure, std::string parameter = {}) {
     CommandResult result{false, failure};
     if (!parameter.empty()) result.failureParameters.push_back(std::move(parameter));
     return result;
+}
+
+// The file a key goes to: "signature.pfx" or "exchange.pfx", and for the second key of a
+// purpose already taken "signature-2.pfx" / "exchange-2.pfx".
+std::string KeyExportFileName(bool exchange, uint32_t sameBefore) {
+    std::string name = exchange ? "exchange" : "signature";
+    if (sameBefore > 0) name.append(1, '-').append(std::to_string(sameBefore + 1));
+    return name.append(".pfx");
 }
 
 // One key on its way out.
@@ -158,12 +166,6 @@ bool EncodeFile(const VerifiedContainer& container, KeyOut& key, const char* pas
 }
 
 }  // namespace
-
-std::string KeyExportFileName(bool exchange, uint32_t sameBefore) {
-    std::string name = exchange ? "exchange" : "signature";
-    if (sameBefore > 0) name.append(1, '-').append(std::to_string(sameBefore + 1));
-    return name.append(".pfx");
-}
 
 CommandResult RunKeyExport(const Settings& settings) {
     FolderHandle containerFolder;
