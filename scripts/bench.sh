@@ -11,8 +11,9 @@
 # 3. Generates PKCS#12 files with 2,048, 20,000 and 200,000 PBKDF2 iterations into a temporary
 #    folder and times whole processes: `keymend -p12tokv` against `openssl pkcs12 -nodes` on the
 #    same file (CPU time of the child, median of several runs), the same for the key exported with
-#    OpenSSL's default protection (p12tokv_aes_whole_process), and records the peak RSS of every
-#    keymend command.
+#    OpenSSL's default protection (p12tokv_aes_whole_process), `keymend -kvtop12` of a one-key
+#    container against `openssl pkcs12 -export` writing the same key with the same algorithms
+#    and iterations, and records the peak RSS of every keymend command.
 #
 # The last lines are machine-readable, one per measure:
 #   ratio <measure> <value>       speed-up over OpenSSL (OpenSSL time / keymend time), except

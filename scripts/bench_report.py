@@ -50,6 +50,19 @@ def openssl_read(pfx):
             "pass:" + PASS_P12, "-out", os.devnull]
 
 
+def keymend_export(keymend, cont, outdir):
+    return [keymend, "-kvtop12", "-contfolder", cont, "-passkv", PASS_KV, "-passp12", PASS_P12,
+            "-outdir", outdir]
+
+
+def openssl_export(work, out):
+    """The same key and certificate written with the algorithms and iterations -kvtop12 uses."""
+    return ["openssl", "pkcs12", "-engine", "gost", "-export", "-inkey",
+            os.path.join(work, "k.pem"), "-in", os.path.join(work, "k.crt"), "-keypbe", "gost89",
+            "-certpbe", "gost89", "-macalg", "md_gost12_512", "-iter", "2048", "-passout",
+            "pass:" + PASS_P12, "-out", out]
+
+
 def primitive_ratios(path):
     """Median ratio of every benchmark, and the benchmark's context (which variants ran)."""
     with open(path) as f:
@@ -225,6 +238,34 @@ def main():
                 continue
             rss[name] = peak
 
+        # -kvtop12 of a one-key container against OpenSSL writing the same key the same way.
+        rdr = os.path.join(tmp, "rdr-export")
+        os.mkdir(rdr)
+        code, _, _ = run(keymend_import(args.keymend, pfx, rdr), tmp)
+        cont = os.path.join(rdr, "bench.000")
+        a, b = [], []
+        for r in range(runs[2048]):
+            outdir = os.path.join(tmp, f"export-{r}")
+            os.mkdir(outdir)
+            pair = [("k", keymend_export(args.keymend, cont, outdir)),
+                    ("o", openssl_export(args.work, os.path.join(outdir, "openssl.pfx")))]
+            if r % 2:
+                pair.reverse()
+            for who, argv in pair:
+                code, cpu, peak = run(argv, tmp)
+                if code != 0:
+                    print(f"command failed ({code}): {' '.join(argv)}", file=sys.stderr)
+                    failed = True
+                if who == "k":
+                    a.append(cpu)
+                    rss["kvtop12"] = max(rss.get("kvtop12", 0), peak)
+                else:
+                    b.append(cpu)
+        export_ours, export_theirs = statistics.median(a), statistics.median(b)
+        print(f"  -kvtop12: keymend {export_ours * 1e3:8.1f} ms CPU, openssl -export "
+              f"{export_theirs * 1e3:8.1f} ms CPU (medians of {runs[2048]})", file=sys.stderr)
+
+    add("kvtop12_whole_process", export_theirs / export_ours, at_least=1.0)
     add("p12tokv_2048_whole_process", theirs[2048] / ours[2048], at_least=1.5 if vector else 1.0)
     add("p12tokv_aes_whole_process", std_theirs / std_ours, at_least=1.0)
     k_slope, o_slope = slope(list(ours.items())), slope(list(theirs.items()))

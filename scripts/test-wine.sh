@@ -568,6 +568,55 @@ unicode_checks() {
     "$reader/Контейне.000" "$(printf 'Контейнер' | iconv -f UTF-8 -t CP1251 | hex_of /dev/stdin)"
 }
 
+# -kvtop12 in both directions: keymend.exe exports the keys of a container the Linux build wrote,
+# and the Linux build imports the files again (and OpenSSL reads them, when it is there); the
+# Linux build exports a container of keymend.exe, which imports the file. An existing file stops
+# a second export before anything is written.
+kvtop12_checks() {
+  local reader=$work/kvtop12 out=$work/kvtop12-out folder key
+  mkdir -p "$reader" "$out"
+  lin_import gost2012-512-tcC-cyrillic-mac512.pfx -sg "$reader" fromlinux
+  LANG=C.UTF-8 lin -p12addtokv -contfolder "$reader/fromlinu.000" -ex \
+    -infile "$fixtures/rawkey-first-84.pfx" -passkv "$passkv" \
+    -passp12 "$(unhex "$(field rawkey-first-84.pfx 2)")"
+  check "-kvtop12: the Linux build writes a two-key container" exit_code_is 0
+  folder=$reader/fromlinu.000
+  win ru -kvtop12 -contfolder "$(winpath "$folder")" -passkv "$passkv" -passp12 'пароль' \
+    -outdir "$(winpath "$out")"
+  check "keymend.exe exports a Linux container" same_output ru "$work/success_ru"
+  check "keymend.exe writes one file per key" \
+    test "$(cd "$out" && echo *)" = "exchange.pfx signature.pfx"
+  LANG=C.UTF-8 lin -p12tokv -rdrfolder "$reader" -contname again -sg -infile "$out/signature.pfx" \
+    -passp12 'пароль' -passkv "$passkv"
+  check "the Linux build imports the file of keymend.exe" exit_code_is 0
+  LANG=C.UTF-8 lin -kvpublic -contfolder "$reader/again.000" -passkv "$passkv"
+  check "the exported key is the container's key" public_is "$reader/again.000/public1" \
+    "$(field gost2012-512-tcC-cyrillic-mac512.pfx 3)"
+  if command -v openssl >/dev/null && openssl engine gost >/dev/null 2>&1; then
+    check "OpenSSL reads the file of keymend.exe, MAC verified" \
+      openssl pkcs12 -engine gost -in "$out/signature.pfx" -passin 'pass:пароль' -noout
+  fi
+  cp "$out/signature.pfx" "$work/kvtop12-before.pfx"
+  win en -kvtop12 -contfolder "$(winpath "$folder")" -passkv "$passkv" -outdir "$(winpath "$out")"
+  check "a second export is refused" exit_code_is 1
+  check "the refusal names the file" grep -qF 'signature.pfx already exists' "$work/out"
+  check "the refusal leaves the file as it was" cmp -s "$out/signature.pfx" "$work/kvtop12-before.pfx"
+  check "the refusal leaves no temporary" test "$(ls -A "$out" | tr '\n' ' ')" = \
+    "exchange.pfx signature.pfx "
+
+  win_import gost2001-cpB-empty-mac94.pfx -ex "$(winpath "$reader")" fromwindows
+  folder=$reader/fromwind.000
+  mkdir -p "$out/linux"
+  LANG=C.UTF-8 lin -kvtop12 -contfolder "$folder" -passkv "$passkv" -outdir "$out/linux"
+  check "the Linux build exports a keymend.exe container" exit_code_is 0
+  win en -p12tokv -rdrfolder "$(winpath "$reader")" -contname back -ex \
+    -infile "$(winpath "$out/linux/exchange.pfx")" -passkv "$passkv"
+  check "keymend.exe imports the file of the Linux build" same_output en "$success_en"
+  key=$(field gost2001-cpB-empty-mac94.pfx 3)
+  LANG=C.UTF-8 lin -kvpublic -contfolder "$reader/back.000" -passkv "$passkv"
+  check "the key came back unchanged" public_is "$reader/back.000/public1" "$key"
+}
+
 # The commands' checks.
 import_checks
 kvpublic_checks
@@ -575,6 +624,7 @@ add_checks
 cyrillic_checks
 unicode_checks
 repair_checks
+kvtop12_checks
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -39,6 +39,7 @@ enum class Target {
     kPrimaryOid,
     kSecondaryOid,
     kProvType,
+    kOutDir,
 };
 
 struct Word {
@@ -53,6 +54,7 @@ constexpr Word kWords[] = {
     {kCommandImportAdd, Kind::kCommand, Target::kNone},
     {kCommandRepair, Kind::kCommand, Target::kNone},
     {kCommandPublicExport, Kind::kCommand, Target::kNone},
+    {kCommandKeyExport, Kind::kCommand, Target::kNone},
     {kCommandHelp, Kind::kCommand, Target::kNone},
     {kCommandVersion, Kind::kCommand, Target::kNone},
     {"-ex", Kind::kFlag, Target::kKeyExchange},
@@ -76,6 +78,7 @@ constexpr Word kWords[] = {
     {"-oid", Kind::kValue, Target::kPrimaryOid},
     {"-oid2", Kind::kValue, Target::kSecondaryOid},
     {"-provtype", Kind::kValue, Target::kProvType},
+    {"-outdir", Kind::kValue, Target::kOutDir},
 };
 
 const Word* FindWord(const char* arg) {
@@ -91,6 +94,7 @@ void ResetSettings(Settings& s) {
     std::memset(s.primaryOid, 0, sizeof s.primaryOid);
     std::memset(s.secondaryOid, 0, sizeof s.secondaryOid);
     s.command = s.contFolder = s.rdrFolder = s.inFile = s.contName = s.certEx = s.certSg = nullptr;
+    s.outDir = nullptr;
     s.exportableEx = s.exportableSg = s.dhAllowed = 0;
     s.keySpec = kKeySpecNone;
     s.provType = 0;
@@ -188,6 +192,8 @@ bool SetValue(Settings& s, Target target, const char* value) {
             return SetOnce(s.certEx, value);
         case Target::kCertSg:
             return SetOnce(s.certSg, value);
+        case Target::kOutDir:
+            return SetOnce(s.outDir, value);
         case Target::kPrimaryOid:
             return SetOid(s.primaryOid, value);
         case Target::kSecondaryOid:
@@ -323,7 +329,9 @@ bool MeetsRequirements(const Settings& s) {
     if (IsCommand(s, kCommandRepair)) {
         return s.contFolder != nullptr && (s.certEx != nullptr || s.certSg != nullptr);
     }
-    if (IsCommand(s, kCommandPublicExport)) return s.contFolder != nullptr;
+    if (IsCommand(s, kCommandPublicExport) || IsCommand(s, kCommandKeyExport)) {
+        return s.contFolder != nullptr;
+    }
     return IsCommand(s, kCommandHelp) || IsCommand(s, kCommandVersion);
 }
 

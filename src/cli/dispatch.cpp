@@ -42,13 +42,7 @@ int Run(Settings& settings, Language language, int argc, char** argv) {
         const int messageId =
             command != nullptr ? FailureMessageId(result.failure) : kMsgUnsupportedCommand;
         const int detailId = DetailMessageId(result.detail);
-        if (!success && messageId != 0) {
-            if (result.failureParameters.empty()) {
-                PrintMessage(language, messageId);
-            } else {
-                PrintMessage(language, messageId, result.failureParameters);
-            }
-        }
+        if (!success && messageId != 0) PrintMessage(language, messageId, result.failureParameters);
         if (!success && detailId != 0) PrintMessage(language, detailId);
         // Released after a failure too, so that scratch space that held key material is wiped.
         CryptoContextRelease();
@@ -64,6 +58,7 @@ CommandFunction FindCommand(const char* command) {
     if (std::strcmp(command, kCommandImportAdd) == 0) return RunImportAdd;
     if (std::strcmp(command, kCommandRepair) == 0) return RunRepair;
     if (std::strcmp(command, kCommandPublicExport) == 0) return RunPublicExport;
+    if (std::strcmp(command, kCommandKeyExport) == 0) return RunKeyExport;
     return nullptr;
 }
 

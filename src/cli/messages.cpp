@@ -10,8 +10,8 @@ void Write(std::string_view text) {
     ConsoleWrite(text.data(), text.size());
 }
 
-// The text of message `id` with %1, %2, ... replaced by the parameters.
-std::string Substitute(Language language, int id, const std::vector<std::string>& parameters) {
+// The text of `id` with "%1", "%2", ... replaced by the parameters.
+std::string Substituted(Language language, int id, const std::vector<std::string>& parameters) {
     const std::string_view text = MessageText(id, language);
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -34,12 +34,14 @@ void PrintMessage(Language language, int id) {
 }
 
 void PrintMessage(Language language, int id, const std::vector<std::string>& parameters) {
-    Write(Substitute(language, id, parameters));
+    if (parameters.empty()) return PrintMessage(language, id);
+    Write(Substituted(language, id, parameters));
     Write("\n");
 }
 
 void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
-    const std::string line = Substitute(language, id, parameters) + '\n';
+    std::string line = Substituted(language, id, parameters);
+    line += '\n';
     ConsoleWriteError(line.data(), line.size());
 }
 
@@ -54,8 +56,6 @@ int FailureMessageId(CommandFailure failure) {
             return kMsgPkcs12ReadFailed;
         case CommandFailure::kPkcs12TooMuchWork:
             return kMsgPkcs12TooMuchWork;
-        case CommandFailure::kPkcs12Unsupported:
-            return kMsgPkcs12Unsupported;
         case CommandFailure::kContainerCreateFailed:
             return kMsgContainerCreateFailed;
         case CommandFailure::kContainerOpenFailed:
@@ -72,6 +72,22 @@ int FailureMessageId(CommandFailure failure) {
             return kMsgRepairFailed;
         case CommandFailure::kPublicKeyFailed:
             return kMsgPublicKeyFailed;
+        case CommandFailure::kExportHeaderDamaged:
+            return kMsgExportHeaderDamaged;
+        case CommandFailure::kSignatureKeyNotExportable:
+            return kMsgSignatureKeyNotExportable;
+        case CommandFailure::kExchangeKeyNotExportable:
+            return kMsgExchangeKeyNotExportable;
+        case CommandFailure::kOutputExists:
+            return kMsgExportFileExists;
+        case CommandFailure::kOutputFolderUnwritable:
+            return kMsgExportFolderUnwritable;
+        case CommandFailure::kCertificateUnreadable:
+            return kMsgExportCertificateUnreadable;
+        case CommandFailure::kCertificateDoesNotHoldKey:
+            return kMsgExportCertificateMismatch;
+        case CommandFailure::kExportFailed:
+            return kMsgExportFailed;
     }
     return 0;
 }
@@ -96,7 +112,8 @@ int WarningMessageId(CommandWarningKind kind) {
 void PrintHelp(Language language) {
     constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,    kMsgHelpImportNew,
                                kMsgHelpImportAdd, kMsgHelpRepair,  kMsgHelpPublic,
-                               kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion};
+                               kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion,
+                               kMsgHelpKeyExport};
     for (int id : kManual) Write(MessageText(id, language));
 }
 

@@ -12,7 +12,7 @@ namespace keymend {
 // Prints a message followed by one line feed; the wrong-command-line message (123) is followed
 // by two, which leaves an empty line after it.
 void PrintMessage(Language language, int id);
-// The same with %1, %2, ... replaced by the parameters.
+// The same with "%1", "%2", ... replaced by the parameters in order.
 void PrintMessage(Language language, int id, const std::vector<std::string>& parameters);
 
 // Prints a warning line to standard error: the text of `id` with "%1", "%2", ... replaced by the
@@ -25,7 +25,7 @@ int DetailMessageId(CommandDetail detail);
 int WarningMessageId(CommandWarningKind kind);
 
 // Prints the manual: heading, -help, -p12tokv, -p12addtokv, -kvrepair, -kvpublic, the notice
-// on key parameters, the password sources and -version, each exactly as stored.
+// on key parameters, the password sources, -version and -kvtop12, each exactly as stored.
 void PrintHelp(Language language);
 
 }  // namespace keymend

@@ -1,4 +1,4 @@
-// The four operations the front end dispatches to, and what each reports back.
+// The operations the front end dispatches to, and what each reports back.
 #pragma once
 
 #include <string>
@@ -16,7 +16,6 @@ enum class CommandFailure {
     kPkcs12FileOpenFailed,   // the -infile file cannot be opened or read
     kPkcs12Refused,          // the PKCS#12 reader refuses the file (or it is too large)
     kPkcs12TooMuchWork,      // the file asks for more work than the reader allows
-    kPkcs12Unsupported,      // its protection uses an algorithm the reader lacks (%1: its OID)
     kContainerCreateFailed,  // the container cannot be protected or written
     kContainerOpenFailed,    // the existing container does not open
     kContainerFull,          // it already holds two keys
@@ -25,6 +24,15 @@ enum class CommandFailure {
     kContainerBusy,          // another command holds the container
     kRepairFailed,
     kPublicKeyFailed,
+    // -kvtop12; the failure parameters name what the message needs.
+    kExportHeaderDamaged,          // the header does not open: repair first
+    kSignatureKeyNotExportable,
+    kExchangeKeyNotExportable,
+    kOutputExists,                 // %1 the file
+    kOutputFolderUnwritable,       // %1 the folder
+    kCertificateUnreadable,        // %1 the certificate file
+    kCertificateDoesNotHoldKey,    // %1 the certificate file
+    kExportFailed,
 };
 
 // A second line after a failure: which certificate the repair needs to verify a key.
@@ -47,12 +55,13 @@ struct CommandResult {
     CommandFailure failure = CommandFailure::kNone;
     CommandDetail detail = CommandDetail::kNone;
     std::vector<CommandWarning> warnings = {};
-    std::vector<std::string> failureParameters = {};  // what the failure message's %1... stand for
+    std::vector<std::string> failureParameters = {};  // stand for %1, %2, ... of the failure
 };
 
 CommandResult RunImportNew(const Settings& settings);     // -p12tokv
 CommandResult RunImportAdd(const Settings& settings);     // -p12addtokv
 CommandResult RunRepair(const Settings& settings);        // -kvrepair
 CommandResult RunPublicExport(const Settings& settings);  // -kvpublic
+CommandResult RunKeyExport(const Settings& settings);     // -kvtop12
 
 }  // namespace keymend

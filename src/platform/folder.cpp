@@ -179,6 +179,29 @@ bool FolderHandle::Rename(const char* from, const char* to) {
            ::renameat(state_->fd, from, state_->fd, to) == 0;
 }
 
+RenameResult FolderHandle::RenameNoReplace(const char* from, const char* to) {
+    if (!IsOpen() || from == nullptr || to == nullptr) return RenameResult::kFailed;
+    FileStep();
+    if (FileFaultInjected(FileOp::kReplace)) return RenameResult::kFailed;
+    const int fd = state_->fd;
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(fd, from, fd, to, RENAME_NOREPLACE) == 0) return RenameResult::kRenamed;
+    if (errno == EEXIST) return RenameResult::kTargetExists;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return RenameResult::kFailed;
+#endif
+    // Without an exclusive rename: a hard link fails on an existing name just as well.
+    if (::linkat(fd, from, fd, to, 0) == 0) {
+        ::unlinkat(fd, from, 0);
+        return RenameResult::kRenamed;
+    }
+    if (errno == EEXIST) return RenameResult::kTargetExists;
+    // A file system without links (FAT): look, then rename; only its own writers can race.
+    struct stat st;
+    if (::fstatat(fd, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return RenameResult::kTargetExists;
+    if (errno != ENOENT) return RenameResult::kFailed;
+    return ::renameat(fd, from, fd, to) == 0 ? RenameResult::kRenamed : RenameResult::kFailed;
+}
+
 bool FolderHandle::Remove(const char* name) {
     if (!IsOpen() || name == nullptr) return false;
     FileStep();

@@ -28,6 +28,7 @@ constexpr uint32_t kLockWaitMilliseconds = 5000;
 enum class LockMode { kShared, kExclusive };
 enum class LockResult { kLocked, kBusy, kFailed };
 enum class EntryKind { kAbsent, kFile, kOther };
+enum class RenameResult { kRenamed, kTargetExists, kFailed };
 
 class FolderHandle {
   public:
@@ -60,6 +61,9 @@ class FolderHandle {
     EntryKind Kind(const char* name) const;
     // Renames within the folder, replacing a file `to`.
     bool Rename(const char* from, const char* to);
+    // Renames within the folder only when nothing is named `to`, decided atomically where the
+    // file system can (an entry appearing meanwhile is never replaced).
+    RenameResult RenameNoReplace(const char* from, const char* to);
     bool Remove(const char* name);  // true when it is gone (also when it never existed)
     bool Sync();                    // makes renames and removals in it durable
     bool List(std::vector<std::string>& names) const;  // without "." and ".."

@@ -204,6 +204,47 @@ constexpr StringEntry kStringTable[] = {
      "    fd:<номер> <Первая строка, прочитанная из открытого файлового дескриптора (кроме Windows)> \n"
      "    stdin <Первая строка стандартного ввода; при вводе с терминала не отображается> \n"
      "\n"},
+    {140,
+     "keymend.exe -kvtop12 Export the keys of Kalvion CSP container into new PKCS#12 containers signature.pfx and exchange.pfx.\n"
+     "    -contfolder <path to KV container directory> \n"
+     "    [-passkv <KV container password>] \n"
+     "    [-passp12 <PKCS#12 container password>] \n"
+     "    [-outdir <path to output directory for PKCS#12 files, the current directory by default>] \n"
+     "    [-certsg|-certex <path to signature/key exchange key certificate, for a key whose header holds none>] \n"
+     "    [-noKVKM Do not use Kalvion KeyMeshing for encryption]\n"
+     "\n",
+     "keymend.exe -kvtop12 Экспортировать ключи контейнера Калвион CSP в новые контейнеры PKCS#12 signature.pfx и exchange.pfx. \n"
+     "    -contfolder <Путь к директории ключевого контейнера Калвион CSP> \n"
+     "    [-passkv <Пароль на ключевой контейнер Калвион CSP>] \n"
+     "    [-passp12 <Пароль на ключевой контейнер PKCS#12>] \n"
+     "    [-outdir <Путь к директории для файлов PKCS#12, по умолчанию текущая директория>] \n"
+     "    [-certsg|-certex <Путь к файлу сертификата ключа подписи/обмена, если в заголовке его нет>] \n"
+     "    [-noKVKM При шифровании не использовать Kalvion KeyMeshing]\n"
+     "\n"},
+    {141,
+     "The header of Kalvion CSP key container is damaged: the key parameters cannot be read from it. Repair the container with -kvrepair first.",
+     "Заголовок ключевого контейнера Калвион CSP повреждён: параметры ключей из него не читаются. Сначала восстановите контейнер командой -kvrepair."},
+    {142,
+     "The signature key is not exportable. Its owner can allow export with keymend.exe -kvrepair -contfolder <path> -certsg <certificate> -exportablesg.",
+     "Ключ подписи не является экспортируемым. Владелец ключа может разрешить экспорт командой keymend.exe -kvrepair -contfolder <путь> -certsg <сертификат> -exportablesg."},
+    {143,
+     "The key exchange key is not exportable. Its owner can allow export with keymend.exe -kvrepair -contfolder <path> -certex <certificate> -exportableex.",
+     "Ключ обмена не является экспортируемым. Владелец ключа может разрешить экспорт командой keymend.exe -kvrepair -contfolder <путь> -certex <сертификат> -exportableex."},
+    {144,
+     "The file %1 already exists; nothing was written.",
+     "Файл %1 уже существует; ничего не записано."},
+    {145,
+     "Cannot write to the directory %1; nothing was written.",
+     "Невозможно записать в директорию %1; ничего не записано."},
+    {146,
+     "Cannot read the certificate file %1.",
+     "Невозможно прочитать файл сертификата %1."},
+    {147,
+     "The certificate in %1 does not hold the public key of a key of its purpose in Kalvion CSP key container.",
+     "Сертификат в файле %1 не содержит открытый ключ ключа соответствующего назначения из ключевого контейнера Калвион CSP."},
+    {148,
+     "Failed to export the keys of Kalvion CSP key container into PKCS#12 containers.",
+     "Ошибка при экспорте ключей контейнера Калвион CSP в контейнеры PKCS#12."},
     {200,
      "keymend.exe -version Display the version of keymend and the platform it was built for.\n"
      "\n",

@@ -32,10 +32,19 @@ constexpr int kMsgRepairParametersAssumed = 127;  // %1 curve, %2 digest paramet
 constexpr int kMsgPublicKeyAssumed = 128;         // %1 file, %2 provider type, %3 curve
 constexpr int kMsgPkcs12TooMuchWork = 130;      // the PKCS#12 file asks for too much work
 constexpr int kMsgPkcs12Unsupported = 160;      // %1: the OID of an unsupported algorithm
+// -kvtop12 failures; %1 names the file or folder where the comment says so.
+constexpr int kMsgExportHeaderDamaged = 141;        // the header does not open: -kvrepair first
+constexpr int kMsgSignatureKeyNotExportable = 142;  // how the owner allows export: -exportablesg
+constexpr int kMsgExchangeKeyNotExportable = 143;   // -exportableex
+constexpr int kMsgExportFileExists = 144;           // %1 the output file
+constexpr int kMsgExportFolderUnwritable = 145;     // %1 the output folder
+constexpr int kMsgExportCertificateUnreadable = 146;  // %1 the certificate file
+constexpr int kMsgExportCertificateMismatch = 147;    // %1 the certificate file
+constexpr int kMsgExportFailed = 148;
 
 // Manual entries, printed as stored (they carry their own line feeds).
 constexpr int kMsgHelpImportNew = 115;  // -p12tokv
-constexpr int kMsgHelpExportP12 = 116;  // -kvtop12, a command this tool does not offer
+constexpr int kMsgHelpExportP12 = 116;  // -kvtop12 with an option never offered; unused
 constexpr int kMsgHelpImportAdd = 117;  // -p12addtokv
 constexpr int kMsgHelpRepair = 118;     // -kvrepair
 constexpr int kMsgHelpHeading = 119;    // "Usage: "
@@ -44,6 +53,7 @@ constexpr int kMsgHelpNotice = 122;     // how key parameters are chosen
 constexpr int kMsgHelpHelp = 124;       // -help
 constexpr int kMsgHelpSources = 131;    // -passkvin, -passp12in and their sources
 constexpr int kMsgHelpVersion = 200;    // -version
+constexpr int kMsgHelpKeyExport = 140;  // -kvtop12 as offered (116 is the older text)
 
 // The UTF-8 text of a message id in the given language; an empty view for an unknown id.
 std::string_view MessageText(int id, Language language);

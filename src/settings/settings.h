@@ -27,6 +27,7 @@ struct Settings {
     const char* contName = nullptr;
     const char* certEx = nullptr;
     const char* certSg = nullptr;
+    const char* outDir = nullptr;  // -outdir: where -kvtop12 writes (current folder when null)
     uint32_t exportableEx = 0;
     uint32_t exportableSg = 0;
     uint32_t dhAllowed = 0;

@@ -40,7 +40,7 @@ std::map<std::string, std::string> FieldsOf(const Settings& s) {
             FIELD(contName),    FIELD(certEx),        FIELD(certSg),       FIELD(containerPassword),
             FIELD(p12Password), FIELD(primaryOid),    FIELD(secondaryOid), FIELD(keySpec),
             FIELD(provType),    FIELD(useKeyMeshing), FIELD(exportableEx), FIELD(exportableSg),
-            FIELD(dhAllowed),   FIELD(extendHeader),  FIELD(noMacVerify)};
+            FIELD(dhAllowed),   FIELD(extendHeader),  FIELD(noMacVerify),  FIELD(outDir)};
 #undef FIELD
 }
 

@@ -41,6 +41,7 @@ struct Der {
     static Der Parse(const Bytes& der);  // the first element; fails the test on bad input
     Bytes Encode() const;
     Der& operator[](size_t i) { return kids.at(i); }
+    const Der& operator[](size_t i) const { return kids.at(i); }
 };
 
 }  // namespace keymend::test

@@ -278,6 +278,23 @@ bool FolderHandle::Rename(const char* from, const char* to) {
     });
 }
 
+RenameResult FolderHandle::RenameNoReplace(const char* from, const char* to) {
+    std::wstring source, target;
+    if (!Child(*state_, from, source) || !Child(*state_, to, target)) return RenameResult::kFailed;
+    FileStep();
+    if (FileFaultInjected(FileOp::kReplace)) return RenameResult::kFailed;
+    // Without MOVEFILE_REPLACE_EXISTING an existing target fails the move.
+    if (Retrying([&] {
+            return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+        })) {
+        return RenameResult::kRenamed;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
+               ? RenameResult::kTargetExists
+               : RenameResult::kFailed;
+}
+
 bool FolderHandle::Remove(const char* name) {
     std::wstring path;
     if (!Child(*state_, name, path)) return false;
