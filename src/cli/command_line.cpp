@@ -53,6 +53,7 @@ constexpr Word kWords[] = {
     {kCommandImportAdd, Kind::kCommand, Target::kNone},
     {kCommandRepair, Kind::kCommand, Target::kNone},
     {kCommandPublicExport, Kind::kCommand, Target::kNone},
+    {kCommandCheck, Kind::kCommand, Target::kNone},
     {kCommandHelp, Kind::kCommand, Target::kNone},
     {kCommandVersion, Kind::kCommand, Target::kNone},
     {"-ex", Kind::kFlag, Target::kKeyExchange},
@@ -323,7 +324,9 @@ bool MeetsRequirements(const Settings& s) {
     if (IsCommand(s, kCommandRepair)) {
         return s.contFolder != nullptr && (s.certEx != nullptr || s.certSg != nullptr);
     }
-    if (IsCommand(s, kCommandPublicExport)) return s.contFolder != nullptr;
+    if (IsCommand(s, kCommandPublicExport) || IsCommand(s, kCommandCheck)) {
+        return s.contFolder != nullptr;
+    }
     return IsCommand(s, kCommandHelp) || IsCommand(s, kCommandVersion);
 }
 

@@ -24,6 +24,7 @@ constexpr const char kCommandImportNew[] = "-p12tokv";
 constexpr const char kCommandImportAdd[] = "-p12addtokv";
 constexpr const char kCommandRepair[] = "-kvrepair";
 constexpr const char kCommandPublicExport[] = "-kvpublic";
+constexpr const char kCommandCheck[] = "-kvcheck";
 constexpr const char kCommandHelp[] = "-help";
 constexpr const char kCommandVersion[] = "-version";
 

@@ -17,8 +17,7 @@ void PrintMessage(Language language, int id) {
     Write(id == kMsgWrongCommandLine ? "\n\n" : "\n");
 }
 
-void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
-    const std::string_view text = MessageText(id, language);
+std::string FormatText(std::string_view text, const std::vector<std::string>& parameters) {
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
         const size_t n = i + 1 < text.size() ? static_cast<size_t>(text[i + 1] - '1') : 9;
@@ -29,6 +28,11 @@ void PrintWarning(Language language, int id, const std::vector<std::string>& par
             line += text[i];
         }
     }
+    return line;
+}
+
+void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
+    std::string line = FormatText(MessageText(id, language), parameters);
     line += '\n';
     ConsoleWriteError(line.data(), line.size());
 }
@@ -84,7 +88,8 @@ int WarningMessageId(CommandWarningKind kind) {
 void PrintHelp(Language language) {
     constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,    kMsgHelpImportNew,
                                kMsgHelpImportAdd, kMsgHelpRepair,  kMsgHelpPublic,
-                               kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion};
+                               kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion,
+                               kMsgHelpCheck};
     for (int id : kManual) Write(MessageText(id, language));
 }
 

@@ -42,14 +42,7 @@ OpenFailure VerifyAndDecrypt(ContainerImage& image, const char16_t* password) {
     if (!MaskCheckPasses(image.masks, paramSet) || !MaskCheckPasses(image.masks2, paramSet)) {
         return OpenFailure::kMaskCheck;
     }
-    SecureArray<kHeaderMacSize> mac;
-    const char* macSet =
-        providerType == kProviderType2001 ? DefaultParamSet(kProviderType2001) : paramSet;
-    if (header.headerMac.size() != kHeaderMacSize ||
-        !HeaderMac(header.rawContent.data(), header.rawContent.size(), macSet, mac.data()) ||
-        !ConstantTimeEqual(mac.data(), header.headerMac.data(), kHeaderMacSize)) {
-        return OpenFailure::kHeaderMac;
-    }
+    if (!HeaderMacPasses(header)) return OpenFailure::kHeaderMac;
     if (!PasswordCheckPasses(header, password, providerType, paramSet)) {
         return OpenFailure::kPassword;
     }
