@@ -192,6 +192,8 @@ int VerdictMessage(CheckVerdict verdict) {
             return kMsgCheckWrongPassword;
         case CheckVerdict::kPendingRewrite:
             return kMsgCheckPendingRewrite;
+        case CheckVerdict::kFileBlocked:
+            return kMsgCheckFileBlocked;
         case CheckVerdict::kNotContainer:
         case CheckVerdict::kBusy:
             return kMsgCheckNotContainer;

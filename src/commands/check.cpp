@@ -197,6 +197,8 @@ CheckVerdict VerdictOfPlan(RepairPlanResult result) {
             return CheckVerdict::kNeedsExchangeCertificate;
         case RepairPlanResult::kSignatureKeyUnverified:
             return CheckVerdict::kNeedsSignatureCertificate;
+        case RepairPlanResult::kFileBlocked:
+            return CheckVerdict::kFileBlocked;
     }
     return CheckVerdict::kNoCopyDecrypts;
 }

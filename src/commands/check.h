@@ -60,6 +60,7 @@ enum class CheckVerdict {
     kNeedsSignatureCertificate,
     kCertificateUnusable,        // a certificate (given or recorded) the repair cannot use
     kNoCopyDecrypts,             // no copy gives the certificates' keys
+    kFileBlocked,                // a key file's name is taken by something that is not a file
     kWrongPassword,
     kNotContainer,
     kPendingRewrite,             // an interrupted rewrite waits to be completed or undone

@@ -7,6 +7,7 @@
 #include "container/container.h"
 #include "container/protection.h"
 #include "container/records.h"
+#include "container/rewrite.h"
 #include "crypto/context/crypto_context.h"
 #include "crypto/ec/key_mask.h"
 #include "crypto/context/secure_blob.h"
@@ -472,7 +473,13 @@ RepairPlanResult Plan(Repair& r, const FolderHandle* folder, SourceCopy& source)
         folder = &r.folder;
     }
     if (!OpenDamaged(r, *folder)) return RepairPlanResult::kNoCopyOpens;
-    if (ChooseSource(r, source)) return RepairPlanResult::kRepairable;
+    if (ChooseSource(r, source)) {
+        for (const char* name : {kNameFile, kHeaderFile, kPrimaryFile, kMasksFile, kPrimary2File,
+                                 kMasks2File}) {
+            if (!CanReplace(*folder, name)) return RepairPlanResult::kFileBlocked;
+        }
+        return RepairPlanResult::kRepairable;
+    }
     switch (r.outcome.result) {
         case RepairResult::kExchangeKeyUnverified:
             return RepairPlanResult::kExchangeKeyUnverified;

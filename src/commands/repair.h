@@ -64,6 +64,7 @@ enum class RepairPlanResult {
     kNoCopyMatches,        // no copy holds the certificates' keys in either order
     kExchangeKeyUnverified,   // a copy matches, but its key exchange key has no certificate
     kSignatureKeyUnverified,  // and nothing else confirms it (see RepairContainer)
+    kFileBlocked,  // something other than a file holds a key file's name: it cannot be rewritten
 };
 struct RepairPlan {
     RepairPlanResult result = RepairPlanResult::kNoCertificate;

@@ -28,7 +28,8 @@ bool OpenCopyStrict(KeyFileRecord& keys, const MaskFileRecord& masks, const Head
         !KeyMatchesCheck(keys.firstKeyDecrypted, masks.mask, header.firstKey)) {
         return false;
     }
-    if (keys.secondKey.empty()) return true;
+    // A copy without the second key the header describes has lost it.
+    if (keys.secondKey.empty()) return header.secondKey.publicKeyCheck.empty();
     return DecryptInto(keys.secondKey, keys.secondKeyDecrypted, kek, paramSet) &&
            KeyMatchesCheck(keys.secondKeyDecrypted, masks.mask, header.secondKey);
 }

@@ -330,6 +330,9 @@ constexpr StringEntry kStringTable[] = {
      "    [-certex|-certsg <Путь к файлу сертификата ключа обмена/подписи для сравнения с ключами>] \n"
      "    Код завершения 0 - только если контейнер исправен и пароль верен. \n"
      "\n"},
+    {197,
+     "Verdict: damaged, not repairable until what takes the place of a key file (a folder, a link) is moved away",
+     "Заключение: контейнер повреждён, восстановление невозможно, пока на месте файла ключа находится другой объект (папка, ссылка)"},
     {200,
      "keymend.exe -version Display the version of keymend and the platform it was built for.\n"
      "\n",

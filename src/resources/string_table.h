@@ -63,6 +63,7 @@ constexpr int kMsgCheckNoCopyDecrypts = 192;
 constexpr int kMsgCheckWrongPassword = 193;
 constexpr int kMsgCheckNotContainer = 194;
 constexpr int kMsgCheckPendingRewrite = 195;
+constexpr int kMsgCheckFileBlocked = 197;
 
 // Manual entries, printed as stored (they carry their own line feeds).
 constexpr int kMsgHelpImportNew = 115;  // -p12tokv
