@@ -36,8 +36,8 @@ std::string Hex(int value) {
 std::string Argument(const std::string& word) {
     for (char c : word) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || std::string_view("._/-+,:=@\\").find(c) !=
-                                                         std::string_view::npos ||
+                           (c >= '0' && c <= '9') ||
+                           std::string_view("._/-+,:=@\\").find(c) != std::string_view::npos ||
                            static_cast<unsigned char>(c) >= 0x80;
         if (!plain) return "\"" + word + "\"";
     }
@@ -53,9 +53,8 @@ void FileLines(Report& r, const ContainerCheck& check) {
         std::string line = file.name;
         line.resize(14, ' ');
         const int state = static_cast<int>(file.state);
-        const std::string number = std::to_string(file.state == CheckedFile::kTooLarge
-                                                      ? file.size
-                                                      : static_cast<uint64_t>(file.offset));
+        const std::string number = std::to_string(
+            file.state == CheckedFile::kTooLarge ? file.size : static_cast<uint64_t>(file.offset));
         const bool decoded =
             file.state == CheckedFile::kOk || file.state == CheckedFile::kTrailingBytes;
         const std::string name = file.name;
@@ -95,13 +94,13 @@ std::string Algorithm(const Report& r, uint32_t providerType) {
     }
 }
 
-void CertificateLine(Report& r, const CertificateCheck& cert) {
-    const std::string where = cert.path.empty() ? r.Choice(kMsgCheckCertificateWords, 0)
-                                                : cert.path;
+void CertificateLine(Report& r, const CertificateCheck& cert, int indent) {
+    const std::string where =
+        cert.path.empty() ? r.Choice(kMsgCheckCertificateWords, 0) : cert.path;
     if (!cert.readable) {
         r.Line(r.Format(MessageText(kMsgCheckCertificate, r.language),
                         {where, "?", "?", "?", "?", r.Choice(kMsgCheckCertificateWords, 4)}),
-               2);
+               indent);
         return;
     }
     int holds = 5;
@@ -119,11 +118,11 @@ void CertificateLine(Report& r, const CertificateCheck& cert) {
             break;
     }
     const auto orUnknown = [](const std::string& s) { return s.empty() ? std::string("?") : s; };
-    r.Line(r.Format(MessageText(kMsgCheckCertificate, r.language),
-                    {where, orUnknown(cert.subject), orUnknown(cert.serial),
-                     orUnknown(cert.notBefore), orUnknown(cert.notAfter),
-                     r.Choice(kMsgCheckCertificateWords, holds)}),
-           cert.holds == CertificateHolds::kNoKey ? 0 : 2);
+    r.Line(
+        r.Format(MessageText(kMsgCheckCertificate, r.language),
+                 {where, orUnknown(cert.subject), orUnknown(cert.serial), orUnknown(cert.notBefore),
+                  orUnknown(cert.notAfter), r.Choice(kMsgCheckCertificateWords, holds)}),
+        indent);
 }
 
 void KeyLines(Report& r, const ContainerCheck& check) {
@@ -134,7 +133,9 @@ void KeyLines(Report& r, const ContainerCheck& check) {
             std::string flags;
             if (key.flags & 0x80) flags += ", " + r.Choice(kMsgCheckKeyFlags, 0);
             if (key.flags & 0x08) flags += ", " + r.Choice(kMsgCheckKeyFlags, 1);
-            const auto orNone = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
+            const auto orNone = [](const std::string& s) {
+                return s.empty() ? std::string("-") : s;
+            };
             r.Line(r.Format(MessageText(kMsgCheckKey, r.language),
                             {number, r.Choice(kMsgCheckPurpose, key.exchange ? 1 : 0),
                              Algorithm(r, key.providerType), key.algorithm, orNone(key.curve),
@@ -147,10 +148,12 @@ void KeyLines(Report& r, const ContainerCheck& check) {
                             {std::to_string(c + 1)}),
                    2);
         }
-        if (key.copiesAgree >= 0) r.Line(r.Choice(kMsgCheckCopiesAgree, key.copiesAgree ? 0 : 1), 2);
-        for (const CertificateCheck& cert : key.certificates) CertificateLine(r, cert);
+        if (key.copiesAgree >= 0)
+            r.Line(r.Choice(kMsgCheckCopiesAgree, key.copiesAgree ? 0 : 1), 2);
+        for (const CertificateCheck& cert : key.certificates) CertificateLine(r, cert, 2);
     }
-    for (const CertificateCheck& cert : check.unmatched) CertificateLine(r, cert);
+    // Certificates given that hold no key of the container stand on their own.
+    for (const CertificateCheck& cert : check.unmatched) CertificateLine(r, cert, 0);
 }
 
 std::string RepairCommandLine(const Report& r, const ContainerCheck& check) {
@@ -160,10 +163,9 @@ std::string RepairCommandLine(const Report& r, const ContainerCheck& check) {
     for (const auto& [option, cert] : certificates) {
         if (!cert->needed) continue;
         line += option;
-        line += cert->path.empty()
-                    ? r.Format(MessageText(kMsgCheckCertificateOfKey, r.language),
-                               {std::to_string(cert->key)})
-                    : Argument(cert->path);
+        line += cert->path.empty() ? r.Format(MessageText(kMsgCheckCertificateOfKey, r.language),
+                                              {std::to_string(cert->key)})
+                                   : Argument(cert->path);
     }
     if (check.exportableEx) line += " -exportableex";
     if (check.exportableSg) line += " -exportablesg";

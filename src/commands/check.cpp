@@ -10,14 +10,15 @@
 #include "crypto/context/crypto_context.h"
 #include "crypto/ec/curve.h"
 #include "crypto/ec/keypair.h"
+#include "unicode/utf8.h"
 #include "x509/certificate.h"
 
 namespace keymend {
 
 namespace {
 
-constexpr ContainerFile kFiles[6] = {ContainerFile::kName,   ContainerFile::kHeader,
-                                     ContainerFile::kPrimary, ContainerFile::kMasks,
+constexpr ContainerFile kFiles[6] = {ContainerFile::kName,     ContainerFile::kHeader,
+                                     ContainerFile::kPrimary,  ContainerFile::kMasks,
                                      ContainerFile::kPrimary2, ContainerFile::kMasks2};
 
 CheckedFile Checked(FileState state) {
@@ -40,6 +41,29 @@ CheckedFile Checked(FileState state) {
 
 CheckValue Compared(bool matches) {
     return matches ? CheckValue::kCorrect : CheckValue::kWrong;
+}
+
+// The container name as text to print: UTF-8 characters as they are; control characters, the
+// backslash and bytes that are not UTF-8 as a backslash and two hex digits.
+std::string PrintableName(const SecureBlob& name) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < name.size();) {
+        uint32_t code = 0;
+        const size_t n = Utf8Decode(name.data() + i, name.size() - i, &code);
+        const bool printable =
+            code >= 0x20 && code != 0x7F && code != '\\' && (code < 0x80 || code > 0x9F);
+        if (n != 0 && printable) {
+            out.append(reinterpret_cast<const char*>(name.data() + i), n);
+            i += n;
+        } else {
+            out += '\\';
+            out += kHex[name[i] >> 4];
+            out += kHex[name[i] & 15];
+            ++i;
+        }
+    }
+    return out;
 }
 
 std::string Date(const CalendarTime& t) {
@@ -75,8 +99,8 @@ SlotKeys KeysOfSlot(const ContainerImage* image, int slot) {
     const KeyFileRecord* files[2] = {&image->primary, &image->primary2};
     const MaskFileRecord* masks[2] = {&image->masks, &image->masks2};
     for (int c = 0; c < 2; ++c) {
-        const SecureBlob& key = slot == 0 ? files[c]->firstKeyDecrypted
-                                          : files[c]->secondKeyDecrypted;
+        const SecureBlob& key =
+            slot == 0 ? files[c]->firstKeyDecrypted : files[c]->secondKeyDecrypted;
         if (!key.empty() && !masks[c]->mask.empty()) {
             keys.key[c] = &key;
             keys.mask[c] = &masks[c]->mask;
@@ -127,10 +151,10 @@ void CheckCopies(const KeyProperties* entry, const SlotKeys& keys, KeyCheck& out
         SecureArray<kPublicKeyCheckSize> check[2];
         bool computed = true;
         for (int c = 0; c < 2; ++c) {
-            computed = computed &&
-                       PublicKeyCheckValue(check[c].data(), keys.key[c]->data(), keys.key[c]->size(),
-                                           keys.mask[c]->data(), keys.mask[c]->size(), curve,
-                                           MaskStep::kDivide);
+            computed =
+                computed && PublicKeyCheckValue(check[c].data(), keys.key[c]->data(),
+                                                keys.key[c]->size(), keys.mask[c]->data(),
+                                                keys.mask[c]->size(), curve, MaskStep::kDivide);
         }
         if (computed) {
             out.copiesAgree =
@@ -216,8 +240,8 @@ void CheckContainer(const CheckOptions& options, ContainerCheck& out) {
     const FolderStatus opened =
         OpenContainerFolderUnchanged(options.contFolder, folder, &pendingRewrite);
     if (opened != FolderStatus::kOpened) {
-        out.verdict = opened == FolderStatus::kBusy ? CheckVerdict::kBusy
-                                                    : CheckVerdict::kNotContainer;
+        out.verdict =
+            opened == FolderStatus::kBusy ? CheckVerdict::kBusy : CheckVerdict::kNotContainer;
         return;
     }
     ContainerImagePtr image = CreateContainerImage();
@@ -231,24 +255,25 @@ void CheckContainer(const CheckOptions& options, ContainerCheck& out) {
         anyDecoded = anyDecoded || found.decoded;
         allOk = allOk && found.state == FileState::kOk;
     }
-    if (out.files[0].state == CheckedFile::kOk || out.files[0].state == CheckedFile::kTrailingBytes) {
-        out.name.assign(reinterpret_cast<const char*>(image->name.data()), image->name.size());
+    if (out.files[0].state == CheckedFile::kOk ||
+        out.files[0].state == CheckedFile::kTrailingBytes) {
+        out.name = PrintableName(image->name);
     }
 
     // The header, with the strict open's own checks.
     const HeaderRecord& header = image->header;
     uint32_t providerType = 0;
     const char* paramSet = nullptr;
-    out.headerDecoded = out.files[1].state == CheckedFile::kOk ||
-                        out.files[1].state == CheckedFile::kTrailingBytes;
+    out.headerDecoded =
+        out.files[1].state == CheckedFile::kOk || out.files[1].state == CheckedFile::kTrailingBytes;
     if (out.headerDecoded) {
         providerType = ProviderTypeOfOid(header.firstKey.algorithm);
         paramSet = ContainerParamSet(header.firstKey.encryptionParamSet, providerType);
         out.headerMac = Compared(HeaderMacPasses(header));
         if (HasPasswordCheck(header)) {
-            out.password = Compared(paramSet != nullptr &&
-                                    PasswordCheckPasses(header, options.password, providerType,
-                                                        paramSet));
+            out.password =
+                Compared(paramSet != nullptr &&
+                         PasswordCheckPasses(header, options.password, providerType, paramSet));
         }
         out.headerFlags = header.flags.empty() ? -1 : header.flags[0];
     }
@@ -266,16 +291,14 @@ void CheckContainer(const CheckOptions& options, ContainerCheck& out) {
     // The copies as the tolerant open (-kvpublic's) gives them; the mask checks under the
     // parameter set they open under.
     const char* openedSet = nullptr;
-    ContainerImagePtr copies =
-        OpenContainerAnyParamSet(folder, options.password, providerType, TolerantHeader::kRead,
-                                 paramSet, &openedSet);
+    ContainerImagePtr copies = OpenContainerAnyParamSet(
+        folder, options.password, providerType, TolerantHeader::kRead, paramSet, &openedSet);
     const char* maskSet = openedSet != nullptr ? openedSet : paramSet;
     const MaskFileRecord* masks[2] = {&image->masks, &image->masks2};
     for (int c = 0; c < 2; ++c) {
         const CheckedFile state = out.files[c == 0 ? 3 : 5].state;
         if (state != CheckedFile::kOk && state != CheckedFile::kTrailingBytes) continue;
-        out.maskChecks[c] =
-            Compared(maskSet != nullptr && MaskCheckPasses(*masks[c], maskSet));
+        out.maskChecks[c] = Compared(maskSet != nullptr && MaskCheckPasses(*masks[c], maskSet));
     }
 
     // The keys: those the header describes and those the copies hold.

@@ -35,9 +35,9 @@ enum class CertificateHolds { kThisKey, kNotThisKey, kNoKey, kUnknown };
 struct CertificateCheck {
     std::string path;  // empty: the certificate recorded in the header
     bool readable = false;
-    std::string subject;                    // RFC 4514, UTF-8, control characters escaped
-    std::string serial;                     // hexadecimal
-    std::string notBefore, notAfter;        // YYYY-MM-DD, UTC
+    std::string subject;              // RFC 4514, UTF-8, control characters escaped
+    std::string serial;               // hexadecimal
+    std::string notBefore, notAfter;  // YYYY-MM-DD, UTC
     CertificateHolds holds = CertificateHolds::kUnknown;
 };
 
@@ -48,23 +48,23 @@ struct KeyCheck {
     std::string algorithm, curve, digest, encryption;
     int flags = 0;
     CopyKey copies[2] = {CopyKey::kUnreadable, CopyKey::kUnreadable};
-    int copiesAgree = -1;  // 1 the same key, 0 different keys, -1 not known
+    int copiesAgree = -1;                        // 1 the same key, 0 different keys, -1 not known
     std::vector<CertificateCheck> certificates;  // header's first, then those given
 };
 
 enum class CheckVerdict {
     kHealthy,
     kRepairable,
-    kNeedsCertificate,           // no certificate known for the keys
-    kNeedsExchangeCertificate,   // the repair cannot verify this key without its certificate
+    kNeedsCertificate,          // no certificate known for the keys
+    kNeedsExchangeCertificate,  // the repair cannot verify this key without its certificate
     kNeedsSignatureCertificate,
-    kCertificateUnusable,        // a certificate (given or recorded) the repair cannot use
-    kNoCopyDecrypts,             // no copy gives the certificates' keys
-    kFileBlocked,                // a key file's name is taken by something that is not a file
+    kCertificateUnusable,  // a certificate (given or recorded) the repair cannot use
+    kNoCopyDecrypts,       // no copy gives the certificates' keys
+    kFileBlocked,          // a key file's name is taken by something that is not a file
     kWrongPassword,
     kNotContainer,
-    kPendingRewrite,             // an interrupted rewrite waits to be completed or undone
-    kBusy,                       // another command holds the container
+    kPendingRewrite,  // an interrupted rewrite waits to be completed or undone
+    kBusy,            // another command holds the container
 };
 
 // A certificate the repair is to be given: the file named, or the certificate recorded in the
@@ -77,7 +77,7 @@ struct RepairCertificate {
 
 struct ContainerCheck {
     std::string folder;
-    std::string name;  // from name.key when it decodes
+    std::string name;    // from name.key when it decodes; control characters escaped
     FileCheck files[6];  // name, header, primary, masks, primary2, masks2
     bool headerDecoded = false;
     CheckValue headerMac = CheckValue::kAbsent;
@@ -86,9 +86,9 @@ struct ContainerCheck {
     CheckValue maskChecks[2] = {CheckValue::kAbsent, CheckValue::kAbsent};
     std::vector<KeyCheck> keys;
     std::vector<CertificateCheck> unmatched;  // given certificates that hold no key here
-    bool publicKeysRecoverable = false;      // -kvpublic would succeed
+    bool publicKeysRecoverable = false;       // -kvpublic would succeed
     CheckVerdict verdict = CheckVerdict::kNotContainer;
-    RepairCertificate repairEx, repairSg;    // kRepairable: what -kvrepair is to be given
+    RepairCertificate repairEx, repairSg;  // kRepairable: what -kvrepair is to be given
     // The key flags the header records, which -kvrepair keeps only when told to.
     bool exportableEx = false, exportableSg = false, dhAllowed = false;
     bool passwordGiven = false;

@@ -258,9 +258,10 @@ FileInspection InspectContainerFile(const FolderHandle& folder, ContainerFile fi
     found.decoded = DecodeInto(read.bytes, file, image);
     if (!found.decoded) {
         const uint8_t* at = DerFailurePosition();
+        const uint8_t* start = read.bytes.data();
         found.state = FileState::kNotDer;
-        if (at != nullptr && at >= read.bytes.data() && at <= read.bytes.data() + read.bytes.size()) {
-            found.offset = static_cast<uint32_t>(at - read.bytes.data());
+        if (at != nullptr && at >= start && at <= start + read.bytes.size()) {
+            found.offset = static_cast<uint32_t>(at - start);
         }
         return found;
     }

@@ -350,13 +350,4 @@ std::string_view MessageText(int id, Language language) {
     return {};
 }
 
-std::string_view MessageChoice(int id, int index, Language language) {
-    std::string_view text = MessageText(id, language);
-    for (; index > 0 && !text.empty(); --index) {
-        const size_t end = text.find('\n');
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    }
-    return text.substr(0, text.find('\n'));
-}
-
 }  // namespace keymend

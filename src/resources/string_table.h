@@ -80,7 +80,15 @@ constexpr int kMsgHelpCheck = 196;      // -kvcheck
 
 // The UTF-8 text of a message id in the given language; an empty view for an unknown id.
 std::string_view MessageText(int id, Language language);
-// Line `index` (from 0) of a choice text; an empty view past its last line.
-std::string_view MessageChoice(int id, int index, Language language);
+// Line `index` (from 0) of a choice text; an empty view past its last line. Inline, because on
+// Windows MessageText reads the executable's resources and this module has no source.
+inline std::string_view MessageChoice(int id, int index, Language language) {
+    std::string_view text = MessageText(id, language);
+    for (; index > 0 && !text.empty(); --index) {
+        const size_t end = text.find('\n');
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    }
+    return text.substr(0, text.find('\n'));
+}
 
 }  // namespace keymend

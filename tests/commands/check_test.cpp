@@ -1,11 +1,12 @@
 // -kvcheck: its findings for each kind of damage, its verdict against what -kvrepair and
 // -kvpublic then do, and a folder left exactly as it was.
+#include "commands/check.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "cli/check_report.h"
-#include "commands/check.h"
 #include "container/container.h"
 #include "hardening/hardening_support.h"
 
@@ -53,8 +54,8 @@ std::vector<std::string> CertArgs(Certs certs) {
 // signature key) or key 2 (the exchange key) of the fixtures.
 std::vector<std::string> NamedCertArgs(const ContainerCheck& check) {
     std::vector<std::string> args;
-    const std::pair<const char*, const RepairCertificate*> named[] = {
-        {"-certex", &check.repairEx}, {"-certsg", &check.repairSg}};
+    const std::pair<const char*, const RepairCertificate*> named[] = {{"-certex", &check.repairEx},
+                                                                      {"-certsg", &check.repairSg}};
     for (const auto& [option, cert] : named) {
         if (!cert->needed) continue;
         args.push_back(option);
@@ -84,6 +85,7 @@ TEST(Check, VerdictAgreesWithRepairAndPublicExport) {
         int offset;  // of a kNotDer / kTrailingBytes finding, or kAny
         CheckVerdict verdict;
     } cases[] = {
+        // clang-format off
         {"", "", false, "", kBoth, kAny, CheckedFile::kOk, kAny, CheckVerdict::kHealthy},
         {"name.key", "", false, "", kBoth, 0, CheckedFile::kMissing, kAny, CheckVerdict::kRepairable},
         {"header.key", "", false, "", kBoth, 1, CheckedFile::kMissing, kAny, CheckVerdict::kRepairable},
@@ -122,6 +124,7 @@ TEST(Check, VerdictAgreesWithRepairAndPublicExport) {
         {"", "", true, "bad", kSignOnly, kAny, CheckedFile::kOk, kAny, CheckVerdict::kWrongPassword},
         {"header.key@1", "", true, "bad", kSignOnly, kAny, CheckedFile::kOk, kAny,
          CheckVerdict::kNoCopyDecrypts},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage + " | " + c.swapFromOne + " | password " + c.password);
@@ -161,7 +164,8 @@ TEST(Check, VerdictAgreesWithRepairAndPublicExport) {
 
         // The repair, given the certificates the verdict names (or those -kvcheck had).
         const bool repairable = c.verdict == CheckVerdict::kRepairable;
-        std::vector<std::string> repair = {"-kvrepair", "-contfolder", folder, "-passkv", c.password};
+        std::vector<std::string> repair = {"-kvrepair", "-contfolder", folder, "-passkv",
+                                           c.password};
         for (const std::string& arg : repairable ? NamedCertArgs(check) : CertArgs(c.certs)) {
             repair.push_back(arg);
         }
@@ -210,6 +214,11 @@ TEST(Check, KeysCopiesAndCertificates) {
     EXPECT_EQ(check.keys[1].copies[1], CopyKey::kDiffers);
     EXPECT_EQ(check.keys[1].copiesAgree, 0);
     EXPECT_EQ(check.keys[0].copiesAgree, 1);
+
+    // The name is printed as text: UTF-8 as it is, a control character and a stray byte escaped.
+    ASSERT_TRUE(WriteFileBytes(one + "/name.key",
+                               Bytes{0x30, 0x08, 0x16, 0x06, 0xD0, 0xAF, 0x07, 'b', 0xFF, '\\'}));
+    EXPECT_EQ(Check(one, u"", kNone).name, "\xD0\xAF\\07b\\FF\\5C");
 }
 
 TEST(Check, InterruptedRewriteIsReportedNotFinished) {
@@ -235,11 +244,13 @@ TEST(Check, ReportInBothLanguages) {
          {"  primary2.key  DAMAGED: not the expected DER record (byte 0)\n",
           "  certificate in header: CN=",
           "Verdict: damaged, repairable: keymend -kvrepair -contfolder " + folder +
-              " -certex <certificate of key 2> -certsg <certificate of key 1> -exportableex -exportablesg\n"}},
+              " -certex <certificate of key 2> -certsg <certificate of key 1> -exportableex "
+              "-exportablesg\n"}},
         {"LANG=ru_RU.UTF-8",
          {"  primary2.key  ПОВРЕЖДЁН: не является ожидаемой записью DER (байт 0)\n",
           "Заключение: контейнер повреждён, восстановим: keymend -kvrepair -contfolder " + folder +
-              " -certex <сертификат ключа 2> -certsg <сертификат ключа 1> -exportableex -exportablesg\n"}},
+              " -certex <сертификат ключа 2> -certsg <сертификат ключа 1> -exportableex "
+              "-exportablesg\n"}},
     };
     for (const auto& c : cases) {
         const RunResult run = RunKeymend({"-kvcheck", "-contfolder", folder}, {c.lang});
