@@ -211,6 +211,10 @@ std::string CheckReportText(const ContainerCheck& check, Language language) {
     FileLines(r, check);
     KeyLines(r, check);
     r.Line(r.Choice(kMsgCheckPublicKeys, check.publicKeysRecoverable ? 0 : 1));
+    if (check.verdict == CheckVerdict::kRepairable) {
+        r.Line(r.Format(MessageText(kMsgCheckRepairSource, language),
+                        {std::to_string(check.repairSource)}));
+    }
     const int verdict = VerdictMessage(check.verdict);
     r.Line(r.Format(MessageText(verdict, language),
                     {check.verdict == CheckVerdict::kRepairable ? RepairCommandLine(r, check)

@@ -361,7 +361,9 @@ void CheckContainer(const CheckOptions& options, ContainerCheck& out) {
     } else {
         const CertificateSource ex = RepairSource(given[0], *image, true, out.repairEx);
         const CertificateSource sg = RepairSource(given[1], *image, false, out.repairSg);
-        out.verdict = VerdictOfPlan(PlanRepair(folder, options.password, ex, sg).result);
+        const RepairPlan plan = PlanRepair(folder, options.password, ex, sg);
+        out.verdict = VerdictOfPlan(plan.result);
+        out.repairSource = plan.firstCopyIsSource ? 1 : 2;
         if (out.verdict != CheckVerdict::kRepairable) out.repairEx = out.repairSg = {};
     }
 }

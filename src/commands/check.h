@@ -89,6 +89,7 @@ struct ContainerCheck {
     bool publicKeysRecoverable = false;       // -kvpublic would succeed
     CheckVerdict verdict = CheckVerdict::kNotContainer;
     RepairCertificate repairEx, repairSg;  // kRepairable: what -kvrepair is to be given
+    int repairSource = 0;                  // kRepairable: the copy (1, 2) it rebuilds from
     // The key flags the header records, which -kvrepair keeps only when told to.
     bool exportableEx = false, exportableSg = false, dhAllowed = false;
     bool passwordGiven = false;

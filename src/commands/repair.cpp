@@ -505,8 +505,6 @@ RepairPlan PlanRepair(const FolderHandle& folder, const char16_t* password,
     plan.result = Plan(r, &folder, source);
     if (plan.result == RepairPlanResult::kRepairable) {
         plan.firstCopyIsSource = source.first;
-        plan.straight = source.straight;
-        plan.paramSet = r.paramSet;
     }
     return plan;
 }

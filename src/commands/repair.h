@@ -69,8 +69,6 @@ enum class RepairPlanResult {
 struct RepairPlan {
     RepairPlanResult result = RepairPlanResult::kNoCertificate;
     bool firstCopyIsSource = true;  // primary.key with masks.key, else the second copy
-    bool straight = true;           // the first key is the key exchange key
-    const char* paramSet = nullptr;  // the GOST 28147-89 parameter set the copies open under
 };
 RepairPlan PlanRepair(const FolderHandle& folder, const char16_t* password,
                       const CertificateSource& ex, const CertificateSource& sg);

@@ -333,6 +333,9 @@ constexpr StringEntry kStringTable[] = {
     {197,
      "Verdict: damaged, not repairable until what takes the place of a key file (a folder, a link) is moved away",
      "Заключение: контейнер повреждён, восстановление невозможно, пока на месте файла ключа находится другой объект (папка, ссылка)"},
+    {198,
+     "The repair rebuilds both copies from copy %1.",
+     "Восстановление пересоздаст обе копии из копии %1."},
     {200,
      "keymend.exe -version Display the version of keymend and the platform it was built for.\n"
      "\n",

@@ -64,6 +64,7 @@ constexpr int kMsgCheckWrongPassword = 193;
 constexpr int kMsgCheckNotContainer = 194;
 constexpr int kMsgCheckPendingRewrite = 195;
 constexpr int kMsgCheckFileBlocked = 197;
+constexpr int kMsgCheckRepairSource = 198;  // %1 the copy -kvrepair takes as its source
 
 // Manual entries, printed as stored (they carry their own line feeds).
 constexpr int kMsgHelpImportNew = 115;  // -p12tokv

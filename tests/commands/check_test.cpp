@@ -214,6 +214,10 @@ TEST(Check, KeysCopiesAndCertificates) {
     EXPECT_EQ(check.keys[1].copies[1], CopyKey::kDiffers);
     EXPECT_EQ(check.keys[1].copiesAgree, 0);
     EXPECT_EQ(check.keys[0].copiesAgree, 1);
+    EXPECT_EQ(check.verdict, CheckVerdict::kRepairable);
+    EXPECT_EQ(check.repairSource, 1);
+    DamageFolder(two, "primary.key@3");  // now the first copy's second key too: no source left
+    EXPECT_EQ(Check(two, u"", kNone).verdict, CheckVerdict::kNoCopyDecrypts);
 
     // The name is printed as text: UTF-8 as it is, a control character and a stray byte escaped.
     ASSERT_TRUE(WriteFileBytes(one + "/name.key",
