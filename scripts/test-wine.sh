@@ -383,6 +383,18 @@ kvpublic_checks() {
   check "-kvpublic with a wrong password: messages 121 and 114 in Russian" output_is ru \
     'Невозможно извлечь открытый ключ из ключевого контейнера Калвион CSP.\nПри выполнении операции произошла ошибка.\n'
   check "-kvpublic with a wrong password exits with 1" exit_code_is 1
+  # -kvcheck reads the Linux build's container and changes nothing in it, not even a time.
+  local before
+  before=$(find "$folder" -printf '%P %s %T@\n' | sort; cat "$folder"/* | md5sum)
+  win en -kvcheck -contfolder "$(winpath "$folder")" -passkv "$passkv"
+  check "-kvcheck calls the container healthy" grep -q '^Verdict: healthy' "$work/out"
+  check "-kvcheck on a healthy container exits with 0" exit_code_is 0
+  win ru -kvcheck -contfolder "$(winpath "$folder")" -passkv wrong
+  check "-kvcheck tells a wrong password, in Russian" \
+    grep -q 'Заключение: неверный пароль' <(iconv -f CP1251 -t UTF-8 "$work/out")
+  check "-kvcheck with a wrong password exits with 1" exit_code_is 1
+  check "-kvcheck changes nothing in the folder" \
+    test "$before" = "$(find "$folder" -printf '%P %s %T@\n' | sort; cat "$folder"/* | md5sum)"
 }
 
 # -p12addtokv in both directions: keymend.exe adds a key to a container of the Linux build, and

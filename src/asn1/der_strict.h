@@ -45,4 +45,12 @@ bool DerReadOidEquals(DerCursor& cursor, const char* expected);
 // An INTEGER read as an unsigned big-endian number of 1 to 8 content octets.
 bool DerReadUnsigned64(DerCursor& cursor, uint64_t* value);
 
+// Where reading first went wrong, for diagnostics only (acceptance never depends on it): each
+// read above that fails notes the first octet of the element (or, when counting, of the child)
+// it could not take, unless a failure is already noted on this thread since the last reset.
+// A caller that refuses an element the strict reads took notes its start itself.
+void DerResetFailure();
+void DerNoteFailure(const uint8_t* at);
+const uint8_t* DerFailurePosition();  // null when nothing failed since the reset
+
 }  // namespace keymend

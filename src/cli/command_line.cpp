@@ -55,6 +55,7 @@ constexpr Word kWords[] = {
     {kCommandRepair, Kind::kCommand, Target::kNone},
     {kCommandPublicExport, Kind::kCommand, Target::kNone},
     {kCommandKeyExport, Kind::kCommand, Target::kNone},
+    {kCommandCheck, Kind::kCommand, Target::kNone},
     {kCommandHelp, Kind::kCommand, Target::kNone},
     {kCommandVersion, Kind::kCommand, Target::kNone},
     {"-ex", Kind::kFlag, Target::kKeyExchange},
@@ -329,7 +330,8 @@ bool MeetsRequirements(const Settings& s) {
     if (IsCommand(s, kCommandRepair)) {
         return s.contFolder != nullptr && (s.certEx != nullptr || s.certSg != nullptr);
     }
-    if (IsCommand(s, kCommandPublicExport) || IsCommand(s, kCommandKeyExport)) {
+    if (IsCommand(s, kCommandPublicExport) || IsCommand(s, kCommandKeyExport) ||
+        IsCommand(s, kCommandCheck)) {
         return s.contFolder != nullptr;
     }
     return IsCommand(s, kCommandHelp) || IsCommand(s, kCommandVersion);

@@ -25,6 +25,7 @@ constexpr const char kCommandImportAdd[] = "-p12addtokv";
 constexpr const char kCommandRepair[] = "-kvrepair";
 constexpr const char kCommandPublicExport[] = "-kvpublic";
 constexpr const char kCommandKeyExport[] = "-kvtop12";
+constexpr const char kCommandCheck[] = "-kvcheck";
 constexpr const char kCommandHelp[] = "-help";
 constexpr const char kCommandVersion[] = "-version";
 

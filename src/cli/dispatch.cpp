@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cli/check_report.h"
 #include "cli/command_line.h"
 #include "cli/messages.h"
 #include "cli/version.h"
@@ -59,6 +60,7 @@ CommandFunction FindCommand(const char* command) {
     if (std::strcmp(command, kCommandRepair) == 0) return RunRepair;
     if (std::strcmp(command, kCommandPublicExport) == 0) return RunPublicExport;
     if (std::strcmp(command, kCommandKeyExport) == 0) return RunKeyExport;
+    if (std::strcmp(command, kCommandCheck) == 0) return RunCheck;
     return nullptr;
 }
 

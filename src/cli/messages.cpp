@@ -10,9 +10,14 @@ void Write(std::string_view text) {
     ConsoleWrite(text.data(), text.size());
 }
 
-// The text of `id` with "%1", "%2", ... replaced by the parameters.
-std::string Substituted(Language language, int id, const std::vector<std::string>& parameters) {
-    const std::string_view text = MessageText(id, language);
+}  // namespace
+
+void PrintMessage(Language language, int id) {
+    Write(MessageText(id, language));
+    Write(id == kMsgWrongCommandLine ? "\n\n" : "\n");
+}
+
+std::string FormatText(std::string_view text, const std::vector<std::string>& parameters) {
     std::string line;
     for (size_t i = 0; i < text.size(); ++i) {
         const size_t n = i + 1 < text.size() ? static_cast<size_t>(text[i + 1] - '1') : 9;
@@ -26,21 +31,14 @@ std::string Substituted(Language language, int id, const std::vector<std::string
     return line;
 }
 
-}  // namespace
-
-void PrintMessage(Language language, int id) {
-    Write(MessageText(id, language));
-    Write(id == kMsgWrongCommandLine ? "\n\n" : "\n");
-}
-
 void PrintMessage(Language language, int id, const std::vector<std::string>& parameters) {
     if (parameters.empty()) return PrintMessage(language, id);
-    Write(Substituted(language, id, parameters));
+    Write(FormatText(MessageText(id, language), parameters));
     Write("\n");
 }
 
 void PrintWarning(Language language, int id, const std::vector<std::string>& parameters) {
-    std::string line = Substituted(language, id, parameters);
+    std::string line = FormatText(MessageText(id, language), parameters);
     line += '\n';
     ConsoleWriteError(line.data(), line.size());
 }
@@ -113,7 +111,7 @@ void PrintHelp(Language language) {
     constexpr int kManual[] = {kMsgHelpHeading,   kMsgHelpHelp,    kMsgHelpImportNew,
                                kMsgHelpImportAdd, kMsgHelpRepair,  kMsgHelpPublic,
                                kMsgHelpNotice,    kMsgHelpSources, kMsgHelpVersion,
-                               kMsgHelpKeyExport};
+                               kMsgHelpKeyExport, kMsgHelpCheck};
     for (int id : kManual) Write(MessageText(id, language));
 }
 

@@ -19,13 +19,16 @@ void PrintMessage(Language language, int id, const std::vector<std::string>& par
 // parameters in order.
 void PrintWarning(Language language, int id, const std::vector<std::string>& parameters);
 
+// The text of `id` with "%1", "%2", ... replaced by the parameters in order.
+std::string FormatText(std::string_view text, const std::vector<std::string>& parameters);
+
 // The message of a command's failure reason, of its detail and of a warning (0: none).
 int FailureMessageId(CommandFailure failure);
 int DetailMessageId(CommandDetail detail);
 int WarningMessageId(CommandWarningKind kind);
 
 // Prints the manual: heading, -help, -p12tokv, -p12addtokv, -kvrepair, -kvpublic, the notice
-// on key parameters, the password sources, -version and -kvtop12, each exactly as stored.
+// on key parameters, the password sources, -version, -kvtop12 and -kvcheck, each as stored.
 void PrintHelp(Language language);
 
 }  // namespace keymend

@@ -7,6 +7,7 @@
 #include "container/container.h"
 #include "container/protection.h"
 #include "container/records.h"
+#include "container/rewrite.h"
 #include "crypto/context/crypto_context.h"
 #include "crypto/ec/key_mask.h"
 #include "crypto/context/secure_blob.h"
@@ -30,13 +31,16 @@ struct KeyCertificate {
     int algorithmColumn = 0;  // 0, 1, 2: GOST R 34.10-2001, 2012-256, 2012-512
 };
 
-// Loads a certificate file and checks what the repair relies on: a curve among the accepted
-// sets, a signature or key-agreement algorithm of the key algorithm table, and a public key of
-// the width of that curve and algorithm.
-bool LoadKeyCertificate(const char* path, KeyCertificate& cert) {
-    if (path == nullptr) return true;
+// Loads a certificate (file or encoding) and checks what the repair relies on: a curve among the
+// accepted sets, a signature or key-agreement algorithm of the key algorithm table, and a public
+// key of the width of that curve and algorithm.
+bool LoadKeyCertificate(const CertificateSource& source, KeyCertificate& cert) {
+    if (!source.Given()) return true;
     cert.given = true;
-    if (!LoadCertificateFile(path, cert.info)) return false;
+    const bool loaded = source.path != nullptr
+                            ? LoadCertificateFile(source.path, cert.info)
+                            : ParseCertificateFile(source.data, source.size, cert.info);
+    if (!loaded) return false;
     cert.curve = ParamSetCanonicalOidText(cert.info.curveOid.c_str());
     if (cert.curve == nullptr) return false;
     // Indices 6 to 8 (signature-with-digest OIDs) do not name a key algorithm and have no
@@ -50,16 +54,22 @@ bool LoadKeyCertificate(const char* path, KeyCertificate& cert) {
            cert.info.publicKey.size() == 2 * width;
 }
 
-// Whether the public key of (key, mask) on the certificate's curve is the certificate's.
-bool KeyMatches(const SecureBlob& key, const SecureBlob& mask, const KeyCertificate& cert) {
-    size_t width = CurveKeyLength(cert.curve);
-    if (key.size() != width || mask.size() != width) return false;
+// Whether the public key of (key, mask) on `curve` (an accepted set) is `expected`.
+bool PublicKeyIs(const SecureBlob& key, const SecureBlob& mask, const char* curve,
+                 const SecureBlob& expected) {
+    size_t width = CurveKeyLength(curve);
+    if (key.size() != width || mask.size() != width || expected.size() != 2 * width) return false;
     uint8_t publicKey[128];
-    if (!PublicKeyFromPrivate(publicKey, key.data(), key.size(), mask.data(), mask.size(),
-                              cert.curve, MaskStep::kDivide)) {
+    if (!PublicKeyFromPrivate(publicKey, key.data(), key.size(), mask.data(), mask.size(), curve,
+                              MaskStep::kDivide)) {
         return false;
     }
-    return std::memcmp(publicKey, cert.info.publicKey.data(), 2 * width) == 0;
+    return std::memcmp(publicKey, expected.data(), 2 * width) == 0;
+}
+
+// Whether the public key of (key, mask) on the certificate's curve is the certificate's.
+bool KeyMatches(const SecureBlob& key, const SecureBlob& mask, const KeyCertificate& cert) {
+    return PublicKeyIs(key, mask, cert.curve, cert.info.publicKey);
 }
 
 // The key of a slot (0 first, 1 second) in a copy.
@@ -247,10 +257,12 @@ bool EncryptCopy(KeyFileRecord& keys, const MaskFileRecord& masks, const SecureB
 // the exclusive lock from the first read to the last write), the opened copies, the GOST 28147-89
 // parameter set they open under and what of the old header decodes.
 struct Repair {
-    Repair(const RepairOptions& o, RepairReport& report) : options(o), outcome(report) {}
+    Repair(const RepairOptions& o, RepairReport& report)
+        : options(o), outcome(report), exSource{o.certEx}, sgSource{o.certSg} {}
 
     const RepairOptions& options;
     RepairReport& outcome;
+    CertificateSource exSource, sgSource;
     KeyCertificate ex, sg;
     uint32_t providerType = 0;
     FolderHandle folder;
@@ -269,30 +281,25 @@ struct SourceCopy {
 
 // Both certificates read and checked; both keys of a container belong to one provider type.
 bool LoadCertificates(Repair& r) {
-    const RepairOptions& o = r.options;
-    if ((o.certEx == nullptr && o.certSg == nullptr) || o.contFolder == nullptr) return false;
-    if (!LoadKeyCertificate(o.certEx, r.ex) || !LoadKeyCertificate(o.certSg, r.sg)) return false;
+    if (!r.exSource.Given() && !r.sgSource.Given()) return false;
+    if (!LoadKeyCertificate(r.exSource, r.ex) || !LoadKeyCertificate(r.sgSource, r.sg)) {
+        return false;
+    }
     r.providerType = r.ex.given ? r.ex.providerType : r.sg.providerType;
     return !(r.ex.given && r.sg.given && r.ex.providerType != r.sg.providerType);
 }
 
-// The folder locked, the copies opened under the first parameter set that opens one (the
-// provider type's default first), and the old header read as far as it decodes: it is evidence
-// for a key without certificate.
-bool OpenDamaged(Repair& r) {
-    const FolderStatus opened =
-        OpenContainerFolder(r.options.contFolder, LockMode::kExclusive, r.folder);
-    if (opened != FolderStatus::kOpened) {
-        if (opened == FolderStatus::kBusy) r.outcome.result = RepairResult::kBusy;
-        return false;
-    }
-    r.image = OpenContainerAnyParamSet(r.folder, r.options.password, r.providerType,
+// The copies opened under the first parameter set that opens one (the provider type's default
+// first), and the old header read as far as it decodes: it is evidence for a key without
+// certificate.
+bool OpenDamaged(Repair& r, const FolderHandle& folder) {
+    r.image = OpenContainerAnyParamSet(folder, r.options.password, r.providerType,
                                        TolerantHeader::kSkip, DefaultParamSet(r.providerType),
                                        &r.paramSet);
     if (r.image == nullptr) return false;
     r.old = CreateContainerImage();
     if (!r.old) return false;
-    ReadWholeFile(r.folder, ContainerFile::kHeader, *r.old);
+    ReadWholeFile(folder, ContainerFile::kHeader, *r.old);
     return true;
 }
 
@@ -447,12 +454,76 @@ std::string FolderFallbackName(const char* folder) {
     return last.size() > 4 ? last.substr(0, last.size() - 4) : std::string();
 }
 
+namespace {
+
+// The repair's decision, taken before anything changes: the certificates loaded, the copies
+// opened from `folder`, the source copy chosen. RepairContainer executes it; PlanRepair only
+// reports it.
+RepairPlanResult Plan(Repair& r, const FolderHandle* folder, SourceCopy& source) {
+    if (!r.exSource.Given() && !r.sgSource.Given()) return RepairPlanResult::kNoCertificate;
+    if (!LoadCertificates(r)) return RepairPlanResult::kCertificateUnusable;
+    if (folder == nullptr) {
+        // The repair itself: the folder locked for the rewrite once the certificates are read.
+        const FolderStatus opened =
+            OpenContainerFolder(r.options.contFolder, LockMode::kExclusive, r.folder);
+        if (opened != FolderStatus::kOpened) {
+            if (opened == FolderStatus::kBusy) r.outcome.result = RepairResult::kBusy;
+            return RepairPlanResult::kNoCopyOpens;
+        }
+        folder = &r.folder;
+    }
+    if (!OpenDamaged(r, *folder)) return RepairPlanResult::kNoCopyOpens;
+    if (ChooseSource(r, source)) {
+        for (const char* name : {kNameFile, kHeaderFile, kPrimaryFile, kMasksFile, kPrimary2File,
+                                 kMasks2File}) {
+            if (!CanReplace(*folder, name)) return RepairPlanResult::kFileBlocked;
+        }
+        return RepairPlanResult::kRepairable;
+    }
+    switch (r.outcome.result) {
+        case RepairResult::kExchangeKeyUnverified:
+            return RepairPlanResult::kExchangeKeyUnverified;
+        case RepairResult::kSignatureKeyUnverified:
+            return RepairPlanResult::kSignatureKeyUnverified;
+        default:
+            return RepairPlanResult::kNoCopyMatches;
+    }
+}
+
+}  // namespace
+
+RepairPlan PlanRepair(const FolderHandle& folder, const char16_t* password,
+                      const CertificateSource& ex, const CertificateSource& sg) {
+    RepairOptions options;
+    options.password = password;
+    RepairReport report;
+    Repair r(options, report);
+    r.exSource = ex;
+    r.sgSource = sg;
+    SourceCopy source;
+    RepairPlan plan;
+    plan.result = Plan(r, &folder, source);
+    if (plan.result == RepairPlanResult::kRepairable) {
+        plan.firstCopyIsSource = source.first;
+    }
+    return plan;
+}
+
+bool CertificateHoldsKey(const CertificateInfo& cert, const SecureBlob& key,
+                         const SecureBlob& mask) {
+    const char* curve = ParamSetCanonicalOidText(cert.curveOid.c_str());
+    return curve != nullptr && PublicKeyIs(key, mask, curve, cert.publicKey);
+}
+
 bool RepairContainer(const RepairOptions& options, RepairReport* report) {
     RepairReport unused;
     Repair r(options, report != nullptr ? *report : unused);
     r.outcome = RepairReport();
     SourceCopy source;
-    if (!LoadCertificates(r) || !OpenDamaged(r) || !ChooseSource(r, source)) return false;
+    if (options.contFolder == nullptr ||
+        Plan(r, nullptr, source) != RepairPlanResult::kRepairable) {
+        return false;
+    }
 
     const KeyFileRecord& keys = source.first ? r.image->primary : r.image->primary2;
     const SecureBlob& mask = source.first ? r.image->masks.mask : r.image->masks2.mask;

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "crypto/context/secure_blob.h"
+#include "platform/folder.h"
 #include "settings/settings.h"
+#include "x509/certificate.h"
 
 namespace keymend {
 
@@ -40,6 +43,40 @@ struct RepairReport {
 // on any failure; nothing is written unless the container was opened and a source found, and a
 // failed rewrite leaves the old container.
 bool RepairContainer(const RepairOptions& options, RepairReport* report = nullptr);
+
+// A certificate for the repair: a file, or the DER bytes of one (as a header records it).
+struct CertificateSource {
+    const char* path = nullptr;
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    bool Given() const { return path != nullptr || data != nullptr; }
+};
+
+// What the repair would do with these certificates and password, decided as RepairContainer
+// decides it (the same steps, up to the choice of the source copy) and without changing
+// anything. The folder is read through `folder`, opened by the caller under any lock.
+enum class RepairPlanResult {
+    kRepairable,
+    kNoCertificate,        // neither certificate given
+    kCertificateUnusable,  // one cannot be read, is not a key certificate of the accepted
+                           // curves, or the two belong to different provider types
+    kNoCopyOpens,          // no copy opens under any parameter set
+    kNoCopyMatches,        // no copy holds the certificates' keys in either order
+    kExchangeKeyUnverified,   // a copy matches, but its key exchange key has no certificate
+    kSignatureKeyUnverified,  // and nothing else confirms it (see RepairContainer)
+    kFileBlocked,  // something other than a file holds a key file's name: it cannot be rewritten
+};
+struct RepairPlan {
+    RepairPlanResult result = RepairPlanResult::kNoCertificate;
+    bool firstCopyIsSource = true;  // primary.key with masks.key, else the second copy
+};
+RepairPlan PlanRepair(const FolderHandle& folder, const char16_t* password,
+                      const CertificateSource& ex, const CertificateSource& sg);
+
+// Whether the certificate's public key (on its curve, one of the accepted sets) is the one of
+// the masked key (key, mask), as the repair matches keys to certificates.
+bool CertificateHoldsKey(const CertificateInfo& cert, const SecureBlob& key,
+                         const SecureBlob& mask);
 
 // The container name used when name.key is unreadable: the last component of the folder path
 // (after the last separator, trailing separators ignored) without its last four characters

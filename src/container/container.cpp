@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "asn1/der_strict.h"
 #include "container/protection.h"
 #include "container/rewrite.h"
 #include "platform/files.h"
@@ -206,9 +207,67 @@ bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& 
 }
 
 bool ReadWholeFile(const FolderHandle& folder, ContainerFile file, ContainerImage& image) {
+    return InspectContainerFile(folder, file, image).decoded;
+}
+
+namespace {
+
+// Reads into a SecureBlob, noting the size asked for, and refuses what is over the limit (the
+// platform stats the file first, so nothing of it is read then).
+struct BoundedRead {
     SecureBlob bytes;
-    return folder.ReadFile(ContainerFileName(file), kMaxKeyFileSize, AllocateIntoBlob, &bytes) &&
-           DecodeInto(bytes, file, image);
+    uint64_t size = 0;
+};
+
+uint8_t* AllocateBounded(size_t size, void* context) {
+    auto* read = static_cast<BoundedRead*>(context);
+    read->size = size;
+    return size > kMaxKeyFileSize ? nullptr : AllocateIntoBlob(size, &read->bytes);
+}
+
+// The first byte after the file's outer element that the format does not allow there, or 0
+// when there is none.
+uint32_t UnexpectedTrailingByte(const SecureBlob& bytes, ContainerFile file) {
+    DerCursor cursor = DerCursorOver(bytes.data(), bytes.size());
+    DerBlob content;
+    if (!DerReadExact(cursor, kDerSequence, &content)) return 0;
+    const uint32_t end = bytes.size() - cursor.remaining;
+    for (uint32_t i = end; i < bytes.size(); ++i) {
+        if (file != ContainerFile::kHeader || bytes[i] != 0) return i;
+    }
+    return 0;
+}
+
+}  // namespace
+
+FileInspection InspectContainerFile(const FolderHandle& folder, ContainerFile file,
+                                    ContainerImage& image) {
+    FileInspection found;
+    BoundedRead read;
+    const char* name = ContainerFileName(file);
+    if (!folder.ReadFile(name, SIZE_MAX, AllocateBounded, &read)) {
+        const EntryKind kind = folder.Kind(name);
+        found.size = read.size;
+        found.state = kind == EntryKind::kAbsent        ? FileState::kMissing
+                      : read.size > kMaxKeyFileSize ? FileState::kTooLarge
+                                                      : FileState::kUnreadable;
+        return found;
+    }
+    found.size = read.bytes.size();
+    DerResetFailure();
+    found.decoded = DecodeInto(read.bytes, file, image);
+    if (!found.decoded) {
+        const uint8_t* at = DerFailurePosition();
+        const uint8_t* start = read.bytes.data();
+        found.state = FileState::kNotDer;
+        if (at != nullptr && at >= start && at <= start + read.bytes.size()) {
+            found.offset = static_cast<uint32_t>(at - start);
+        }
+        return found;
+    }
+    found.offset = UnexpectedTrailingByte(read.bytes, file);
+    found.state = found.offset != 0 ? FileState::kTrailingBytes : FileState::kOk;
+    return found;
 }
 
 FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle& handle) {
@@ -225,6 +284,22 @@ FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle
         }
     }
     if (lock == LockResult::kLocked) return FolderStatus::kOpened;
+    handle.Close();
+    return lock == LockResult::kBusy ? FolderStatus::kBusy : FolderStatus::kFailed;
+}
+
+FolderStatus OpenContainerFolderUnchanged(const char* folder, FolderHandle& handle,
+                                          bool* pendingRewrite) {
+    *pendingRewrite = false;
+    const std::string path = NormalizeFolder(folder);
+    if (path.empty() || path.size() > kMaxContainerFolderPath || !handle.Open(path.c_str())) {
+        return FolderStatus::kFailed;
+    }
+    const LockResult lock = handle.Lock(LockMode::kShared);
+    if (lock == LockResult::kLocked) {
+        *pendingRewrite = HasRewriteLeftovers(handle);
+        return FolderStatus::kOpened;
+    }
     handle.Close();
     return lock == LockResult::kBusy ? FolderStatus::kBusy : FolderStatus::kFailed;
 }

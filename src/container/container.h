@@ -36,12 +36,32 @@ const char* ContainerFileName(ContainerFile file);
 bool ReadWholeFile(const std::string& path, ContainerFile file, ContainerImage& image);
 bool ReadWholeFile(const FolderHandle& folder, ContainerFile file, ContainerImage& image);
 
+// What reading one file of a container found, as ReadWholeFile reads it (which keeps only
+// `decoded`). The decoders ignore bytes after a record's outer SEQUENCE; here they are damage,
+// except zero bytes after the header's (an extended header is padded with them).
+enum class FileState { kOk, kMissing, kUnreadable, kTooLarge, kNotDer, kTrailingBytes };
+struct FileInspection {
+    FileState state = FileState::kMissing;
+    uint64_t size = 0;     // the file's length (also when over kMaxKeyFileSize)
+    uint32_t offset = 0;   // kNotDer: where decoding first went wrong; kTrailingBytes: the first
+                           // byte after the record that should not be there
+    bool decoded = false;  // the record was decoded into the image
+};
+FileInspection InspectContainerFile(const FolderHandle& folder, ContainerFile file,
+                                    ContainerImage& image);
+
 enum class FolderStatus { kOpened, kBusy, kFailed };
 // Opens the container folder (at most 242 bytes) once and takes its lock: exclusive to change
 // the folder, shared to read it; kBusy when another command holds it past the bounded wait.
 // What a rewrite cut short left behind is finished first (rewrite.h), under the exclusive lock,
 // which a reader then keeps. kFailed when the folder cannot be opened or finished.
 FolderStatus OpenContainerFolder(const char* folder, LockMode mode, FolderHandle& handle);
+
+// For a reader that must change nothing: opens the folder and takes its shared lock, but only
+// reports (*pendingRewrite) what a cut-short rewrite left, which the next command that opens it
+// with OpenContainerFolder finishes or undoes.
+FolderStatus OpenContainerFolderUnchanged(const char* folder, FolderHandle& handle,
+                                          bool* pendingRewrite);
 
 // ---- Opening ---------------------------------------------------------------------------------
 // Reads all six files of the container in `folder` (each must be present and well formed) and

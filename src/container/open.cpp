@@ -28,7 +28,8 @@ bool OpenCopyStrict(KeyFileRecord& keys, const MaskFileRecord& masks, const Head
         !KeyMatchesCheck(keys.firstKeyDecrypted, masks.mask, header.firstKey)) {
         return false;
     }
-    if (keys.secondKey.empty()) return true;
+    // A copy without the second key the header describes has lost it.
+    if (keys.secondKey.empty()) return header.secondKey.publicKeyCheck.empty();
     return DecryptInto(keys.secondKey, keys.secondKeyDecrypted, kek, paramSet) &&
            KeyMatchesCheck(keys.secondKeyDecrypted, masks.mask, header.secondKey);
 }
@@ -42,14 +43,7 @@ OpenFailure VerifyAndDecrypt(ContainerImage& image, const char16_t* password) {
     if (!MaskCheckPasses(image.masks, paramSet) || !MaskCheckPasses(image.masks2, paramSet)) {
         return OpenFailure::kMaskCheck;
     }
-    SecureArray<kHeaderMacSize> mac;
-    const char* macSet =
-        providerType == kProviderType2001 ? DefaultParamSet(kProviderType2001) : paramSet;
-    if (header.headerMac.size() != kHeaderMacSize ||
-        !HeaderMac(header.rawContent.data(), header.rawContent.size(), macSet, mac.data()) ||
-        !ConstantTimeEqual(mac.data(), header.headerMac.data(), kHeaderMacSize)) {
-        return OpenFailure::kHeaderMac;
-    }
+    if (!HeaderMacPasses(header)) return OpenFailure::kHeaderMac;
     if (!PasswordCheckPasses(header, password, providerType, paramSet)) {
         return OpenFailure::kPassword;
     }

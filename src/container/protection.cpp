@@ -197,10 +197,22 @@ bool KeyMatchesCheck(const SecureBlob& key, const SecureBlob& mask, const KeyPro
            ConstantTimeEqual(check.data(), props.publicKeyCheck.data(), kPublicKeyCheckSize);
 }
 
+bool HeaderMacPasses(const HeaderRecord& header) {
+    const char* macSet = HeaderMacParamSet(header);
+    SecureArray<kHeaderMacSize> mac;
+    return macSet != nullptr && header.headerMac.size() == kHeaderMacSize &&
+           HeaderMac(header.rawContent.data(), header.rawContent.size(), macSet, mac.data()) &&
+           ConstantTimeEqual(mac.data(), header.headerMac.data(), kHeaderMacSize);
+}
+
+bool HasPasswordCheck(const HeaderRecord& header) {
+    return !header.passwordCheck.empty() && !header.flags.empty() &&
+           (header.flags[0] & kHeaderFlagPassword) != 0;
+}
+
 bool PasswordCheckPasses(const HeaderRecord& header, const char16_t* password,
                          uint32_t providerType, const char* paramSet) {
-    const bool passwordFlag = !header.flags.empty() && (header.flags[0] & kHeaderFlagPassword);
-    if (header.passwordCheck.empty() || !passwordFlag) return true;
+    if (!HasPasswordCheck(header)) return true;
     SecureArray<kPasswordCheckSize> check;
     const SecureBlob& salt = header.firstKey.publicKeyCheck;
     return header.passwordCheck.size() == kPasswordCheckSize &&

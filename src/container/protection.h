@@ -57,6 +57,10 @@ bool EncryptCopyFields(const MaskFileRecord& masks, const char16_t* password,
 // Whether a decrypted key (under `mask`) has the public-key check value of its header entry,
 // computed on the entry's curve (one of the accepted parameter sets).
 bool KeyMatchesCheck(const SecureBlob& key, const SecureBlob& mask, const KeyProperties& props);
+// The header MAC: headerMac is the 4-byte HeaderMac of rawContent under HeaderMacParamSet.
+bool HeaderMacPasses(const HeaderRecord& header);
+// Whether the header holds a password check value that it flags (kHeaderFlagPassword).
+bool HasPasswordCheck(const HeaderRecord& header);
 // The password check of a header: passes when the header has none or does not flag it, else the
 // stored value must be PasswordCheckValue over the first key's publicKeyCheck.
 bool PasswordCheckPasses(const HeaderRecord& header, const char16_t* password,

@@ -29,8 +29,12 @@ bool ReadOctets(DerCursor& cursor, uint8_t identifier, SecureBlob& out) {
 
 // BIT STRING flags: the unused-bits octet is dropped; no content octet at all is refused.
 bool ReadFlags(DerCursor& cursor, SecureBlob& flags) {
-    DerBlob content;
-    if (!DerReadExact(cursor, kDerBitStringId, &content) || content.length == 0) return false;
+    DerBlob content, whole;
+    if (!DerReadExact(cursor, kDerBitStringId, &content, &whole)) return false;
+    if (content.length == 0) {
+        DerNoteFailure(whole.data);
+        return false;
+    }
     return CopyBlob(DerBlob{content.length - 1, content.data + 1}, flags);
 }
 

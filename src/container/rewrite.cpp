@@ -250,17 +250,20 @@ bool IsRewriteTag(const std::string& text) {
     return IsTagText(text);
 }
 
+bool CanReplace(const FolderHandle& folder, const char* name) {
+    return IsReplaceableName(name) && folder.Kind(name) != EntryKind::kOther;
+}
+
 bool ReplaceFiles(FolderHandle& folder, const NewFileContent* files, size_t count) {
     if (files == nullptr || count == 0 || count > kMaxReplacedFiles) return false;
     std::vector<Entry> entries(count);
     for (size_t i = 0; i < count; ++i) {
         const NewFileContent& f = files[i];
-        if (!IsReplaceableName(f.name) || f.length > kMaxKeyFileSize ||
+        if (!CanReplace(folder, f.name) || f.length > kMaxKeyFileSize ||
             (f.data == nullptr && f.length != 0)) {
             return false;
         }
         const EntryKind kind = folder.Kind(f.name);
-        if (kind == EntryKind::kOther) return false;
         entries[i].name = f.name;
         entries[i].existed = kind == EntryKind::kFile;
         entries[i].length = static_cast<uint32_t>(f.length);

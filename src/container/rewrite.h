@@ -39,6 +39,10 @@ struct NewFileContent {
 // folder keeps (or, after leftovers are finished, gets back) its old files.
 bool ReplaceFiles(FolderHandle& folder, const NewFileContent* files, size_t count);
 
+// Whether ReplaceFiles may replace `name` in the folder: a replaceable name (below) that is
+// absent or a regular file.
+bool CanReplace(const FolderHandle& folder, const char* name);
+
 // Whether the folder holds anything a replacement leaves behind when it is cut short.
 bool HasRewriteLeftovers(const FolderHandle& folder);
 // Under the folder's exclusive lock: finishes or undoes what a cut-short replacement left, as

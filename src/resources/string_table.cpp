@@ -245,6 +245,141 @@ constexpr StringEntry kStringTable[] = {
     {148,
      "Failed to export the keys of Kalvion CSP key container into PKCS#12 containers.",
      "Ошибка при экспорте ключей контейнера Калвион CSP в контейнеры PKCS#12."},
+    {170,
+     "Container %1 (\"%2\")",
+     "Контейнер %1 («%2»)"},
+    {171,
+     "ok\n"
+     "missing\n"
+     "cannot be read (not a regular file, or access refused)\n"
+     "over the size limit (%1 bytes)\n"
+     "DAMAGED: not the expected DER record (byte %1)\n"
+     "DAMAGED: unexpected bytes after the record (byte %1)",
+     "в порядке\n"
+     "отсутствует\n"
+     "не читается (не обычный файл или нет доступа)\n"
+     "превышает допустимый размер (%1 байт)\n"
+     "ПОВРЕЖДЁН: не является ожидаемой записью DER (байт %1)\n"
+     "ПОВРЕЖДЁН: лишние байты после записи (байт %1)"},
+    {172,
+     "record ok, integrity value %1, password %2, flags %3",
+     "запись в порядке, имитовставка: %1, пароль: %2, флаги %3"},
+    {173,
+     "record ok, mask check value %1",
+     "запись в порядке, контрольное значение маски: %1"},
+    {174,
+     "correct\n"
+     "WRONG\n"
+     "not checked (no check value)",
+     "верно\n"
+     "НЕВЕРНО\n"
+     "не проверяется (нет контрольного значения)"},
+    {175,
+     "Key %1: %2, %3 (%4), curve %5, digest %6, encryption %7%8",
+     "Ключ %1: %2, %3 (%4), кривая %5, хэширование %6, шифрование %7%8"},
+    {176,
+     "signature\n"
+     "key exchange",
+     "подпись\n"
+     "обмен ключами"},
+    {177,
+     "exportable\n"
+     "key agreement allowed",
+     "экспортируемый\n"
+     "разрешено согласование ключей"},
+    {178,
+     "GOST R 34.10-%1, %2-bit",
+     "ГОСТ Р 34.10-%1, %2 бит"},
+    {179,
+     "copy %1: decrypts, matches the header's check value\n"
+     "copy %1: decrypts, does NOT match the header's check value\n"
+     "copy %1: decrypts; the header has no check value to compare with\n"
+     "copy %1: cannot be read",
+     "копия %1: расшифровывается, совпадает с контрольным значением заголовка\n"
+     "копия %1: расшифровывается, НЕ совпадает с контрольным значением заголовка\n"
+     "копия %1: расшифровывается; в заголовке нет контрольного значения для сравнения\n"
+     "копия %1: не читается"},
+    {180,
+     "the two copies hold the same key\n"
+     "the two copies hold DIFFERENT keys",
+     "обе копии содержат один и тот же ключ\n"
+     "копии содержат РАЗНЫЕ ключи"},
+    {181,
+     "certificate %1: %2, serial %3, valid %4 to %5, %6",
+     "сертификат %1: %2, серийный номер %3, действителен с %4 по %5, %6"},
+    {182,
+     "in header\n"
+     "holds this key's public key\n"
+     "does NOT hold this key's public key\n"
+     "holds no key of this container\n"
+     "cannot be read\n"
+     "not known whether it holds this key",
+     "в заголовке\n"
+     "содержит открытый ключ этого ключа\n"
+     "НЕ содержит открытый ключ этого ключа\n"
+     "не содержит ни одного ключа этого контейнера\n"
+     "не читается\n"
+     "неизвестно, содержит ли он этот ключ"},
+    {183,
+     "Key %1: not described by the header",
+     "Ключ %1: не описан в заголовке"},
+    {184,
+     "Public keys: recoverable with -kvpublic\n"
+     "Public keys: NOT recoverable with -kvpublic",
+     "Открытые ключи: извлекаются командой -kvpublic\n"
+     "Открытые ключи: НЕ извлекаются командой -kvpublic"},
+    {185,
+     "Verdict: healthy",
+     "Заключение: контейнер исправен"},
+    {186,
+     "Verdict: damaged, repairable: %1",
+     "Заключение: контейнер повреждён, восстановим: %1"},
+    {187,
+     "<certificate of key %1>",
+     "<сертификат ключа %1>"},
+    {188,
+     "Verdict: damaged, not repairable without a certificate of its keys (-certsg or -certex <file>)",
+     "Заключение: контейнер повреждён, восстановить его без сертификата ключей невозможно (-certsg или -certex <файл>)"},
+    {189,
+     "Verdict: damaged, not repairable without the certificate of the key exchange key (-certex <file>)",
+     "Заключение: контейнер повреждён, восстановить его без сертификата ключа обмена невозможно (-certex <файл>)"},
+    {190,
+     "Verdict: damaged, not repairable without the certificate of the signature key (-certsg <file>)",
+     "Заключение: контейнер повреждён, восстановить его без сертификата ключа подписи невозможно (-certsg <файл>)"},
+    {191,
+     "Verdict: damaged, not repairable: a certificate cannot be used (unreadable, not a key certificate of an accepted curve, or of another algorithm)",
+     "Заключение: контейнер повреждён, восстановление невозможно: сертификат непригоден (не читается, не является сертификатом ключа на допустимой кривой или относится к другому алгоритму)"},
+    {192,
+     "Verdict: damaged, not repairable: no key copy gives the certificates' keys (the password is wrong, or both copies are damaged)",
+     "Заключение: контейнер повреждён, восстановление невозможно: ни одна копия не даёт ключей сертификатов (неверный пароль или повреждены обе копии)"},
+    {193,
+     "Verdict: wrong password",
+     "Заключение: неверный пароль"},
+    {194,
+     "Verdict: not a container",
+     "Заключение: это не ключевой контейнер"},
+    {195,
+     "Verdict: an interrupted rewrite is pending; the next command that writes to the container completes or undoes it",
+     "Заключение: прерванная перезапись не завершена; следующая команда, изменяющая контейнер, завершит или отменит её"},
+    {196,
+     "keymend.exe -kvcheck Diagnose Kalvion CSP container without changing it.\n"
+     "    -contfolder <path to KV container directory> \n"
+     "    [-passkv <KV container password>] \n"
+     "    [-certex|-certsg <path to key exchange/signature key certificate to compare with the keys>] \n"
+     "    Exit code 0 only when the container is healthy and the password is correct. \n"
+     "\n",
+     "keymend.exe -kvcheck Проверить контейнер Калвион CSP, не изменяя его.\n"
+     "    -contfolder <Путь к директории ключевого контейнера Калвион CSP> \n"
+     "    [-passkv <Пароль на ключевой контейнер Калвион CSP>] \n"
+     "    [-certex|-certsg <Путь к файлу сертификата ключа обмена/подписи для сравнения с ключами>] \n"
+     "    Код завершения 0 - только если контейнер исправен и пароль верен. \n"
+     "\n"},
+    {197,
+     "Verdict: damaged, not repairable until what takes the place of a key file (a folder, a link) is moved away",
+     "Заключение: контейнер повреждён, восстановление невозможно, пока на месте файла ключа находится другой объект (папка, ссылка)"},
+    {198,
+     "The repair rebuilds both copies from copy %1.",
+     "Восстановление пересоздаст обе копии из копии %1."},
     {200,
      "keymend.exe -version Display the version of keymend and the platform it was built for.\n"
      "\n",

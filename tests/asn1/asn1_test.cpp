@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "asn1/der.h"
+#include "asn1/der_strict.h"
 #include "asn1/file_time.h"
 #include "asn1/oid.h"
 #include "support/test_support.h"
@@ -240,6 +241,35 @@ std::pair<DerKind, const void*> Build(const test::VectorRecord& r, Value& v) {
         {"generalized", {DerKind::kGeneralizedTime, &v.ticks}},
         {"name", {DerKind::kNameValue, &v.name}}};
     return kinds.at(r.Get("Kind"));
+}
+
+// The first failure noted is the innermost element that could not be taken; acceptance is
+// unchanged (each input is refused).
+TEST(DerStrict, FailurePositionIsTheFirstElementRefused) {
+    const struct {
+        std::vector<uint8_t> der;
+        int offset;  // where the failure is noted
+    } cases[] = {
+        {{0x31, 0x00}, 0},                                // wrong identifier
+        {{0x30, 0x05, 0x04, 0x01, 0xAA, 0x04, 0x05}, 5},  // a child longer than its parent
+        {{0x30, 0x02, 0x04, 0x00}, 0},                    // one element where two are needed
+        {{0x30, 0x04, 0x04, 0x00, 0x06, 0x00}, 4},        // an empty OBJECT IDENTIFIER
+        {{0x30, 0x80, 0x00, 0x00}, 0},                    // indefinite length
+    };
+    for (const auto& c : cases) {
+        DerResetFailure();
+        DerCursor cursor = DerCursorOver(c.der.data(), static_cast<uint32_t>(c.der.size()));
+        DerBlob content;
+        OidText oid;
+        bool read = DerReadCounted(cursor, kDerSequence, &content, 2, 2);
+        if (read) {
+            DerCursor inner = DerCursorOver(content);
+            read = DerReadExact(inner, kDerOctetString, &content) && DerReadOid(inner, oid);
+        }
+        EXPECT_FALSE(read);
+        ASSERT_NE(DerFailurePosition(), nullptr) << c.offset;
+        EXPECT_EQ(DerFailurePosition() - c.der.data(), c.offset);
+    }
 }
 
 TEST(DerWriter, Vectors) {

@@ -80,13 +80,23 @@ std::vector<std::string> Words(const std::string& line) {
 
 void DamageFolder(const std::string& folder, const std::string& damage) {
     for (const std::string& word : Words(damage)) {
-        const std::string name = word.substr(0, word.find_first_of("@/"));
+        const std::string name = word.substr(0, word.find_first_of("@/#+"));
         const std::string path = folder + "/" + name;
         Bytes bytes = ReadFileBytes(path);
         ASSERT_TRUE(fs::remove(path)) << word;
         unsigned offset = 0, mask = 1;
         if (word == name + "/") {
             ASSERT_TRUE(fs::create_directory(path));
+        } else if (word[name.size() == word.size() ? 0 : name.size()] == '#') {
+            ASSERT_TRUE(std::sscanf(word.c_str() + name.size() + 1, "%u", &offset) == 1 &&
+                        offset < bytes.size())
+                << word;
+            bytes.resize(offset);
+            ASSERT_TRUE(WriteFileBytes(path, bytes));
+        } else if (word[name.size() == word.size() ? 0 : name.size()] == '+') {
+            ASSERT_TRUE(std::sscanf(word.c_str() + name.size() + 1, "%x", &mask) == 1) << word;
+            bytes.push_back(static_cast<uint8_t>(mask));
+            ASSERT_TRUE(WriteFileBytes(path, bytes));
         } else if (word != name) {
             ASSERT_TRUE(std::sscanf(word.c_str() + name.size() + 1, "%u^%x", &offset, &mask) >= 1 &&
                         offset >= 1 && offset <= bytes.size())

@@ -31,8 +31,9 @@ std::vector<std::string> Entries(const std::string& folder);
 
 std::vector<std::string> Words(const std::string& line);  // split at spaces
 
-// Each word removes a file ("header.key"), puts a folder in its place ("public1/") or XORs the
-// n-th byte from the end ("masks.key@1": with 01, "header.key@41^5A": with 5A).
+// Each word removes a file ("header.key"), puts a folder in its place ("public1/"), XORs the
+// n-th byte from the end ("masks.key@1": with 01, "header.key@41^5A": with 5A), cuts the file to
+// n bytes ("primary.key#10") or appends a byte ("header.key+5A").
 void DamageFolder(const std::string& folder, const std::string& damage);
 
 Bytes PublicFile(const Bytes& publicKey);  // what -kvpublic writes: 0x04, the length, the key
