@@ -54,6 +54,8 @@ int FailureMessageId(CommandFailure failure) {
             return kMsgPkcs12ReadFailed;
         case CommandFailure::kPkcs12TooMuchWork:
             return kMsgPkcs12TooMuchWork;
+        case CommandFailure::kPkcs12Unsupported:
+            return kMsgPkcs12Unsupported;
         case CommandFailure::kContainerCreateFailed:
             return kMsgContainerCreateFailed;
         case CommandFailure::kContainerOpenFailed:

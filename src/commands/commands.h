@@ -16,6 +16,7 @@ enum class CommandFailure {
     kPkcs12FileOpenFailed,   // the -infile file cannot be opened or read
     kPkcs12Refused,          // the PKCS#12 reader refuses the file (or it is too large)
     kPkcs12TooMuchWork,      // the file asks for more work than the reader allows
+    kPkcs12Unsupported,      // its protection uses an algorithm the reader lacks (%1: its OID)
     kContainerCreateFailed,  // the container cannot be protected or written
     kContainerOpenFailed,    // the existing container does not open
     kContainerFull,          // it already holds two keys
