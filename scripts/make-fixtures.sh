@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Generates GOST PKCS#12 files with OpenSSL and its GOST engine, plus a manifest of what each
-# holds and how keymend must treat it.
+# Generates PKCS#12 files of GOST keys with OpenSSL and its GOST engine, under GOST and under
+# standard protection, plus a manifest of what each holds and how keymend must treat it.
 #   scripts/make-fixtures.sh [OUTDIR]     default tests/data/pkcs12
 # KEYMEND_FIXTURE_ITER sets the PBKDF2 and MAC iteration count (default 2048, as OpenSSL
 # exports); the tests use fewer to stay fast.
-# The import tests run it into a temporary folder when OpenSSL is present; a run into the default
-# folder refreshes the committed fixtures (then copy one file to examples/ if it changed).
+# The import tests run it into a temporary folder when OpenSSL is present. The committed fixtures
+# are files of such a run (with the default count) and their manifest entries; of the standard
+# ones only a few are committed (then copy one file to examples/ if it changed).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 out="${1:-$here/../tests/data/pkcs12}"

@@ -235,6 +235,8 @@ passkv=12345678
 fixtures=$root/tests/data/pkcs12
 msg103_en='Failed to open PKCS#12 key container file.\n'
 msg114_en='Failed while executing.\n'
+msg103_ru='Ошибка при открытии ключевого контейнера PKCS#12.\n'
+msg114_ru='При выполнении операции произошла ошибка.\n'
 
 # The fixtures' manifest, one line per file: name, password (hex, "-" when empty), public key
 # (hex: x then y, least significant byte first) and expectation (ok, mac, meshing).
@@ -292,7 +294,7 @@ lin_import() {  # lin_import FIXTURE USE READER NAME [EXTRA...]
 # -p12tokv on every committed fixture, alternating -sg and -ex; the container keymend.exe writes
 # is then read by the Linux build, whose public1 must be the certificate's public key.
 import_checks() {
-  local n=0 use=-ex file pw key expect reader lang
+  local n=0 use=-ex file pw key expect reader lang expected
   while read -r file pw key expect; do
     n=$((n + 1))
     if [ "$use" = -sg ]; then use=-ex; else use=-sg; fi
@@ -301,7 +303,8 @@ import_checks() {
     mkdir -p "$reader"
     if [ "$expect" = mac ]; then
       win_import "$file" "$use" "$(winpath "$reader")" testkeys
-      check "$file: a corrupted MAC is refused" output_is en "$msg103_en$msg114_en"
+      if [ "$lang" = ru ]; then expected=$msg103_ru$msg114_ru; else expected=$msg103_en$msg114_en; fi
+      check "$file: a corrupted or missing MAC is refused" output_is "$lang" "$expected"
       win_import "$file" "$use" "$(winpath "$reader")" testkeys -noMACVerify
     elif [ "$expect" = meshing ]; then
       win_import "$file" "$use" "$(winpath "$reader")" testkeys -noKVKM
