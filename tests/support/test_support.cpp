@@ -240,6 +240,13 @@ std::vector<VectorRecord> LoadVectorFile(const std::string& path,
     return out;
 }
 
+Bytes RepeatedMessage(const VectorRecord& v) {
+    Bytes unit = v.Hex("Msg"), msg;
+    const size_t repeat = v.Has("Repeat") ? std::stoul(v.Get("Repeat")) : 1;
+    for (size_t i = 0; i < repeat; ++i) msg.insert(msg.end(), unit.begin(), unit.end());
+    return msg;
+}
+
 bool OpenSslGostAvailable() {
     static const bool available = [] {
         const RunResult r = RunShell("printf abc | openssl dgst -engine gost -md_gost12_256");
