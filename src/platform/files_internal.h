@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/files.h"
@@ -29,6 +31,16 @@ bool ReadFirstLineBytes(ReadByte readByte, char* out, size_t room) {
     }
     if (n > 0 && out[n - 1] == '\r') --n;
     out[n] = '\0';
+    return true;
+}
+
+// The value of the environment variable `name` with its terminator into out (room bytes); false
+// when it is not set or does not fit.
+inline bool ReadEnvironmentValue(const char* name, char* out, size_t room) {
+    const char* value = std::getenv(name);
+    const size_t n = value != nullptr ? std::strlen(value) : room;
+    if (n >= room) return false;
+    std::memcpy(out, value, n + 1);
     return true;
 }
 

@@ -60,13 +60,8 @@ bool ReadPasswordSource(PasswordSourceKind kind, const char* argument, char* out
     if (kind == PasswordSourceKind::kStandardInput) return ReadStandardInput(out, room);
     if (argument == nullptr) return false;
     switch (kind) {
-        case PasswordSourceKind::kEnvironment: {
-            const char* value = std::getenv(argument);
-            const size_t n = value != nullptr ? std::strlen(value) : room;
-            if (n >= room) return false;
-            std::memcpy(out, value, n + 1);
-            return true;
-        }
+        case PasswordSourceKind::kEnvironment:
+            return ReadEnvironmentValue(argument, out, room);
         case PasswordSourceKind::kFile:
             return ReadFileLine(argument, out, room);
         default:
