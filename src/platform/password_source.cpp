@@ -9,27 +9,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files_internal.h"
+
 namespace keymend {
 
 namespace {
 
 // The first line of fd, read straight into out; false when not even a line end could be read.
 bool ReadFirstLine(int fd, char* out, size_t room) {
-    size_t n = 0;
-    for (bool any = false;;) {
-        const ssize_t got = read(fd, out + n, 1);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            if (got < 0 || !any) return false;
-            break;
+    const auto readByte = [fd](char* at) {
+        for (;;) {
+            const ssize_t got = read(fd, at, 1);
+            if (got >= 0 || errno != EINTR) return got < 0 ? -1 : static_cast<int>(got);
         }
-        any = true;
-        if (out[n] == '\n') break;
-        if (out[n] == '\0' || ++n == room) return false;
-    }
-    if (n > 0 && out[n - 1] == '\r') --n;
-    out[n] = '\0';
-    return true;
+    };
+    return ReadFirstLineBytes(readByte, out, room);
 }
 
 // As ReadFirstLine, with echo off while a terminal is read (the line end typed is not echoed
@@ -66,13 +60,8 @@ bool ReadPasswordSource(PasswordSourceKind kind, const char* argument, char* out
     if (argument == nullptr) return false;
     int fd = -1;
     switch (kind) {
-        case PasswordSourceKind::kEnvironment: {
-            const char* value = std::getenv(argument);
-            const size_t n = value != nullptr ? std::strlen(value) : room;
-            if (n >= room) return false;
-            std::memcpy(out, value, n + 1);
-            return true;
-        }
+        case PasswordSourceKind::kEnvironment:
+            return ReadEnvironmentValue(argument, out, room);
         case PasswordSourceKind::kFile: {
             fd = open(argument, O_RDONLY | O_CLOEXEC | O_NOCTTY);
             if (fd < 0) return false;

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "container/container.h"
+#include "crypto/hash/hash.h"
 #include "hardening/hardening_support.h"
 #include "platform/files.h"
 #include "platform/seams.h"
@@ -119,25 +120,39 @@ TEST(Rewrite, OldOrNewWhateverStopsIt) {
     EXPECT_GT(outcomes[1], 0);
 }
 
-// Leftovers nothing decided: a torn journal and new files go; a backup whose file is missing
-// comes back; a name that only looks like a leftover, or a user's file, stays.
+// A journal of three entries under a valid digest whose second entry ends four bytes past the
+// entries (its digest cut short): its reading must stop there, not run on past the file.
+Bytes OverrunJournal() {
+    const std::string header = "header.key", primary = "primary.key";
+    Bytes body = Cat({{'K', 'M', 'R', 'W', 1, 3, 1, 10}, Bytes(header.begin(), header.end()),
+                      Bytes(36, 0), {1, 11}, Bytes(primary.begin(), primary.end()), Bytes(32, 0)});
+    Bytes sum(32);
+    EXPECT_TRUE(StreebogHash(kAlgStreebog256, body.data(), body.size(), sum.data()));
+    return Cat({body, sum});
+}
+
+// Leftovers nothing decided: a torn journal (cut short, or with entries past its end) and new
+// files go; a backup whose file is missing comes back; a name that only looks like a leftover,
+// or a user's file, stays.
 TEST(Rewrite, LeftoversWithoutADecision) {
     TempDir dir;
     const std::string folder = dir.path();
     const std::string tag = "0123456789abcdef";
-    FolderSnapshot files = kOld;
-    files["rewrite." + tag + ".journal"] = {'K', 'M', 'R', 'W', 1, 1};
-    files["header.key." + tag + ".new"] = {5, 6};
-    files["masks.key." + tag + ".old"] = {3, 3};
-    files["primary.key." + tag + ".old"] = {4, 4};
-    files["other." + tag + ".new"] = {1};
-    files["primary.key.tmp"] = {2};
-    Restore(folder, files);
-    FolderSnapshot expected = kOld;
-    expected["masks.key"] = {3, 3};
-    expected["other." + tag + ".new"] = {1};
-    expected["primary.key.tmp"] = {2};
-    EXPECT_EQ(Recovered(folder), expected);
+    for (const Bytes& journal : {Bytes{'K', 'M', 'R', 'W', 1, 1}, OverrunJournal()}) {
+        FolderSnapshot files = kOld;
+        files["rewrite." + tag + ".journal"] = journal;
+        files["header.key." + tag + ".new"] = {5, 6};
+        files["masks.key." + tag + ".old"] = {3, 3};
+        files["primary.key." + tag + ".old"] = {4, 4};
+        files["other." + tag + ".new"] = {1};
+        files["primary.key.tmp"] = {2};
+        Restore(folder, files);
+        FolderSnapshot expected = kOld;
+        expected["masks.key"] = {3, 3};
+        expected["other." + tag + ".new"] = {1};
+        expected["primary.key.tmp"] = {2};
+        EXPECT_EQ(Recovered(folder), expected) << journal.size() << "-byte journal";
+    }
 }
 
 }  // namespace

@@ -55,13 +55,6 @@ struct Subject {
     std::function<bool(const FolderSnapshot& before)> isNew;  // after the next command
 };
 
-bool OpensWithKeys(const std::string& folder, bool second) {
-    Bytes primary, secondary;
-    return OpenContainerStrict(folder.c_str(), u"") &&
-           RecoverPublicKeys(folder, u"", primary, secondary) && primary == SignKey().publicKey &&
-           secondary == (second ? ExchangeKey().publicKey : Bytes{});
-}
-
 std::vector<Subject> Subjects(const TempDir& dir) {
     const std::string one = MakeFixtureContainer(dir / "one", "", false);
     const std::string two = MakeFixtureContainer(dir / "two", "", true);
@@ -201,9 +194,7 @@ TEST(Faults, OldOrNewAfterTheNextCommand) {
             if (pid == 0) {
                 FileSystemInit();  // as the process entry does
                 fault.setup();
-                const CommandRun r = RunCommandInProcess(subject.args);
-                // Failure: the message id, 200 for a failure without a message of its own.
-                _exit(r.ok ? 0 : r.messageId > 0 && r.messageId < 200 ? r.messageId : 200);
+                _exit(ExitCode(RunCommandInProcess(subject.args)));
             }
             int status = 0;
             ASSERT_EQ(waitpid(pid, &status, 0), pid);

@@ -11,6 +11,7 @@
 #include "cli/dispatch.h"
 #include "cli/messages.h"
 #include "commands/public_export.h"
+#include "container/container.h"
 #include "container/container_builder.h"
 #include "crypto/context/secure_blob.h"
 
@@ -161,6 +162,17 @@ const HardeningKey& SignKey() {
 const HardeningKey& ExchangeKey() {
     static const HardeningKey key = LoadKey("exchange-2001");
     return key;
+}
+
+int ExitCode(const CommandRun& run) {
+    return run.ok ? 0 : run.messageId > 0 && run.messageId < 200 ? run.messageId : 200;
+}
+
+bool OpensWithKeys(const std::string& folder, bool second) {
+    Bytes primary, secondary;
+    return OpenContainerStrict(folder.c_str(), u"") &&
+           RecoverPublicKeys(folder, u"", primary, secondary) && primary == SignKey().publicKey &&
+           secondary == (second ? ExchangeKey().publicKey : Bytes{});
 }
 
 bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Bytes& primary,

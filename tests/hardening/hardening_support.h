@@ -21,6 +21,8 @@ struct CommandRun {
 // Parses and runs a command line (without the program name) in this process; a refused line
 // gives {false, -1}.
 CommandRun RunCommandInProcess(const std::vector<std::string>& args);
+// A run as an exit code: 0, its message id, or 200 for a failure without a message of its own.
+int ExitCode(const CommandRun& run);
 
 // The regular files of a folder; Restore leaves exactly these in it.
 using FolderSnapshot = std::map<std::string, Bytes>;
@@ -52,6 +54,9 @@ const HardeningKey& SignKey();      // sign-2001
 const HardeningKey& ExchangeKey();  // exchange-2001
 
 // The public keys -kvpublic's computation recovers from `folder` (empty: no second key).
+// The container opens strictly and holds SignKey() first and ExchangeKey() second, or nothing
+// second.
+bool OpensWithKeys(const std::string& folder, bool second);
 bool RecoverPublicKeys(const std::string& folder, const char16_t* password, Bytes& primary,
                        Bytes& secondary);
 

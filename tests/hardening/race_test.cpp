@@ -39,11 +39,6 @@ void BusyHook() {
     if (write(gBusyPipe, &byte, 1) != 1) _exit(97);
 }
 
-// Exit code of a command run: 0, its message id, or 200 for a failure without a message.
-int ExitCode(const CommandRun& r) {
-    return r.ok ? 0 : r.messageId > 0 && r.messageId < 200 ? r.messageId : 200;
-}
-
 // A child running `args`: stopped at the pause step (returned once it is stopped), or telling
 // `busyPipe` when it waits for the lock.
 pid_t Start(const std::vector<std::string>& args, uint32_t pauseStep, int busyPipe = -1) {
@@ -75,11 +70,21 @@ int Finish(pid_t pid, int signal = SIGCONT) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
-bool HasKeys(const std::string& folder, bool second) {
-    Bytes primary, secondary;
-    return OpenContainerStrict(folder.c_str(), u"") &&
-           RecoverPublicKeys(folder, u"", primary, secondary) && primary == SignKey().publicKey &&
-           secondary == (second ? ExchangeKey().publicKey : Bytes{});
+// `first` paused at `pauseStep` (as Start), then `second` started until it finds the lock taken;
+// the exit codes of both once the first goes on.
+std::pair<int, int> SecondWaitsForFirst(const std::vector<std::string>& first, uint32_t pauseStep,
+                                        const std::vector<std::string>& second) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    const pid_t one = Start(first, pauseStep);
+    const pid_t two = Start(second, 0, fds[1]);
+    close(fds[1]);  // a child that never waits ends the read below
+    char byte = 0;
+    EXPECT_EQ(read(fds[0], &byte, 1), 1);
+    const int firstExit = Finish(one);
+    const int secondExit = Finish(two);
+    close(fds[0]);
+    return {firstExit, secondExit};
 }
 
 // Two -p12addtokv on a one-key container: one adds, the other finds it full or in use.
@@ -97,32 +102,22 @@ TEST(Races, TwoAddsOneKey) {
         EXPECT_EQ(ExitCode(RunCommandInProcess(AddArgs(folder))), kContainerBusy);
         EXPECT_EQ(Finish(first), 0);
         EXPECT_EQ(ExitCode(RunCommandInProcess(AddArgs(folder))), kContainerFull);
-        EXPECT_TRUE(HasKeys(folder, true));
+        EXPECT_TRUE(OpensWithKeys(folder, true));
         Restore(folder, oneKey);
     }
     SetLockWaitForTesting(0);
     // The second waits for the first and then finds the container full.
-    {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        const pid_t first = Start(AddArgs(folder), 1);
-        const pid_t second = Start(AddArgs(folder), 0, fds[1]);
-        close(fds[1]);  // a child that never waits ends the read below
-        char byte = 0;
-        EXPECT_EQ(read(fds[0], &byte, 1), 1);
-        EXPECT_EQ(Finish(first), 0);
-        EXPECT_EQ(Finish(second), kContainerFull);
-        close(fds[0]);
-        EXPECT_TRUE(HasKeys(folder, true));
-        Restore(folder, oneKey);
-    }
+    EXPECT_EQ(SecondWaitsForFirst(AddArgs(folder), 1, AddArgs(folder)),
+              std::make_pair(0, kContainerFull));
+    EXPECT_TRUE(OpensWithKeys(folder, true));
+    Restore(folder, oneKey);
     // The first is killed holding the lock: before its decision the second adds the key, after
     // it the second finds the container full.
     for (const uint32_t step : {1u, 0u}) {
         SCOPED_TRACE(step == 1 ? "killed before writing" : "killed after a rename");
         EXPECT_EQ(Finish(Start(AddArgs(folder), step), SIGKILL), -SIGKILL);
         EXPECT_EQ(ExitCode(RunCommandInProcess(AddArgs(folder))), step == 1 ? 0 : kContainerFull);
-        EXPECT_TRUE(HasKeys(folder, true));
+        EXPECT_TRUE(OpensWithKeys(folder, true));
         EXPECT_EQ(Entries(folder).size(), 6u) << "leftovers";
         Restore(folder, oneKey);
     }
@@ -138,17 +133,10 @@ TEST(Races, AddAndRepair) {
     std::vector<std::string> repair = RepairArgs(folder);
     for (const bool addFirst : {true, false}) {
         SCOPED_TRACE(addFirst ? "add, then repair" : "repair, then add");
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        const pid_t first = Start(addFirst ? AddArgs(folder) : repair, 0);
-        const pid_t second = Start(addFirst ? repair : AddArgs(folder), 0, fds[1]);
-        close(fds[1]);
-        char byte = 0;
-        EXPECT_EQ(read(fds[0], &byte, 1), 1);
-        EXPECT_EQ(Finish(first), 0);
-        EXPECT_EQ(Finish(second), 0);
-        close(fds[0]);
-        EXPECT_TRUE(HasKeys(folder, true));
+        EXPECT_EQ(SecondWaitsForFirst(addFirst ? AddArgs(folder) : repair, 0,
+                                      addFirst ? repair : AddArgs(folder)),
+                  std::make_pair(0, 0));
+        EXPECT_TRUE(OpensWithKeys(folder, true));
         Restore(folder, oneKey);
     }
 }
@@ -169,7 +157,7 @@ TEST(Races, TwoAddProcesses) {
         for (const RunResult& r : results) {
             EXPECT_TRUE(r.exitCode == 0 || r.out == FailureOutput(kContainerFull)) << r.out;
         }
-        EXPECT_TRUE(HasKeys(folder, true)) << run;
+        EXPECT_TRUE(OpensWithKeys(folder, true)) << run;
         Restore(folder, oneKey);
     }
 }
@@ -188,7 +176,7 @@ TEST(Races, SwappedFolderLink) {
     fs::create_directory_symlink(second, dir / "link.new");
     fs::rename(dir / "link.new", link);
     EXPECT_EQ(Finish(add), 0);
-    EXPECT_TRUE(HasKeys(first, true));
+    EXPECT_TRUE(OpensWithKeys(first, true));
     EXPECT_EQ(Snapshot(second), untouched);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +54,9 @@ RunResult Run(std::vector<std::string> argv, const std::vector<std::string>& env
         for (const auto& e : env) {
             if (e.find('=') != std::string::npos) putenv(const_cast<char*>(e.c_str()));
         }
+        // A command that spins is stopped (SIGXCPU) rather than holding up the suite.
+        const rlimit cpu{60, 60};
+        setrlimit(RLIMIT_CPU, &cpu);
         std::vector<char*> pointers;
         for (auto& a : argv) pointers.push_back(a.data());
         pointers.push_back(nullptr);
@@ -238,6 +242,13 @@ std::vector<VectorRecord> LoadVectorFile(const std::string& path,
     flush();
     if (out.empty()) ADD_FAILURE() << path << ": no vectors";
     return out;
+}
+
+Bytes RepeatedMessage(const VectorRecord& v) {
+    Bytes unit = v.Hex("Msg"), msg;
+    const size_t repeat = v.Has("Repeat") ? std::stoul(v.Get("Repeat")) : 1;
+    for (size_t i = 0; i < repeat; ++i) msg.insert(msg.end(), unit.begin(), unit.end());
+    return msg;
 }
 
 bool OpenSslGostAvailable() {

@@ -2,10 +2,14 @@
 // the known-answer vector loader and the OpenSSL oracle.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -70,6 +74,39 @@ std::vector<VectorRecord> LoadVectors(const std::string& relativePath,
                                       const std::vector<std::string>& allowedKeys);
 std::vector<VectorRecord> LoadVectorFile(const std::string& path,  // anywhere, e.g. a TempDir
                                          const std::vector<std::string>& allowedKeys);
+
+// A record's "Msg" repeated "Repeat" times (once when absent).
+Bytes RepeatedMessage(const VectorRecord& v);
+
+// The streaming contract of a hash: misaligned input split at every point (at two for long
+// messages), the head fed byte by byte into a state restarted after its previous use, the tail in
+// one piece into the state and into a copy of it (the copy goes first: it must share nothing with
+// the original), each finished twice.
+template <typename State, typename Start, typename Update, typename Finish>
+void CheckStreaming(Start start, Update update, Finish finish, const Bytes& msg,
+                    const Bytes& want) {
+    Bytes shifted(msg.size() + 1), out(want.size());
+    std::copy(msg.begin(), msg.end(), shifted.begin() + 1);
+    const uint8_t* data = shifted.data() + 1;
+    std::vector<size_t> cuts = {33, msg.size() / 2 + 1};
+    if (msg.size() <= 300) {
+        cuts.resize(msg.size() + 1);
+        std::iota(cuts.begin(), cuts.end(), size_t{0});
+    }
+    State state;
+    for (size_t cut : cuts) {
+        start(state);
+        for (size_t i = 0; i < cut; ++i) ASSERT_TRUE(update(state, data + i, 1));
+        State copy = state;
+        for (State* s : {&copy, &state}) {
+            ASSERT_TRUE(update(*s, data + cut, msg.size() - cut));
+            for (int twice = 0; twice < 2; ++twice) {
+                ASSERT_TRUE(finish(*s, out.data()));
+                ASSERT_EQ(ToHex(out), ToHex(want)) << "split at " << cut;
+            }
+        }
+    }
+}
 
 bool OpenSslGostAvailable();  // `openssl` loads the GOST engine and hashes correctly
 

@@ -15,6 +15,16 @@
 
 namespace keymend {
 
+// Brings r below p with at most two subtractions; false when r is still not below p.
+template <size_t N>
+inline bool BelowPAfterTwoSubtractions(Digit* r, const Digit* p) {
+    for (int i = 0; i < 2; ++i) {
+        if (CmpN<N>(r, p) < 0) return true;
+        SubN<N>(r, r, p);
+    }
+    return CmpN<N>(r, p) < 0;
+}
+
 template <size_t N>
 inline bool FieldAddN(const EcCurve& c, Digit* r, const Digit* a, const Digit* b) {
     const Digit* p = c.pCopy;
@@ -24,11 +34,7 @@ inline bool FieldAddN(const EcCurve& c, Digit* r, const Digit* a, const Digit* b
         while (i < 3 && SubN<N>(r, r, p) == 0) ++i;
         if (i == 3) return false;
     }
-    if (CmpN<N>(r, p) < 0) return true;
-    SubN<N>(r, r, p);
-    if (CmpN<N>(r, p) < 0) return true;
-    SubN<N>(r, r, p);
-    return CmpN<N>(r, p) < 0;
+    return BelowPAfterTwoSubtractions<N>(r, p);
 }
 
 template <size_t N>
@@ -39,11 +45,7 @@ inline bool FieldSubN(const EcCurve& c, Digit* r, const Digit* a, const Digit* b
         while (i < 3 && AddN<N>(r, r, p) == 0) ++i;
         if (i == 3) return false;
     }
-    if (CmpN<N>(r, p) < 0) return true;
-    SubN<N>(r, r, p);
-    if (CmpN<N>(r, p) < 0) return true;
-    SubN<N>(r, r, p);
-    return CmpN<N>(r, p) < 0;
+    return BelowPAfterTwoSubtractions<N>(r, p);
 }
 
 // r (N digits) = t (TL digits, TL >= N) mod p, for p with its top bit set: one quotient digit per

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/files_internal.h"
 #include "platform/text.h"
 
 namespace keymend {
@@ -17,21 +18,12 @@ namespace {
 // The first line of a handle, read one byte at a time straight into out; false when not even a
 // line end could be read.
 bool ReadFirstLine(HANDLE handle, char* out, size_t room) {
-    size_t n = 0;
-    for (bool any = false;;) {
+    // A failed read (a closed pipe) ends the input like the end of a file.
+    const auto readByte = [handle](char* at) {
         DWORD got = 0;
-        if (!ReadFile(handle, out + n, 1, &got, nullptr) || got == 0) {
-            // A closed pipe ends the input like the end of a file.
-            if (!any) return false;
-            break;
-        }
-        any = true;
-        if (out[n] == '\n') break;
-        if (out[n] == '\0' || ++n == room) return false;
-    }
-    if (n > 0 && out[n - 1] == '\r') --n;
-    out[n] = '\0';
-    return true;
+        return ReadFile(handle, at, 1, &got, nullptr) && got == 1 ? 1 : 0;
+    };
+    return ReadFirstLineBytes(readByte, out, room);
 }
 
 bool ReadStandardInput(char* out, size_t room) {
@@ -68,13 +60,8 @@ bool ReadPasswordSource(PasswordSourceKind kind, const char* argument, char* out
     if (kind == PasswordSourceKind::kStandardInput) return ReadStandardInput(out, room);
     if (argument == nullptr) return false;
     switch (kind) {
-        case PasswordSourceKind::kEnvironment: {
-            const char* value = std::getenv(argument);
-            const size_t n = value != nullptr ? std::strlen(value) : room;
-            if (n >= room) return false;
-            std::memcpy(out, value, n + 1);
-            return true;
-        }
+        case PasswordSourceKind::kEnvironment:
+            return ReadEnvironmentValue(argument, out, room);
         case PasswordSourceKind::kFile:
             return ReadFileLine(argument, out, room);
         default:

@@ -18,47 +18,12 @@ namespace keymend {
 namespace {
 
 using test::Bytes;
+using test::CheckStreaming;
 using test::LoadVectors;
 using test::ToHex;
 
 uint32_t Hex32(const test::VectorRecord& v, const char* key) {
     return static_cast<uint32_t>(std::stoul(v.Get(key), nullptr, 16));
-}
-
-Bytes Message(const test::VectorRecord& v) {
-    Bytes unit = v.Hex("Msg"), msg;
-    const size_t repeat = v.Has("Repeat") ? std::stoul(v.Get("Repeat")) : 1;
-    for (size_t i = 0; i < repeat; ++i) msg.insert(msg.end(), unit.begin(), unit.end());
-    return msg;
-}
-
-// Misaligned input split at every point (at two for long messages): the head fed byte by byte
-// into a state restarted after its previous use, the tail in one piece into the state and into a
-// copy of it (the copy goes first: it must share nothing with the original), each finished twice.
-template <typename State, typename Start, typename Update, typename Finish>
-void CheckStreaming(Start start, Update update, Finish finish, const Bytes& msg,
-                    const Bytes& want) {
-    Bytes shifted(msg.size() + 1), out(want.size());
-    std::copy(msg.begin(), msg.end(), shifted.begin() + 1);
-    const uint8_t* data = shifted.data() + 1;
-    std::vector<size_t> cuts = {33, msg.size() / 2 + 1};
-    if (msg.size() <= 300) {
-        cuts.resize(msg.size() + 1);
-        std::iota(cuts.begin(), cuts.end(), size_t{0});
-    }
-    State state;
-    for (size_t cut : cuts) {
-        start(state);
-        for (size_t i = 0; i < cut; ++i) ASSERT_TRUE(update(state, data + i, 1));
-        State copy = state;
-        for (State* s : {&copy, &state}) {
-            ASSERT_TRUE(update(*s, data + cut, msg.size() - cut));
-            for (int twice = 0; twice < 2; ++twice) {
-                ASSERT_TRUE(finish(*s, out.data()));
-                ASSERT_EQ(ToHex(out), ToHex(want)) << "split at " << cut;
-            }
-        }
-    }
 }
 
 // The GOST R 34.11-2012 compression a test runs through: the one this processor selects, unless
@@ -102,7 +67,7 @@ TEST(HashVectors, GostR341194) {
     const Bytes ones(32, 1);
     for (const auto& v : LoadVectors("hash/gostr341194.vec", {"Msg", "Repeat", "Hash"})) {
         SCOPED_TRACE(v.Get("Msg").substr(0, 40) + " x" + (v.Has("Repeat") ? v.Get("Repeat") : "1"));
-        const Bytes msg = Message(v), want = v.Hex("Hash");
+        const Bytes msg = test::RepeatedMessage(v), want = v.Hex("Hash");
         // No start vector means the zero one; any other start gives another hash.
         for (const uint8_t* start : {static_cast<const uint8_t*>(nullptr), zero, ones.data()}) {
             Bytes out(32);
@@ -124,7 +89,7 @@ TEST_P(StreebogPath, Vectors) {
     for (const auto& v :
          LoadVectors("hash/streebog.vec", {"Msg", "Repeat", "Hash256", "Hash512"})) {
         SCOPED_TRACE(v.Get("Msg").substr(0, 40));
-        const Bytes msg = Message(v);
+        const Bytes msg = test::RepeatedMessage(v);
         for (int wide = 0; wide < 2; ++wide) {
             const uint32_t id = ids[wide][0];
             const Bytes want = v.Hex(wide ? "Hash512" : "Hash256");

@@ -7,7 +7,6 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include <numeric>
 #include <random>
 
 #include "support/test_support.h"
@@ -37,47 +36,19 @@ const EVP_MD* OpenSslMd(ShaAlgorithm a) {
     return mds[static_cast<int>(a)];
 }
 
-// Misaligned input split at every point (at two for long messages): the head fed octet by octet,
-// the tail in one piece into the state and into a copy (finished first: it must share nothing),
-// each finished twice.
-void CheckStreaming(ShaAlgorithm a, const Bytes& msg, const Bytes& want) {
-    Bytes shifted(msg.size() + 1), out(want.size());
-    std::copy(msg.begin(), msg.end(), shifted.begin() + 1);
-    const uint8_t* data = shifted.data() + 1;
-    std::vector<size_t> cuts = {33, msg.size() / 2 + 1};
-    if (msg.size() <= 300) {
-        cuts.resize(msg.size() + 1);
-        std::iota(cuts.begin(), cuts.end(), size_t{0});
-    }
-    ShaState state;
-    for (size_t cut : cuts) {
-        ASSERT_TRUE(ShaInit(state, a));
-        for (size_t i = 0; i < cut; ++i) ASSERT_TRUE(ShaUpdate(state, data + i, 1));
-        ShaState copy = state;
-        for (ShaState* s : {&copy, &state}) {
-            ASSERT_TRUE(ShaUpdate(*s, data + cut, msg.size() - cut));
-            for (int twice = 0; twice < 2; ++twice) {
-                ASSERT_TRUE(ShaFinish(*s, out.data()));
-                ASSERT_EQ(ToHex(out), ToHex(want)) << "split at " << cut;
-            }
-        }
-    }
-}
-
 TEST(ShaVectors, Hashes) {
     const auto vectors = LoadVectors("sha/sha.vec", {"Msg", "Repeat", "Digest"});
     OnEachCpuPath([&] {
         for (const auto& v : vectors) {
             SCOPED_TRACE(v.section + " " + v.Get("Msg").substr(0, 40));
             const ShaAlgorithm a = Named(v.section);
-            Bytes unit = v.Hex("Msg"), msg;
-            const size_t repeat = v.Has("Repeat") ? std::stoul(v.Get("Repeat")) : 1;
-            for (size_t i = 0; i < repeat; ++i) msg.insert(msg.end(), unit.begin(), unit.end());
+            const Bytes msg = test::RepeatedMessage(v);
             const Bytes want = v.Hex("Digest");
             Bytes out(ShaDigestSize(a));
             ASSERT_TRUE(ShaHash(a, msg.data(), msg.size(), out.data()));
             EXPECT_EQ(ToHex(out), ToHex(want));
-            CheckStreaming(a, msg, want);
+            test::CheckStreaming<ShaState>([a](ShaState& s) { ASSERT_TRUE(ShaInit(s, a)); },
+                                           ShaUpdate, ShaFinish, msg, want);
         }
     });
 }
