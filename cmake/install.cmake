@@ -83,6 +83,7 @@ keymend works on the key containers of the Kalvion CSP (folders of six DER
 files holding up to two GOST R 34.10-2001 or GOST R 34.10-2012 private keys)
 without the provider. It imports the private key of a PKCS#12 file into a new
 or an existing container, rebuilds a damaged container from the certificates
-of its keys, and recovers the public keys of a container. A command never
+of its keys, recovers the public keys of a container, exports its keys into
+PKCS#12 files, and diagnoses a container without changing it. A command never
 leaves a container half written, whatever stops it.")
 include(CPack)
