@@ -227,89 +227,90 @@ CheckVerdict VerdictOfPlan(RepairPlanResult result) {
     return CheckVerdict::kNoCopyDecrypts;
 }
 
-}  // namespace
-
-void CheckContainer(const CheckOptions& options, ContainerCheck& out) {
-    out = ContainerCheck();
-    out.folder = NormalizeFolder(options.contFolder);
-    out.passwordGiven = options.password != nullptr && options.password[0] != u'\0';
-    for (int i = 0; i < 6; ++i) out.files[i].name = ContainerFileName(kFiles[i]);
-
-    FolderHandle folder;
-    bool pendingRewrite = false;
-    const FolderStatus opened =
-        OpenContainerFolderUnchanged(options.contFolder, folder, &pendingRewrite);
-    if (opened != FolderStatus::kOpened) {
-        out.verdict =
-            opened == FolderStatus::kBusy ? CheckVerdict::kBusy : CheckVerdict::kNotContainer;
-        return;
-    }
-    ContainerImagePtr image = CreateContainerImage();
-    if (!image) return;
-    bool anyDecoded = false, allOk = true;
-    for (int i = 0; i < 6; ++i) {
-        const FileInspection found = InspectContainerFile(folder, kFiles[i], *image);
-        out.files[i].state = Checked(found.state);
-        out.files[i].size = found.size;
-        out.files[i].offset = found.offset;
-        anyDecoded = anyDecoded || found.decoded;
-        allOk = allOk && found.state == FileState::kOk;
-    }
-    if (out.files[0].state == CheckedFile::kOk ||
-        out.files[0].state == CheckedFile::kTrailingBytes) {
-        out.name = PrintableName(image->name);
-    }
-
-    // The header, with the strict open's own checks.
-    const HeaderRecord& header = image->header;
+// What the steps of one check share: the folder, the image its files decoded into, the copies
+// as the tolerant open gives them, and what the header and the given certificates tell.
+struct CheckRun {
+    const CheckOptions& options;
+    ContainerCheck& out;
+    FolderHandle folder = {};
+    ContainerImagePtr image = {};
+    ContainerImagePtr copies = {};
+    GivenCertificate given[2] = {};  // exchange, signature
     uint32_t providerType = 0;
     const char* paramSet = nullptr;
-    out.headerDecoded =
-        out.files[1].state == CheckedFile::kOk || out.files[1].state == CheckedFile::kTrailingBytes;
-    if (out.headerDecoded) {
-        providerType = ProviderTypeOfOid(header.firstKey.algorithm);
-        paramSet = ContainerParamSet(header.firstKey.encryptionParamSet, providerType);
-        out.headerMac = Compared(HeaderMacPasses(header));
-        if (HasPasswordCheck(header)) {
-            out.password =
-                Compared(paramSet != nullptr &&
-                         PasswordCheckPasses(header, options.password, providerType, paramSet));
-        }
-        out.headerFlags = header.flags.empty() ? -1 : header.flags[0];
-    }
+    bool anyDecoded = false;
+    bool allOk = true;
+};
 
-    GivenCertificate given[2];  // exchange, signature
-    given[0].path = options.certEx;
-    given[1].path = options.certSg;
-    for (GivenCertificate& cert : given) {
+bool Decoded(CheckedFile state) {
+    return state == CheckedFile::kOk || state == CheckedFile::kTrailingBytes;
+}
+
+void InspectFiles(CheckRun& run) {
+    for (int i = 0; i < 6; ++i) {
+        const FileInspection found = InspectContainerFile(run.folder, kFiles[i], *run.image);
+        run.out.files[i].state = Checked(found.state);
+        run.out.files[i].size = found.size;
+        run.out.files[i].offset = found.offset;
+        run.anyDecoded = run.anyDecoded || found.decoded;
+        run.allOk = run.allOk && found.state == FileState::kOk;
+    }
+    if (Decoded(run.out.files[0].state)) run.out.name = PrintableName(run.image->name);
+}
+
+// The header, with the strict open's own checks.
+void CheckHeader(CheckRun& run) {
+    const HeaderRecord& header = run.image->header;
+    run.out.headerDecoded = Decoded(run.out.files[1].state);
+    if (!run.out.headerDecoded) return;
+    run.providerType = ProviderTypeOfOid(header.firstKey.algorithm);
+    run.paramSet = ContainerParamSet(header.firstKey.encryptionParamSet, run.providerType);
+    run.out.headerMac = Compared(HeaderMacPasses(header));
+    if (HasPasswordCheck(header)) {
+        run.out.password = Compared(run.paramSet != nullptr &&
+                                    PasswordCheckPasses(header, run.options.password,
+                                                        run.providerType, run.paramSet));
+    }
+    run.out.headerFlags = header.flags.empty() ? -1 : header.flags[0];
+}
+
+void LoadGivenCertificates(CheckRun& run) {
+    run.given[0].path = run.options.certEx;
+    run.given[1].path = run.options.certSg;
+    for (GivenCertificate& cert : run.given) {
         cert.loaded = cert.path != nullptr && LoadCertificateFile(cert.path, cert.info);
-        if (providerType == 0 && cert.loaded) {
-            providerType = ProviderTypeOfOid(cert.info.algorithmOid.c_str());
+        if (run.providerType == 0 && cert.loaded) {
+            run.providerType = ProviderTypeOfOid(cert.info.algorithmOid.c_str());
         }
     }
+}
 
-    // The copies as the tolerant open (-kvpublic's) gives them; the mask checks under the
-    // parameter set they open under.
+// The copies as the tolerant open (-kvpublic's) gives them; the mask checks under the parameter
+// set they open under.
+void OpenCopies(CheckRun& run) {
     const char* openedSet = nullptr;
-    ContainerImagePtr copies = OpenContainerAnyParamSet(
-        folder, options.password, providerType, TolerantHeader::kRead, paramSet, &openedSet);
-    const char* maskSet = openedSet != nullptr ? openedSet : paramSet;
-    const MaskFileRecord* masks[2] = {&image->masks, &image->masks2};
+    run.copies = OpenContainerAnyParamSet(run.folder, run.options.password, run.providerType,
+                                          TolerantHeader::kRead, run.paramSet, &openedSet);
+    const char* maskSet = openedSet != nullptr ? openedSet : run.paramSet;
+    const MaskFileRecord* masks[2] = {&run.image->masks, &run.image->masks2};
     for (int c = 0; c < 2; ++c) {
-        const CheckedFile state = out.files[c == 0 ? 3 : 5].state;
-        if (state != CheckedFile::kOk && state != CheckedFile::kTrailingBytes) continue;
-        out.maskChecks[c] = Compared(maskSet != nullptr && MaskCheckPasses(*masks[c], maskSet));
+        if (!Decoded(run.out.files[c == 0 ? 3 : 5].state)) continue;
+        run.out.maskChecks[c] =
+            Compared(maskSet != nullptr && MaskCheckPasses(*masks[c], maskSet));
     }
+}
 
-    // The keys: those the header describes and those the copies hold.
+// The keys: those the header describes and those the copies hold.
+void CheckKeys(CheckRun& run) {
+    const HeaderRecord& header = run.image->header;
     const KeyProperties* entries[2] = {&header.firstKey, &header.secondKey};
     for (int slot = 0; slot < 2; ++slot) {
-        const SlotKeys keys = KeysOfSlot(copies.get(), slot);
-        const bool described = out.headerDecoded && !entries[slot]->algorithm.empty();
+        const SlotKeys keys = KeysOfSlot(run.copies.get(), slot);
+        const bool described = run.out.headerDecoded && !entries[slot]->algorithm.empty();
         if (!described && keys.key[0] == nullptr && keys.key[1] == nullptr) continue;
         KeyCheck key;
         if (described) DescribeEntry(*entries[slot], key);
-        CheckCopies(out.headerDecoded ? entries[slot] : nullptr, keys, key);
+        CheckCopies(run.out.headerDecoded ? entries[slot] : nullptr, keys, key);
         if (described && !entries[slot]->certificate.empty()) {
             CertificateCheck cert;
             CertificateInfo info;
@@ -322,50 +323,87 @@ void CheckContainer(const CheckOptions& options, ContainerCheck& out) {
         }
         if (described) {
             const bool exportable = (key.flags & kKeyFlagExportable) != 0;
-            (key.exchange ? out.exportableEx : out.exportableSg) |= exportable;
-            out.dhAllowed |= !key.exchange && (key.flags & kKeyFlagDhAllowed) != 0;
+            (key.exchange ? run.out.exportableEx : run.out.exportableSg) |= exportable;
+            run.out.dhAllowed |= !key.exchange && (key.flags & kKeyFlagDhAllowed) != 0;
         }
-        out.keys.push_back(std::move(key));
+        run.out.keys.push_back(std::move(key));
     }
-    for (const GivenCertificate& cert : given) {
+}
+
+// Each given certificate goes to the key whose public key it holds, else to the unmatched ones.
+void MatchGivenCertificates(CheckRun& run) {
+    for (const GivenCertificate& cert : run.given) {
         if (cert.path == nullptr) continue;
         CertificateCheck check;
         check.path = cert.path;
         if (cert.loaded) Describe(cert.info, check);
         KeyCheck* owner = nullptr;
-        for (size_t slot = 0; cert.loaded && slot < out.keys.size() && owner == nullptr; ++slot) {
-            const SlotKeys keys = KeysOfSlot(copies.get(), static_cast<int>(slot));
-            if (Holds(cert.info, keys, out.keys[slot]) == CertificateHolds::kThisKey) {
-                owner = &out.keys[slot];
+        for (size_t slot = 0; cert.loaded && slot < run.out.keys.size() && owner == nullptr;
+             ++slot) {
+            const SlotKeys keys = KeysOfSlot(run.copies.get(), static_cast<int>(slot));
+            if (Holds(cert.info, keys, run.out.keys[slot]) == CertificateHolds::kThisKey) {
+                owner = &run.out.keys[slot];
             }
         }
         check.holds = owner != nullptr ? CertificateHolds::kThisKey : CertificateHolds::kNoKey;
-        (owner != nullptr ? owner->certificates : out.unmatched).push_back(check);
+        (owner != nullptr ? owner->certificates : run.out.unmatched).push_back(check);
     }
+}
 
-    // What the other commands make of it, each by its own function.
+// What the other commands make of it, each by its own function.
+void Judge(CheckRun& run, bool pendingRewrite) {
+    ContainerCheck& out = run.out;
     OpenFailure strictFailure = OpenFailure::kNone;
-    const bool strictOk = OpenContainerStrict(folder, options.password, &strictFailure) != nullptr;
+    const bool strictOk =
+        OpenContainerStrict(run.folder, run.options.password, &strictFailure) != nullptr;
     SecureBlob primary, secondary;
     out.publicKeysRecoverable =
-        ExportPublicKeys(folder, options.password, nullptr, nullptr, 0, primary, secondary);
+        ExportPublicKeys(run.folder, run.options.password, nullptr, nullptr, 0, primary, secondary);
 
     if (pendingRewrite) {
         out.verdict = CheckVerdict::kPendingRewrite;
-    } else if (!anyDecoded) {
+    } else if (!run.anyDecoded) {
         out.verdict = CheckVerdict::kNotContainer;
-    } else if (strictOk && allOk) {
+    } else if (strictOk && run.allOk) {
         out.verdict = CheckVerdict::kHealthy;
     } else if (out.headerMac == CheckValue::kCorrect && out.password == CheckValue::kWrong) {
         out.verdict = CheckVerdict::kWrongPassword;
     } else {
-        const CertificateSource ex = RepairSource(given[0], *image, true, out.repairEx);
-        const CertificateSource sg = RepairSource(given[1], *image, false, out.repairSg);
-        const RepairPlan plan = PlanRepair(folder, options.password, ex, sg);
+        const CertificateSource ex = RepairSource(run.given[0], *run.image, true, out.repairEx);
+        const CertificateSource sg = RepairSource(run.given[1], *run.image, false, out.repairSg);
+        const RepairPlan plan = PlanRepair(run.folder, run.options.password, ex, sg);
         out.verdict = VerdictOfPlan(plan.result);
         out.repairSource = plan.firstCopyIsSource ? 1 : 2;
         if (out.verdict != CheckVerdict::kRepairable) out.repairEx = out.repairSg = {};
     }
+}
+
+}  // namespace
+
+void CheckContainer(const CheckOptions& options, ContainerCheck& out) {
+    out = ContainerCheck();
+    out.folder = NormalizeFolder(options.contFolder);
+    out.passwordGiven = options.password != nullptr && options.password[0] != u'\0';
+    for (int i = 0; i < 6; ++i) out.files[i].name = ContainerFileName(kFiles[i]);
+
+    CheckRun run{options, out};
+    bool pendingRewrite = false;
+    const FolderStatus opened =
+        OpenContainerFolderUnchanged(options.contFolder, run.folder, &pendingRewrite);
+    if (opened != FolderStatus::kOpened) {
+        out.verdict =
+            opened == FolderStatus::kBusy ? CheckVerdict::kBusy : CheckVerdict::kNotContainer;
+        return;
+    }
+    run.image = CreateContainerImage();
+    if (!run.image) return;
+    InspectFiles(run);
+    CheckHeader(run);
+    LoadGivenCertificates(run);
+    OpenCopies(run);
+    CheckKeys(run);
+    MatchGivenCertificates(run);
+    Judge(run, pendingRewrite);
 }
 
 }  // namespace keymend
