@@ -74,7 +74,7 @@ int CommandLineFuzzOne(const uint8_t* data, size_t size) {
     Check(Terminated16(settings.containerPassword, 256));
     for (const char* field : {settings.command, settings.contFolder, settings.rdrFolder,
                               settings.inFile, settings.contName, settings.certEx,
-                              settings.certSg}) {
+                              settings.certSg, settings.outDir}) {
         Check(PointsIntoArguments(field, original));
     }
     if (!accepted) return 0;
@@ -93,10 +93,11 @@ int CommandLineFuzzOne(const uint8_t* data, size_t size) {
         Check(settings.keySpec != kKeySpecNone && settings.inFile && settings.contFolder);
     } else if (command == kCommandRepair) {
         Check(settings.contFolder && (settings.certEx || settings.certSg));
-    } else if (command == kCommandPublicExport) {
+    } else if (command == kCommandPublicExport || command == kCommandKeyExport ||
+               command == kCommandCheck) {
         Check(settings.contFolder != nullptr);
     } else {
-        Check(command == kCommandHelp);
+        Check(command == kCommandHelp || command == kCommandVersion);
     }
     return 0;
 }
