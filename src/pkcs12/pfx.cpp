@@ -6,12 +6,11 @@
 #include "crypto/hash/hash.h"
 #include "pkcs12/pkcs12_internal.h"
 #include "pkcs12/pkcs12_kdf.h"
+#include "pkcs12/oids.h"
 
 namespace keymend {
 
 namespace {
-
-constexpr const char* kOidData = "1.2.840.113549.1.7.1";
 
 bool Contains(const SecureBlob& haystack, const uint8_t* needle, size_t length) {
     if (haystack.size() < length) return false;

@@ -1,5 +1,6 @@
 // The PKCS#12 writer: DER built bottom up, each element in its own wiped buffer.
 #include "pkcs12/pkcs12_writer.h"
+#include "pkcs12/oids.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -14,18 +15,6 @@ namespace keymend {
 
 namespace {
 
-constexpr const char* kOidData = "1.2.840.113549.1.7.1";
-constexpr const char* kOidEncryptedData = "1.2.840.113549.1.7.6";
-constexpr const char* kOidShroudedKeyBag = "1.2.840.113549.1.12.10.1.2";
-constexpr const char* kOidCertBag = "1.2.840.113549.1.12.10.1.3";
-constexpr const char* kOidX509Certificate = "1.2.840.113549.1.9.22.1";
-constexpr const char* kOidFriendlyName = "1.2.840.113549.1.9.20";
-constexpr const char* kOidLocalKeyId = "1.2.840.113549.1.9.21";
-constexpr const char* kOidPbes2 = "1.2.840.113549.1.5.13";
-constexpr const char* kOidPbkdf2 = "1.2.840.113549.1.5.12";
-constexpr const char* kOidHmacStreebog512 = "1.2.643.7.1.1.4.2";  // RFC 7836 section 4.1
-constexpr const char* kOidStreebog512 = "1.2.643.7.1.1.2.3";      // RFC 7836 section 3
-constexpr const char* kOidGost28147 = "1.2.643.2.2.21";           // RFC 4357 section 10.3
 constexpr uint8_t kDerBmpString = 0x1E;
 constexpr uint32_t kIvSize = 8;
 constexpr uint32_t kMacSize = 64;

@@ -11,6 +11,7 @@
 #include "crypto/rc2/rc2.h"
 #include "pkcs12/pkcs12_internal.h"
 #include "pkcs12/pkcs12_kdf.h"
+#include "pkcs12/oids.h"
 
 namespace keymend {
 
@@ -24,12 +25,6 @@ struct Pkcs12Cipher {
 };
 
 namespace {
-
-constexpr const char* kOidPbes2 = "1.2.840.113549.1.5.13";
-constexpr const char* kOidPbkdf2 = "1.2.840.113549.1.5.12";
-constexpr const char* kOidHmacGostR341194 = "1.2.643.2.2.10";
-constexpr const char* kOidHmacStreebog512 = "1.2.643.7.1.1.4.2";
-constexpr const char* kOidGost28147 = "1.2.643.2.2.21";
 
 // PBES2 encryption schemes (RFC 8018 appendix B.2, NIST's AES object identifiers).
 constexpr Pkcs12Cipher kPbes2Ciphers[] = {

@@ -7,23 +7,12 @@
 #include "crypto/gost28147/gost28147.h"
 #include "crypto/hash/hash.h"
 #include "pkcs12/pkcs12_internal.h"
+#include "pkcs12/oids.h"
 
 namespace keymend {
 
 
 namespace {
-
-constexpr const char* kOidData = "1.2.840.113549.1.7.1";
-constexpr const char* kOidEncryptedData = "1.2.840.113549.1.7.6";
-constexpr const char* kOidKeyBag = "1.2.840.113549.1.12.10.1.1";
-constexpr const char* kOidShroudedKeyBag = "1.2.840.113549.1.12.10.1.2";
-constexpr const char* kOidCertBag = "1.2.840.113549.1.12.10.1.3";
-constexpr const char* kOidX509Certificate = "1.2.840.113549.1.9.22.1";
-constexpr const char* kOidPbes2 = "1.2.840.113549.1.5.13";
-constexpr const char* kOidPbkdf2 = "1.2.840.113549.1.5.12";
-constexpr const char* kOidHmacGostR341194 = "1.2.643.2.2.10";
-constexpr const char* kOidHmacStreebog512 = "1.2.643.7.1.1.4.2";
-constexpr const char* kOidGost28147 = "1.2.643.2.2.21";
 
 bool TextEquals(const OidText& a, const char* b) {
     return a.Equals(b);
