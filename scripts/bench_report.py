@@ -179,28 +179,32 @@ def main():
     ours, theirs = {}, {}
     failed = False
     with tempfile.TemporaryDirectory(dir=args.work) as tmp:
-        def compare(pfx, count, label):
-            """Median CPU times of keymend and OpenSSL on one file, alternating."""
+        def alternate(count, commands, ours_rss, theirs_rss=None):
+            """Median CPU times of keymend's and OpenSSL's command, alternating which goes first;
+            commands(r) gives the two argument vectors of run r."""
             nonlocal failed
-            a, b = [], []
+            times = ([], [])
             for r in range(count):
-                rdr = os.path.join(tmp, f"rdr-{label}-{r}")
-                os.mkdir(rdr)
-                pair = [("k", keymend_import(args.keymend, pfx, rdr)), ("o", openssl_read(pfx))]
+                pair = list(zip((0, 1), commands(r), (ours_rss, theirs_rss)))
                 if r % 2:
                     pair.reverse()
-                for who, argv in pair:
+                for who, argv, name in pair:
                     code, cpu, peak = run(argv, tmp)
                     if code != 0:
                         print(f"command failed ({code}): {' '.join(argv)}", file=sys.stderr)
                         failed = True
-                    if who == "k":
-                        a.append(cpu)
-                        rss["p12tokv"] = max(rss.get("p12tokv", 0), peak)
-                    else:
-                        b.append(cpu)
-                        rss["openssl_pkcs12"] = max(rss.get("openssl_pkcs12", 0), peak)
-            return statistics.median(a), statistics.median(b)
+                    times[who].append(cpu)
+                    if name:
+                        rss[name] = max(rss.get(name, 0), peak)
+            return statistics.median(times[0]), statistics.median(times[1])
+
+        def compare(pfx, count, label):
+            """Median CPU times of keymend and OpenSSL on one file, alternating."""
+            def commands(r):
+                rdr = os.path.join(tmp, f"rdr-{label}-{r}")
+                os.mkdir(rdr)
+                return keymend_import(args.keymend, pfx, rdr), openssl_read(pfx)
+            return alternate(count, commands, "p12tokv", "openssl_pkcs12")
 
         for n in sizes:
             ours[n], theirs[n] = compare(os.path.join(args.work, f"iter{n}.pfx"), runs[n], n)
@@ -243,25 +247,12 @@ def main():
         os.mkdir(rdr)
         code, _, _ = run(keymend_import(args.keymend, pfx, rdr), tmp)
         cont = os.path.join(rdr, "bench.000")
-        a, b = [], []
-        for r in range(runs[2048]):
+        def export_commands(r):
             outdir = os.path.join(tmp, f"export-{r}")
             os.mkdir(outdir)
-            pair = [("k", keymend_export(args.keymend, cont, outdir)),
-                    ("o", openssl_export(args.work, os.path.join(outdir, "openssl.pfx")))]
-            if r % 2:
-                pair.reverse()
-            for who, argv in pair:
-                code, cpu, peak = run(argv, tmp)
-                if code != 0:
-                    print(f"command failed ({code}): {' '.join(argv)}", file=sys.stderr)
-                    failed = True
-                if who == "k":
-                    a.append(cpu)
-                    rss["kvtop12"] = max(rss.get("kvtop12", 0), peak)
-                else:
-                    b.append(cpu)
-        export_ours, export_theirs = statistics.median(a), statistics.median(b)
+            return (keymend_export(args.keymend, cont, outdir),
+                    openssl_export(args.work, os.path.join(outdir, "openssl.pfx")))
+        export_ours, export_theirs = alternate(runs[2048], export_commands, "kvtop12")
         print(f"  -kvtop12: keymend {export_ours * 1e3:8.1f} ms CPU, openssl -export "
               f"{export_theirs * 1e3:8.1f} ms CPU (medians of {runs[2048]})", file=sys.stderr)
 
